@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the helper need.
+# Idempotent: only what is missing is installed, and the package lists are refreshed only
+# when something has to be installed.
+set -euo pipefail
+
+packages=(
+  # Build tools.
+  g++ cmake ninja-build pkg-config binutils
+  # Libraries of the helper.
+  libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev
+  # Tests and benchmarks.
+  googletest libgtest-dev libbenchmark-dev jq python3 python3-icalendar khal todoman
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

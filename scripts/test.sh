@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the helper and runs every test: once in a normal build,
+# once under AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any failing test or
+# sanitizer report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" --parallel "$jobs"
+  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 300
+}
+
+echo "== build and test"
+run_suite build
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite build-sanitize -DWREN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -1,0 +1,108 @@
+#include "app/Params.h"
+
+#include <cmath>
+
+#include "app/Dates.h"
+#include "app/HelperError.h"
+#include "platform/Text.h"
+
+namespace wren {
+
+namespace {
+
+// 2^63 as a double: the first value past the signed 64-bit range.
+constexpr double kTwoToThe63 = 9223372036854775808.0;
+
+bool inInt64Range(double value) { return value >= -kTwoToThe63 && value < kTwoToThe63; }
+
+}  // namespace
+
+std::optional<int64_t> exactInteger(const Json& value) {
+  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<int64_t>();
+  if (value.is_number_unsigned()) {
+    uint64_t u = value.get<uint64_t>();
+    if (u > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+    return static_cast<int64_t>(u);
+  }
+  if (value.is_number_float()) {
+    double d = value.get<double>();
+    if (std::isfinite(d) && std::trunc(d) == d && inInt64Range(d)) return static_cast<int64_t>(d);
+  }
+  return std::nullopt;
+}
+
+const Json* Params::find(const std::string& key) const {
+  auto it = raw_.find(key);
+  return it == raw_.end() ? nullptr : &*it;
+}
+
+std::optional<std::string> Params::string(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_string()) return std::nullopt;
+  std::string trimmed = platform::trimWhitespace(value->get_ref<const std::string&>());
+  if (trimmed.empty()) return std::nullopt;
+  return trimmed;
+}
+
+std::optional<bool> Params::boolean(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_boolean()) return std::nullopt;
+  return value->get<bool>();
+}
+
+std::optional<int64_t> Params::integer(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_number()) return std::nullopt;
+  if (auto exact = exactInteger(*value)) return exact;
+  if (value->is_number_float()) {
+    double d = value->get<double>();
+    if (std::isfinite(d) && inInt64Range(std::trunc(d))) return static_cast<int64_t>(std::trunc(d));
+  }
+  return std::nullopt;
+}
+
+std::optional<double> Params::number(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_number()) return std::nullopt;
+  return value->get<double>();
+}
+
+std::optional<std::vector<std::string>> Params::strings(const std::string& key) const {
+  const Json* value = find(key);
+  if (value && value->is_array()) {
+    std::vector<std::string> list;
+    for (const Json& element : *value)
+      if (element.is_string()) list.push_back(element.get<std::string>());
+    return list;
+  }
+  if (auto single = string(key)) return std::vector<std::string>{*single};
+  return std::nullopt;
+}
+
+std::optional<Json> Params::object(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_object()) return std::nullopt;
+  return *value;
+}
+
+std::optional<Instant> Params::date(const std::string& key) const {
+  std::optional<std::string> text = string(key);
+  if (!text) return std::nullopt;
+  std::optional<Instant> parsed = parseDate(*text);
+  if (!parsed) throwInvalidArgs(key + " must be an ISO 8601 date/time, got " + *text);
+  return parsed;
+}
+
+Instant Params::requireDate(const std::string& key) const {
+  std::optional<Instant> parsed = date(key);
+  if (!parsed) throwInvalidArgs(key + " is required");
+  return *parsed;
+}
+
+std::string Params::requireString(const std::string& key) const {
+  std::optional<std::string> text = string(key);
+  if (!text) throwInvalidArgs(key + " is required");
+  return *text;
+}
+
+}  // namespace wren

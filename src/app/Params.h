@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Json.h"
+#include "platform/Instant.h"
+
+namespace wren {
+
+// The params object of one request. Handlers read it only through these forgiving
+// accessors: a value of the wrong JSON type reads as absent, and JSON null reads like a
+// missing key. Only the date accessors fail (invalid_args).
+class Params {
+ public:
+  Params() : raw_(Json::object()) {}
+  explicit Params(Json raw) : raw_(raw.is_object() ? std::move(raw) : Json::object()) {}
+
+  // The value trimmed of Unicode white space and line breaks; absent when empty.
+  std::optional<std::string> string(const std::string& key) const;
+  std::optional<bool> boolean(const std::string& key) const;
+  // Exact integers as they are; finite fractions truncated toward zero; numbers outside
+  // the signed 64-bit range are absent.
+  std::optional<int64_t> integer(const std::string& key) const;
+  std::optional<double> number(const std::string& key) const;
+  // An array gives its string elements unchanged; a plain string a one-element list of its
+  // trimmed text.
+  std::optional<std::vector<std::string>> strings(const std::string& key) const;
+  std::optional<Json> object(const std::string& key) const;
+  // Fails with "{key} must be an ISO 8601 date/time, got {value}" for unreadable text.
+  std::optional<Instant> date(const std::string& key) const;
+  // Like date, and fails with "{key} is required" when absent.
+  Instant requireDate(const std::string& key) const;
+  // Like string, and fails with "{key} is required" when absent.
+  std::string requireString(const std::string& key) const;
+
+  // True when the key is present at all, whatever its value (null included).
+  bool contains(const std::string& key) const { return raw_.contains(key); }
+  // The value as sent, or nullptr when the key is missing.
+  const Json* find(const std::string& key) const;
+  const Json& raw() const { return raw_; }
+
+ private:
+  Json raw_;
+};
+
+// Reads a JSON number as a signed 64-bit integer when its value is an exact whole number
+// in range (7 and 7.0 give 7; 7.5, 1e300 and text give nothing).
+std::optional<int64_t> exactInteger(const Json& value);
+
+}  // namespace wren

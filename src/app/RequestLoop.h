@@ -1,0 +1,50 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/Json.h"
+#include "app/OutputWriter.h"
+#include "app/Router.h"
+#include "app/TaskPool.h"
+
+namespace wren {
+
+// One well-formed request line.
+struct Request {
+  int64_t id = 0;
+  std::string method;
+  Json params;  // always an object
+};
+
+// Reads a request line (without its line ending): nothing when the line is unreadable.
+// Ill-formed UTF-8 becomes U+FFFD before parsing.
+std::optional<Request> parseRequestLine(const std::string& line);
+
+// The reply envelope of one request: runs the handler and catches what it throws.
+Json runRequest(const Router& router, Request request);
+
+// Reads request lines from a file descriptor until it ends, runs each request as its own
+// task, and returns when every started request has been answered.
+class RequestLoop {
+ public:
+  RequestLoop(const Router& router, OutputWriter& output) : router_(router), output_(output) {}
+  void run(int inputFd);
+
+ private:
+  void handleLine(std::string& line);
+  void start(Request request);
+  void waitForDrain();
+
+  const Router& router_;
+  OutputWriter& output_;
+  TaskPool pool_;
+  std::mutex mutex_;
+  std::condition_variable drained_;
+  int64_t inFlight_ = 0;
+};
+
+}  // namespace wren

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Json.h"
+#include "app/Router.h"
+#include "platform/EventStore.h"
+
+namespace wren {
+
+using platform::EntityType;
+
+// Whether a resolved container must accept new or changed items.
+enum class Access { Any, Writable };
+
+// "calendar" or "reminder list".
+std::string containerNoun(EntityType kind);
+
+// "#RRGGBB" in upper case, or nothing.
+std::optional<std::string> hexColor(const std::optional<platform::Rgb>& color);
+Json sourceRow(const platform::Source& source);
+Json containerRow(const platform::Calendar& calendar, EntityType kind);
+
+// The containers of a kind, optionally only writable ones or one account's, sorted by
+// (account title, container title).
+std::vector<platform::Calendar> containers(EntityType kind, bool writableOnly,
+                                           const std::optional<std::string>& sourceId);
+// The container with exactly that id, or invalid_args naming the method that lists ids.
+platform::Calendar containerById(EntityType kind, const std::string& id);
+// A container named by id, else by title ignoring case and diacritics, with messages that
+// say how to recover when nothing, several or only read-only containers match.
+platform::Calendar resolveContainer(EntityType kind, const std::string& reference, Access access);
+
+// The reminders matching a filter (all lists when no ids are given).
+std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filter,
+                                                   const std::optional<std::vector<std::string>>& calendarIds);
+
+// Registers the seven container methods of a kind: status, sources, list, get, create,
+// update, delete, under "calendar.*"/"calendar.calendars.*" or "reminders.*"/"reminders.lists.*".
+void registerContainerMethods(Router& router, EntityType kind);
+
+}  // namespace wren

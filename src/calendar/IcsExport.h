@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Json.h"
+#include "platform/EventStore.h"
+
+namespace wren {
+
+// iCalendar text values: backslash, semicolon and comma escaped; line breaks as \n.
+std::string icsEscape(std::string_view text);
+// Folds one content line into physical lines of at most 75 octets joined by CRLF and a
+// space, never splitting a character.
+std::string icsFold(std::string_view line);
+// An alarm trigger duration: 15 minutes before gives -PT15M, 5 after gives PT5M.
+std::string icsDuration(long long minutesBefore);
+
+enum class VeventForm { Occurrence, Series };
+// The unfolded content lines of one VEVENT.
+std::vector<std::string> vevent(const platform::EventItem& event, VeventForm form,
+                                const std::string& stamp);
+
+enum class OccurrenceExport { AsSeries, OneByOne };
+// The calendar object of the events, with count, truncation and notes.
+Json exportICS(const std::vector<platform::EventItem>& events, OccurrenceExport mode);
+
+}  // namespace wren

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace wren::platform {
+
+// Unicode text operations (ICU). All strings are UTF-8.
+
+// Replaces every ill-formed UTF-8 sequence by U+FFFD (maximal subparts, as the Unicode
+// standard recommends). Valid text is returned unchanged.
+std::string toValidUtf8(std::string_view text);
+
+// Removes leading and trailing Unicode white space and line breaks.
+std::string trimWhitespace(std::string_view text);
+
+// Text folded for comparisons that ignore case and diacritics, with no locale:
+// "Café", "CAFE" and "cafe" fold alike.
+std::u16string foldForSearch(std::string_view text);
+// Whole-text comparison ignoring case and diacritics.
+bool equalsIgnoringCaseAndDiacritics(std::string_view a, std::string_view b);
+// True when needle occurs in haystack, ignoring case and diacritics. An empty needle
+// matches everything.
+bool containsIgnoringCaseAndDiacritics(std::string_view haystack, std::string_view needle);
+// As above, with a needle folded once by foldForSearch (for filtering many texts).
+bool containsFolded(std::string_view haystack, const std::u16string& foldedNeedle);
+
+// User-perceived characters (extended grapheme clusters).
+std::size_t graphemeCount(std::string_view text);
+// The first `limit` grapheme clusters of the text; `truncated` tells whether anything was cut.
+struct Prefix {
+  std::string text;
+  bool truncated = false;
+};
+Prefix graphemePrefix(std::string_view text, std::size_t limit);
+
+}  // namespace wren::platform

@@ -1,0 +1,139 @@
+// The request channel as the host sees it: raw lines in, reply lines and diagnostics out.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+#include "HelperProcess.h"
+
+namespace wren::testing {
+namespace {
+
+constexpr const char* kUnreadable = "wren-mac-helper: unreadable request\n";
+
+int countOf(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+TEST(Channel, UnknownMethodGetsOneFailureReplyWithoutDetails) {
+  HelperProcess helper;
+  HelperRun run = helper.run({R"({"id":1,"method":"x.y"})"});
+  EXPECT_EQ(run.exitStatus, 0);
+  ASSERT_EQ(run.replies.size(), 1u);
+  EXPECT_EQ(run.replies[0], Json::parse(R"({"id":1,"ok":false,"error":{"code":"unknown_action",
+      "message":"wren-mac-helper has no method x.y"}})"));
+  EXPECT_EQ(run.out, "{\"id\":1,\"ok\":false,\"error\":{\"code\":\"unknown_action\","
+                     "\"message\":\"wren-mac-helper has no method x.y\"}}\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Channel, UnreadableLinesOnlyWriteTheDiagnostic) {
+  const std::vector<std::string> unreadable = {
+      R"({"id":"1","method":"x.y"})", R"({"id":2.5,"method":"x.y"})", R"({"method":"x.y"})",
+      R"({"id":3})",                  R"([1,2])",                     "42",
+      "not json",                     "   ",                           R"({"id":1e300,"method":"x"})",
+      std::string("{\"id\":1,\"method\":\"x\0y\"}", 23),
+      R"({"id":1,"method":"\udc00"})",
+  };
+  for (const std::string& line : unreadable) {
+    SCOPED_TRACE(line);
+    HelperProcess helper;
+    HelperRun run = helper.run({line});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, kUnreadable);
+  }
+}
+
+TEST(Channel, IdFormsEmptyLinesAndCrLf) {
+  HelperProcess helper;
+  HelperRun run = helper.runRaw("\n\r\n{\"id\":4.0,\"method\":\"x\"}\r\n{\"id\":-9223372036854775808,\"method\":\"x\"}\n"
+                                "{\"id\":9223372036854775807,\"method\":\"x\",\"params\":[1]}");
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.replies.size(), 3u);
+  EXPECT_EQ(run.out.substr(0, 8), "{\"id\":4,") << "4.0 is answered as the integer 4";
+  EXPECT_NO_THROW(run.reply(INT64_MIN));
+  EXPECT_NO_THROW(run.reply(INT64_MAX));
+}
+
+TEST(Channel, TwoRequestsWithOneIdBothGetAReply) {
+  HelperProcess helper;
+  HelperRun run = helper.run({R"({"id":5,"method":"a"})", R"({"id":5,"method":"b"})"});
+  ASSERT_EQ(run.replies.size(), 2u);
+  std::set<std::string> messages;
+  for (const Json& reply : run.replies) messages.insert(reply["error"]["message"].get<std::string>());
+  EXPECT_EQ(messages, (std::set<std::string>{"wren-mac-helper has no method a", "wren-mac-helper has no method b"}));
+}
+
+TEST(Channel, ThousandPipelinedRequestsAreEachAnsweredOnce) {
+  HelperProcess helper;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 1000; ++i)
+    lines.push_back(R"({"id":)" + std::to_string(i) + R"(,"method":"calendar.nope","params":{"n":)" +
+                    std::to_string(i) + "}}");
+  HelperRun run = helper.run(lines);
+  EXPECT_EQ(run.exitStatus, 0);
+  ASSERT_EQ(run.replies.size(), 1000u);
+  std::set<int64_t> ids;
+  for (const Json& reply : run.replies) ids.insert(reply["id"].get<int64_t>());
+  EXPECT_EQ(ids.size(), 1000u);
+}
+
+TEST(Channel, ClosingInputWithNothingInFlightExitsAtOnce) {
+  HelperProcess helper;
+  auto started = std::chrono::steady_clock::now();
+  HelperRun run = helper.run({});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+TEST(Channel, HostileLinesAreAnsweredOrReportedAndServingGoesOn) {
+  HelperProcess helper;
+  std::string hugeString = R"({"id":1,"method":"x","params":{"text":")" + std::string(10 << 20, 'a') + "\"}}";
+  std::string hugeGarbage(10 << 20, '{');
+  std::string deep = R"({"id":2,"method":"x","params":{"a":)" + std::string(100000, '[') +
+                     std::string(100000, ']') + "}}";
+  std::string deepUnclosed = R"({"id":3,"method":"x","params":)" + std::string(100000, '{');
+  std::string bigNumbers = R"({"id":4,"method":"x","params":{"a":1e400,"b":-1e400,"c":123456789012345678901234567890}})";
+  std::string nul = std::string("{\"id\":5,\"method\":\"x\"}\0", 23);
+  std::string surrogate = R"({"id":6,"method":"x","params":{"s":"\ud800"}})";
+  std::string invalidUtf8 = "{\"id\":7,\"method\":\"x\",\"params\":{\"s\":\"\xc3\x28\xff\"}}";
+  HelperRun run = helper.run({hugeString, hugeGarbage, deep, deepUnclosed, bigNumbers, nul, surrogate,
+                              invalidUtf8, R"({"id":8,"method":"x"})"});
+  EXPECT_EQ(run.exitStatus, 0);
+  for (int64_t id : {1, 2, 4, 7, 8}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(run.error(id)["code"], "unknown_action");
+  }
+  EXPECT_EQ(countOf(run.err, kUnreadable), 4) << "garbage, unclosed nesting, NUL and the lone surrogate";
+}
+
+TEST(Channel, InvalidUtf8InTheMethodNameComesBackReplaced) {
+  HelperProcess helper;
+  HelperRun run = helper.runRaw("{\"id\":1,\"method\":\"a\xff\"}\n");
+  EXPECT_EQ(run.error(1)["message"], "wren-mac-helper has no method a\xEF\xBF\xBD");
+}
+
+TEST(Channel, ClosedStandardOutputDoesNotKillTheHelper) {
+  HelperProcess helper;
+  // The reader of the helper's output goes away after one byte; the second reply then meets
+  // a closed pipe. The helper must still exit with status 0 when its input ends.
+  std::filesystem::path script = helper.home() / "closed-output.sh";
+  std::ofstream(script) << "(printf '{\"id\":1,\"method\":\"x\"}\\n'; sleep 0.3; "
+                           "printf '{\"id\":2,\"method\":\"x\"}\\n') | HOME=\"$1\" \"$2\" | head -c 1 >/dev/null\n"
+                           "echo \"${PIPESTATUS[1]}\"\n";
+  std::string command = "bash '" + script.string() + "' '" + helper.home().string() + "' '" WREN_HELPER_PATH "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char status[16] = {0};
+  ASSERT_NE(fgets(status, sizeof status, pipe), nullptr);
+  pclose(pipe);
+  EXPECT_STREQ(status, "0\n") << "the helper exits normally, not by SIGPIPE";
+}
+
+}  // namespace
+}  // namespace wren::testing
