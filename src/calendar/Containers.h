@@ -33,6 +33,22 @@ platform::Calendar containerById(EntityType kind, const std::string& id);
 // say how to recover when nothing, several or only read-only containers match.
 platform::Calendar resolveContainer(EntityType kind, const std::string& reference, Access access);
 
+// Every account with the ids of its containers of the kind, sorted by name.
+Json sourcesList(EntityType kind);
+// The answer of the status methods: the permission, the zone and system, and for a granted
+// kind the number of containers and the default one, else a hint on what to do.
+Json ekStatus(EntityType kind);
+
+// Six hexadecimal digits, optionally after one "#", spaces and tabs around ignored; else
+// invalid_args quoting the text as given.
+platform::Rgb parseHexColor(const std::string& text);
+
+// The changes of containers. Each answers with the saved container's row; deletion with
+// `deleted` and the row as it was, after the confirmation step.
+Json createContainer(EntityType kind, const Params& params);
+Json updateContainer(EntityType kind, const Params& params, const std::string& idParam);
+Json deleteContainer(EntityType kind, const Params& params, const std::string& idParam);
+
 // The reminders matching a filter (all lists when no ids are given).
 std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filter,
                                                    const std::optional<std::vector<std::string>>& calendarIds);

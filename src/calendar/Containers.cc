@@ -1,0 +1,412 @@
+#include "calendar/Containers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "app/HelperError.h"
+#include "permissions/Permissions.h"
+#include "platform/LocalTime.h"
+#include "platform/SystemInfo.h"
+#include "platform/Text.h"
+
+namespace wren {
+
+namespace {
+
+using platform::Calendar;
+using platform::Rgb;
+using platform::Source;
+
+// The name-mismatch message lists at most this many titles, so that a store with many
+// calendars does not drown the assistant in text.
+constexpr size_t kMaxListedTitles = 30;
+
+// The words and method names of one kind of container.
+struct KindWords {
+  const char* noun;        // in rows and messages
+  const char* listAction;  // the method text messages point to for ids
+  const char* family;      // the method prefix of "{family}.sources.list"
+  const char* pane;        // the privacy pane
+  const char* service;     // the prefix of the status and sources methods
+  const char* group;       // the prefix of the list, get, create, update and delete methods
+  const char* listKey;     // the key of the list answer
+  const char* idParam;     // the param naming one container
+};
+
+KindWords kindWords(EntityType kind) {
+  if (kind == EntityType::Event)
+    return {"calendar", "calendar.list", "calendar", "Calendars",
+            "calendar", "calendar.calendars", "calendars", "calendar_id"};
+  return {"reminder list", "reminders.lists", "reminders", "Reminders",
+          "reminders", "reminders.lists", "lists", "list_id"};
+}
+
+platform::EventStore& store() { return EventStoreBox::shared().store(); }
+
+const char* sourceTypeText(platform::SourceType type) {
+  switch (type) {
+    case platform::SourceType::Local: return "local";
+    case platform::SourceType::Exchange: return "exchange";
+    case platform::SourceType::CalDav: return "caldav";
+    case platform::SourceType::MobileMe: return "mobileme";
+    case platform::SourceType::Subscribed: return "subscribed";
+    case platform::SourceType::Birthdays: return "birthdays";
+    case platform::SourceType::Unknown: break;
+  }
+  return "unknown";
+}
+
+const char* calendarTypeText(platform::CalendarType type) {
+  switch (type) {
+    case platform::CalendarType::Local: return "local";
+    case platform::CalendarType::CalDav: return "caldav";
+    case platform::CalendarType::Exchange: return "exchange";
+    case platform::CalendarType::Subscription: return "subscription";
+    case platform::CalendarType::Birthday: return "birthday";
+    case platform::CalendarType::Unknown: break;
+  }
+  return "unknown";
+}
+
+std::optional<std::string> defaultCalendarId(EntityType kind) {
+  std::optional<Calendar> fallback = store().defaultCalendar(kind);
+  if (!fallback) return std::nullopt;
+  return fallback->id;
+}
+
+// The one builder of container rows; callers listing many rows look the default up once.
+Json buildContainerRow(const Calendar& calendar, const std::optional<std::string>& defaultId) {
+  Json color = nullptr;
+  if (auto hex = hexColor(calendar.color)) color = *hex;
+  Json row = {{"id", calendar.id},
+              {"name", calendar.title},
+              {"color", color},
+              {"type", calendarTypeText(calendar.type)},
+              {"writable", calendar.allowsContentModifications},
+              {"is_default", defaultId == calendar.id},
+              {"immutable", calendar.immutable},
+              {"subscribed", calendar.subscribed}};
+  if (calendar.source) row["source"] = sourceRow(*calendar.source);
+  return row;
+}
+
+std::string sourceTitle(const Calendar& calendar) {
+  return calendar.source ? calendar.source->title : std::string();
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
+
+[[noreturn]] void failReadOnly(EntityType kind, const std::string& title) {
+  throwInvalidArgs("The " + std::string(kindWords(kind).noun) + " \"" + title +
+                   "\" is read-only; pick a writable one.");
+}
+
+[[noreturn]] void failNoName(EntityType kind, const std::string& reference,
+                             const std::vector<Calendar>& all, Access access) {
+  std::vector<std::string> titles;
+  for (const Calendar& calendar : all) {
+    if (titles.size() == kMaxListedTitles) break;
+    if (access == Access::Writable && !calendar.allowsContentModifications) continue;
+    titles.push_back(calendar.title);
+  }
+  throwInvalidArgs("No " + std::string(kindWords(kind).noun) + " named \"" + reference +
+                   "\" on this Mac. Available: " + joined(titles));
+}
+
+[[noreturn]] void failSeveralNames(EntityType kind, const std::string& reference,
+                                   const std::vector<Calendar>& candidates) {
+  std::vector<std::string> choices;
+  for (const Calendar& calendar : candidates)
+    choices.push_back(calendar.id + " (" + (calendar.source ? calendar.source->title : "?") + ")");
+  throwInvalidArgs("Several " + std::string(kindWords(kind).noun) + "s are named \"" + reference +
+                   "\": " + joined(choices) + ". Pass the id instead.");
+}
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c) {
+  if (c <= '9') return c - '0';
+  return (c | 0x20) - 'a' + 10;
+}
+
+// Six characters read as an unsigned hexadecimal number the way the standard integer
+// parser does: an optional sign first, then digits only; a negative value is refused, so
+// a minus sign passes only before zeros.
+std::optional<uint32_t> parseSixHexDigits(std::string_view digits) {
+  if (digits.size() != 6) return std::nullopt;
+  bool negative = digits.front() == '-';
+  if (negative || digits.front() == '+') digits.remove_prefix(1);
+  uint32_t value = 0;
+  for (char c : digits) {
+    if (!isHexDigit(c)) return std::nullopt;
+    value = value * 16 + static_cast<uint32_t>(hexValue(c));
+  }
+  if (negative && value != 0) return std::nullopt;
+  return value;
+}
+
+// The account a new container goes to when the request names none: the default
+// container's, else the first local one.
+std::optional<Source> defaultAccount(EntityType kind, const std::vector<Source>& sources) {
+  std::optional<Calendar> fallback = store().defaultCalendar(kind);
+  if (fallback && fallback->source) return fallback->source;
+  auto local = std::find_if(sources.begin(), sources.end(), [](const Source& source) {
+    return source.type == platform::SourceType::Local;
+  });
+  if (local == sources.end()) return std::nullopt;
+  return *local;
+}
+
+Source chooseAccount(EntityType kind, const Params& params) {
+  KindWords words = kindWords(kind);
+  std::vector<Source> sources = store().sources(kind);
+  if (auto sourceId = params.string("source_id")) {
+    auto found = std::find_if(sources.begin(), sources.end(),
+                              [&](const Source& source) { return source.id == *sourceId; });
+    if (found == sources.end())
+      throwInvalidArgs("No account source with id " + *sourceId + ". Get ids from " + words.family +
+                       ".sources.list.");
+    return *found;
+  }
+  if (auto account = defaultAccount(kind, sources)) return *account;
+  throwInvalidArgs("No default account to put the new " + std::string(words.noun) +
+                   " in; pass source_id from " + words.family + ".sources.list.");
+}
+
+// The colour param when one was sent. The text is parsed as the caller wrote it, so that
+// the error message can quote it exactly.
+std::optional<Rgb> colorParam(const Params& params) {
+  if (!params.string("color")) return std::nullopt;
+  return parseHexColor(params.find("color")->get<std::string>());
+}
+
+Json listContainers(EntityType kind, const Params& params) {
+  std::optional<std::string> defaultId = defaultCalendarId(kind);
+  Json rows = Json::array();
+  for (const Calendar& calendar :
+       containers(kind, params.boolean("writable_only").value_or(false), params.string("source_id")))
+    rows.push_back(buildContainerRow(calendar, defaultId));
+  return Json{{kindWords(kind).listKey, std::move(rows)}};
+}
+
+Json getContainer(EntityType kind, const Params& params, const std::string& idParam) {
+  Calendar calendar = containerById(kind, params.requireString(idParam));
+  Json row = containerRow(calendar, kind);
+  if (kind != EntityType::Reminder || !params.boolean("count").value_or(false)) return row;
+  std::vector<platform::ReminderItem> items =
+      fetchReminders(platform::ReminderFilter::All, std::vector<std::string>{calendar.id});
+  auto incomplete = std::count_if(items.begin(), items.end(),
+                                  [](const platform::ReminderItem& item) { return !item.completed; });
+  row["reminder_count"] = items.size();
+  row["incomplete_count"] = incomplete;
+  return row;
+}
+
+}  // namespace
+
+std::string containerNoun(EntityType kind) { return kindWords(kind).noun; }
+
+std::optional<std::string> hexColor(const std::optional<Rgb>& color) {
+  if (!color) return std::nullopt;
+  int channels[3] = {};
+  const double components[3] = {color->red, color->green, color->blue};
+  for (int i = 0; i < 3; ++i) {
+    if (!std::isfinite(components[i])) return std::nullopt;
+    channels[i] = static_cast<int>(std::clamp(std::round(components[i] * 255.0), 0.0, 255.0));
+  }
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", channels[0], channels[1], channels[2]);
+  return std::string(text);
+}
+
+Json sourceRow(const Source& source) {
+  return Json{{"id", source.id}, {"name", source.title}, {"type", sourceTypeText(source.type)}};
+}
+
+Json containerRow(const Calendar& calendar, EntityType kind) {
+  return buildContainerRow(calendar, defaultCalendarId(kind));
+}
+
+std::vector<Calendar> containers(EntityType kind, bool writableOnly,
+                                 const std::optional<std::string>& sourceId) {
+  std::vector<Calendar> kept;
+  for (Calendar& calendar : store().calendars(kind)) {
+    if (writableOnly && !calendar.allowsContentModifications) continue;
+    if (sourceId && (!calendar.source || calendar.source->id != *sourceId)) continue;
+    kept.push_back(std::move(calendar));
+  }
+  std::stable_sort(kept.begin(), kept.end(), [](const Calendar& a, const Calendar& b) {
+    return std::pair(sourceTitle(a), a.title) < std::pair(sourceTitle(b), b.title);
+  });
+  return kept;
+}
+
+Calendar containerById(EntityType kind, const std::string& id) {
+  for (Calendar& calendar : store().calendars(kind))
+    if (calendar.id == id) return std::move(calendar);
+  KindWords words = kindWords(kind);
+  throwInvalidArgs("No " + std::string(words.noun) + " with id " + id + " on this Mac. Get ids from " +
+                   words.listAction + ".");
+}
+
+Calendar resolveContainer(EntityType kind, const std::string& reference, Access access) {
+  std::vector<Calendar> all = store().calendars(kind);
+  for (const Calendar& calendar : all) {
+    if (calendar.id != reference) continue;
+    if (access == Access::Writable && !calendar.allowsContentModifications)
+      failReadOnly(kind, calendar.title);
+    return calendar;
+  }
+  bool anyNameMatched = false;
+  std::vector<Calendar> candidates;
+  for (const Calendar& calendar : all) {
+    if (!platform::equalsIgnoringCaseAndDiacritics(calendar.title, reference)) continue;
+    anyNameMatched = true;
+    if (access == Access::Any || calendar.allowsContentModifications) candidates.push_back(calendar);
+  }
+  if (candidates.size() == 1) return candidates.front();
+  if (candidates.size() > 1) failSeveralNames(kind, reference, candidates);
+  if (anyNameMatched) failReadOnly(kind, reference);
+  failNoName(kind, reference, all, access);
+}
+
+Json sourcesList(EntityType kind) {
+  std::map<std::string, std::vector<std::string>> idsBySource;
+  for (const Calendar& calendar : store().calendars(kind))
+    if (calendar.source) idsBySource[calendar.source->id].push_back(calendar.id);
+  std::vector<Source> sources = store().sources(kind);
+  std::stable_sort(sources.begin(), sources.end(),
+                   [](const Source& a, const Source& b) { return a.title < b.title; });
+  Json entries = Json::array();
+  for (const Source& source : sources) {
+    std::vector<std::string> ids = idsBySource[source.id];
+    std::sort(ids.begin(), ids.end());
+    Json entry = sourceRow(source);
+    entry["container_ids"] = ids;
+    entry["is_delegate"] = source.isDelegate;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+Json ekStatus(EntityType kind) {
+  std::string authorization = eventStatus(kind);
+  bool granted = authorization == "granted";
+  Json status = {{"authorization", authorization},
+                 {"full_access", granted},
+                 {"timezone", platform::currentZoneId()},
+                 {"os_version", platform::osVersionText()}};
+  if (!granted) {
+    status["hint"] = authorization == "not_determined"
+                         ? "Not asked yet: the person connects this group in Wren → Settings → Devices "
+                           "on this computer (macOS asks once)."
+                         : "Turn on Wren in System Settings → Privacy & Security → " +
+                               std::string(kindWords(kind).pane) + " (Full Access).";
+    return status;
+  }
+  status["containers"] = store().calendars(kind).size();
+  if (std::optional<Calendar> fallback = store().defaultCalendar(kind))
+    status["default"] = {{"id", fallback->id}, {"name", fallback->title}};
+  return status;
+}
+
+Rgb parseHexColor(const std::string& text) {
+  std::string_view digits = text;
+  size_t first = digits.find_first_not_of(" \t");
+  digits = first == std::string_view::npos ? std::string_view() : digits.substr(first);
+  digits = digits.substr(0, digits.find_last_not_of(" \t") + 1);
+  if (!digits.empty() && digits.front() == '#') digits.remove_prefix(1);
+  std::optional<uint32_t> value = parseSixHexDigits(digits);
+  if (!value) throwInvalidArgs("color must be a hex color like #FF9500, got " + text);
+  return Rgb{((*value >> 16) & 0xFF) / 255.0, ((*value >> 8) & 0xFF) / 255.0, (*value & 0xFF) / 255.0};
+}
+
+Json createContainer(EntityType kind, const Params& params) {
+  std::string name = params.requireString("name");
+  std::optional<Rgb> color = colorParam(params);
+  Source account = chooseAccount(kind, params);
+  try {
+    return containerRow(store().createCalendar(kind, account.id, name, color), kind);
+  } catch (const platform::StoreError& error) {
+    throwExecutionFailed("The account \"" + account.title + "\" did not accept a new " +
+                         kindWords(kind).noun + ": " + error.what() + ". Try another source_id.");
+  }
+}
+
+Json updateContainer(EntityType kind, const Params& params, const std::string& idParam) {
+  Calendar calendar = containerById(kind, params.requireString(idParam));
+  std::optional<std::string> name = params.string("name");
+  if (!name && !params.string("color")) throwInvalidArgs("Pass name and/or color to change.");
+  if (calendar.immutable || calendar.subscribed)
+    throwInvalidArgs("The " + std::string(kindWords(kind).noun) + " \"" + calendar.title +
+                     "\" cannot be changed (system or subscribed).");
+  std::optional<Rgb> color = colorParam(params);
+  try {
+    return containerRow(store().updateCalendar(kind, calendar.id, name, color), kind);
+  } catch (const platform::StoreError& error) {
+    throwExecutionFailed("Could not change \"" + calendar.title + "\": " + error.what());
+  }
+}
+
+Json deleteContainer(EntityType kind, const Params& params, const std::string& idParam) {
+  Calendar calendar = containerById(kind, params.requireString(idParam));
+  Json row = containerRow(calendar, kind);
+  requireConfirmation(params, "要删除「" + calendar.title + "」及其中的全部内容吗？", Json{{"container", row}});
+  if (calendar.immutable)
+    throwInvalidArgs("\"" + calendar.title + "\" is a system " + kindWords(kind).noun +
+                     " and cannot be deleted.");
+  try {
+    store().removeCalendar(kind, calendar.id);
+  } catch (const platform::StoreError& error) {
+    throwExecutionFailed("Could not delete \"" + calendar.title + "\": " + error.what());
+  }
+  return Json{{"deleted", true}, {"container", std::move(row)}};
+}
+
+std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filter,
+                                                   const std::optional<std::vector<std::string>>& calendarIds) {
+  return store().reminders(filter, calendarIds);
+}
+
+void registerContainerMethods(Router& router, EntityType kind) {
+  KindWords words = kindWords(kind);
+  const std::string service = words.service;
+  const std::string group = words.group;
+  const std::string idParam = words.idParam;
+  // Every method but the status one checks access first, before it reads any param.
+  auto guarded = [kind](auto operation) {
+    return [kind, operation](const Params& params) {
+      ensureEvents(kind);
+      return operation(params);
+    };
+  };
+  router.registerMethod(service + ".status", [kind](const Params&) { return ekStatus(kind); });
+  router.registerMethod(service + ".sources", guarded([kind](const Params&) {
+    return Json{{"sources", sourcesList(kind)}};
+  }));
+  router.registerMethod(group + ".list", guarded([kind](const Params& params) {
+    return listContainers(kind, params);
+  }));
+  router.registerMethod(group + ".get", guarded([kind, idParam](const Params& params) {
+    return getContainer(kind, params, idParam);
+  }));
+  router.registerMethod(group + ".create", guarded([kind](const Params& params) {
+    return createContainer(kind, params);
+  }));
+  router.registerMethod(group + ".update", guarded([kind, idParam](const Params& params) {
+    return updateContainer(kind, params, idParam);
+  }));
+  router.registerMethod(group + ".delete", guarded([kind, idParam](const Params& params) {
+    return deleteContainer(kind, params, idParam);
+  }));
+}
+
+}  // namespace wren

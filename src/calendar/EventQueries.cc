@@ -1,0 +1,189 @@
+#include "calendar/EventQueries.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <unordered_set>
+
+#include "app/Dates.h"
+#include "app/HelperError.h"
+#include "calendar/Containers.h"
+#include "calendar/EventRows.h"
+#include "permissions/Permissions.h"
+#include "platform/LocalTime.h"
+#include "platform/Text.h"
+
+namespace wren {
+
+namespace {
+
+using platform::EventItem;
+using std::chrono::seconds;
+
+constexpr seconds kDefaultWindow{1209600};  // 14 days
+constexpr seconds kLongestWindow{316224000};  // 3660 days
+constexpr seconds kFetchChunk{31536000};  // 365 days
+constexpr seconds kOccurrenceSearch{172800};  // two days either side
+constexpr std::chrono::milliseconds kSameInstant{1000};
+constexpr std::size_t kMostFetchedEvents = 50000;
+constexpr int64_t kDefaultLimit = 50;
+constexpr int64_t kLargestLimit = 500;
+// A plain yyyy-MM-dd date, as opposed to a date with a time.
+constexpr std::size_t kPlainDateLength = 10;
+
+std::optional<Instant> windowEnd(const Params& params) {
+  std::optional<Instant> end = params.date("end");
+  std::optional<std::string> text = params.string("end");
+  if (end && text && text->size() == kPlainDateLength) end = platform::addDays(*end, 1);
+  return end;
+}
+
+bool withinOneSecond(const std::optional<Instant>& a, Instant b) {
+  if (!a) return false;
+  return std::chrono::abs(*a - b) < kSameInstant;
+}
+
+bool declinedByCurrentUser(const EventItem& event) {
+  for (const platform::Participant& attendee : event.attendees)
+    if (attendee.isCurrentUser) return attendee.status == platform::ParticipantStatus::Declined;
+  return false;
+}
+
+bool matchesFolded(const EventItem& event, const std::u16string& needle) {
+  return platform::containsFolded(event.title, needle) ||
+         platform::containsFolded(event.location.value_or(""), needle) ||
+         platform::containsFolded(event.notes.value_or(""), needle);
+}
+
+// The occurrence of the series `base` whose start, or else whose original start, lies
+// within a second of `at`.
+std::optional<EventItem> occurrenceNear(platform::EventStore& store, const std::string& base, Instant at) {
+  std::vector<EventItem> candidates = store.events(at - kOccurrenceSearch, at + kOccurrenceSearch, std::nullopt);
+  std::erase_if(candidates, [&](const EventItem& event) { return event.itemId != base; });
+  for (const EventItem& event : candidates)
+    if (withinOneSecond(event.start, at)) return event;
+  for (const EventItem& event : candidates)
+    if (withinOneSecond(event.occurrenceDate, at)) return event;
+  return std::nullopt;
+}
+
+}  // namespace
+
+EventWindow eventWindow(const Params& params) {
+  std::optional<Instant> endParam = windowEnd(params);
+  std::optional<Instant> startParam = params.date("start");
+  Instant start = startParam ? *startParam
+                  : endParam ? *endParam - kDefaultWindow
+                             : platform::startOfDay(now());
+  Instant end = endParam.value_or(start + kDefaultWindow);
+  if (end <= start) throwInvalidArgs("end must be after start");
+  if (end - start > kLongestWindow)
+    throwInvalidArgs("The time window is limited to about 10 years; narrow start/end.");
+  return {start, end};
+}
+
+std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& params) {
+  std::vector<platform::Calendar> list;
+  if (std::optional<std::string> reference = params.string("calendar"))
+    list.push_back(resolveContainer(EntityType::Event, *reference, Access::Any));
+  for (const std::string& id : params.strings("calendar_ids").value_or(std::vector<std::string>{}))
+    list.push_back(containerById(EntityType::Event, id));
+  if (list.empty()) return std::nullopt;
+  return list;
+}
+
+std::vector<EventItem> fetchEvents(platform::EventStore& store, EventWindow window,
+                                   const std::optional<std::vector<platform::Calendar>>& calendars) {
+  std::optional<std::vector<std::string>> calendarIds;
+  if (calendars) {
+    calendarIds.emplace();
+    for (const platform::Calendar& calendar : *calendars) calendarIds->push_back(calendar.id);
+  }
+  std::vector<EventItem> result;
+  std::unordered_set<std::string> seen;
+  for (Instant cursor = window.start; cursor < window.end;) {
+    Instant chunkEnd = std::min<Instant>(cursor + kFetchChunk, window.end);
+    for (EventItem& event : store.events(cursor, chunkEnd, calendarIds)) {
+      if (!seen.insert(event.calendarId + "|" + eventId(event)).second) continue;
+      result.push_back(std::move(event));
+      if (result.size() > kMostFetchedEvents)
+        throwInvalidArgs("More than 50000 events in that window; narrow start/end or pick a calendar.");
+    }
+    cursor = chunkEnd;
+  }
+  return result;
+}
+
+void keepMatching(std::vector<EventItem>& events, const std::optional<std::string>& query, Declined declined) {
+  if (query) {
+    std::u16string needle = platform::foldForSearch(*query);
+    std::erase_if(events, [&](const EventItem& event) { return !matchesFolded(event, needle); });
+  }
+  if (declined == Declined::Drop) std::erase_if(events, declinedByCurrentUser);
+}
+
+void sortForListing(std::vector<EventItem>& events) {
+  std::stable_sort(events.begin(), events.end(), [](const EventItem& a, const EventItem& b) {
+    if (a.start != b.start) return a.start < b.start;
+    if (a.title != b.title) return a.title < b.title;
+    return eventId(a) < eventId(b);
+  });
+}
+
+void sortByStart(std::vector<EventItem>& events) {
+  std::stable_sort(events.begin(), events.end(),
+                   [](const EventItem& a, const EventItem& b) { return a.start < b.start; });
+}
+
+PageBounds pageBounds(const Params& params, std::size_t total) {
+  int64_t offset = std::max<int64_t>(params.integer("offset").value_or(0), 0);
+  int64_t limit = std::clamp<int64_t>(params.integer("limit").value_or(kDefaultLimit), 1, kLargestLimit);
+  return {std::min(static_cast<std::size_t>(offset), total), static_cast<std::size_t>(limit)};
+}
+
+Json listingPage(const std::vector<EventItem>& sorted, PageBounds bounds, EventWindow window) {
+  std::size_t offset = std::min(bounds.offset, sorted.size());
+  std::size_t stop = std::min(sorted.size(), offset + bounds.limit);
+  Json rows = Json::array();
+  for (std::size_t i = offset; i < stop; ++i) rows.push_back(eventRow(sorted[i], RowForm::Summary));
+  bool hasMore = stop < sorted.size();
+  Json page = {{"events", std::move(rows)},
+               {"total", sorted.size()},
+               {"has_more", hasMore},
+               {"range", {{"start", localDateTimeText(window.start)}, {"end", localDateTimeText(window.end)}}}};
+  if (hasMore) page["next_cursor"] = std::to_string(stop);
+  return page;
+}
+
+EventItem resolveEvent(platform::EventStore& store, const std::string& id) {
+  std::size_t at = id.rfind('@');
+  if (at != std::string::npos) {
+    if (std::optional<Instant> date = parseDate(std::string_view(id).substr(at + 1))) {
+      if (std::optional<EventItem> occurrence = occurrenceNear(store, id.substr(0, at), *date)) return *occurrence;
+      throwInvalidArgs("No occurrence " + id +
+                       " on this Mac any more (deleted or moved). Find it again with calendar.events.list.");
+    }
+  }
+  if (std::optional<EventItem> event = store.event(id)) return *event;
+  throwInvalidArgs("No event with event_id " + id +
+                   " on this Mac (deleted, or not an event id). Find it with calendar.events.list.");
+}
+
+Json listEvents(const Params& params) {
+  ensureEvents(EntityType::Event);
+  EventWindow window = eventWindow(params);
+  Declined declined = params.boolean("include_declined") == true ? Declined::Keep : Declined::Drop;
+  std::vector<EventItem> events = fetchEvents(EventStoreBox::shared().store(), window, eventCalendars(params));
+  keepMatching(events, params.string("query"), declined);
+  sortForListing(events);
+  return listingPage(events, pageBounds(params, events.size()), window);
+}
+
+Json getEvent(const Params& params) {
+  ensureEvents(EntityType::Event);
+  std::string id = params.requireString("event_id");
+  return eventRow(resolveEvent(EventStoreBox::shared().store(), id), RowForm::Detail);
+}
+
+}  // namespace wren

@@ -1,0 +1,250 @@
+#include "platform/LocalTime.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/TimeZoneGuard.h"
+
+namespace wren::platform {
+namespace {
+
+using namespace std::chrono;
+
+Instant utc(int y, unsigned mo, unsigned d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+  return Instant(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s) +
+                 milliseconds(ms));
+}
+
+TEST(LocalTimeZones, CurrentZoneFollowsTzAtOnce) {
+  TimeZoneGuard guard("Asia/Shanghai");
+  EXPECT_EQ(currentZoneId(), "Asia/Shanghai");
+  guard.set("America/New_York");
+  EXPECT_EQ(currentZoneId(), "America/New_York");
+  EXPECT_EQ(utcOffsetSeconds(utc(2024, 1, 15)), -5 * 3600);
+  guard.set("UTC");
+  EXPECT_EQ(utcOffsetSeconds(utc(2024, 1, 15)), 0);
+}
+
+TEST(LocalTimeZones, KnowsDatabaseZonesOnly) {
+  struct Case {
+    const char* id;
+    bool known;
+  };
+  const std::vector<Case> cases = {
+      {"Asia/Shanghai", true}, {"America/New_York", true}, {"UTC", true},
+      {"Mars/Olympus_Mons", false}, {"", false}, {"Etc/Unknown", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(isKnownZone(c.id), c.known);
+  }
+}
+
+TEST(LocalTimeZones, UnknownZoneConvertsInTheCurrentZone) {
+  TimeZoneGuard guard("Asia/Shanghai");
+  const CivilTime civil{2024, 5, 1, 9, 30, 0, 0};
+  EXPECT_EQ(instantFromCivil(civil, "Mars/Olympus_Mons"), utc(2024, 5, 1, 1, 30));
+  EXPECT_EQ(utcOffsetSeconds(utc(2024, 5, 1), "Mars/Olympus_Mons"), 8 * 3600);
+}
+
+TEST(LocalTimeOffsets, IncludeDaylightSaving) {
+  struct Case {
+    const char* zone;
+    Instant instant;
+    int offset;
+  };
+  const std::vector<Case> cases = {
+      {"America/New_York", utc(2025, 1, 15), -5 * 3600},
+      {"America/New_York", utc(2025, 7, 15), -4 * 3600},
+      {"Asia/Shanghai", utc(2025, 7, 15), 8 * 3600},
+      {"Pacific/Kiritimati", utc(2025, 7, 15), 14 * 3600},
+      {"Asia/Kolkata", utc(2025, 7, 15), 5 * 3600 + 1800},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zone);
+    EXPECT_EQ(utcOffsetSeconds(c.instant, c.zone), c.offset);
+  }
+}
+
+TEST(LocalTimeCivil, ReadsWallClockFieldsInTheZone) {
+  const Instant instant = utc(2024, 5, 1, 23, 30, 15, 250);
+  EXPECT_EQ(civilFromInstant(instant, "Asia/Shanghai"), (CivilTime{2024, 5, 2, 7, 30, 15, 250}));
+  EXPECT_EQ(civilFromInstant(instant, "America/New_York"), (CivilTime{2024, 5, 1, 19, 30, 15, 250}));
+  EXPECT_EQ(civilFromInstant(instant, "UTC"), (CivilTime{2024, 5, 1, 23, 30, 15, 250}));
+}
+
+TEST(LocalTimeCivil, UsesTheProlepticGregorianCalendarBefore1582) {
+  // Day numbers agree with std::chrono, which never switches to the Julian calendar.
+  const Instant instant = utc(1000, 3, 1, 12);
+  EXPECT_EQ(civilFromInstant(instant, "UTC"), (CivilTime{1000, 3, 1, 12, 0, 0, 0}));
+  EXPECT_EQ(instantFromCivil(CivilTime{1000, 3, 1, 12, 0, 0, 0}, "UTC"), instant);
+}
+
+TEST(LocalTimeCivil, RoundTripsThroughInstants) {
+  const CivilTime civil{2024, 2, 29, 23, 59, 59, 999};
+  for (const char* zone : {"UTC", "Asia/Shanghai", "America/New_York", "Pacific/Pago_Pago"}) {
+    SCOPED_TRACE(zone);
+    const std::optional<Instant> instant = instantFromCivil(civil, zone);
+    ASSERT_TRUE(instant);
+    EXPECT_EQ(civilFromInstant(*instant, zone), civil);
+  }
+}
+
+TEST(LocalTimeCivil, RejectsFieldsThatAreNotADate) {
+  struct Case {
+    const char* name;
+    CivilTime civil;
+  };
+  const std::vector<Case> cases = {
+      {"month 13", {2024, 13, 1, 0, 0, 0, 0}},
+      {"month 0", {2024, 0, 1, 0, 0, 0, 0}},
+      {"day 0", {2024, 5, 0, 0, 0, 0, 0}},
+      {"February 30", {2024, 2, 30, 0, 0, 0, 0}},
+      {"February 29 outside a leap year", {2023, 2, 29, 0, 0, 0, 0}},
+      {"April 31", {2024, 4, 31, 0, 0, 0, 0}},
+      {"hour 24", {2024, 5, 1, 24, 0, 0, 0}},
+      {"minute 60", {2024, 5, 1, 0, 60, 0, 0}},
+      {"second 60", {2024, 5, 1, 0, 0, 60, 0}},
+      {"negative second", {2024, 5, 1, 0, 0, -1, 0}},
+      {"millisecond 1000", {2024, 5, 1, 0, 0, 0, 1000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(instantFromCivil(c.civil, "UTC"), std::nullopt);
+  }
+  EXPECT_EQ(instantFromCivil(CivilTime{2024, 2, 29, 0, 0, 0, 0}, "UTC"), utc(2024, 2, 29));
+}
+
+TEST(LocalTimeCivil, ResolvesClockChanges) {
+  struct Case {
+    const char* name;
+    CivilTime civil;
+    Instant expected;
+  };
+  const std::vector<Case> cases = {
+      // 02:30 does not exist; it keeps EST's offset and so reads 03:30 EDT.
+      {"skipped hour", {2025, 3, 9, 2, 30, 0, 0}, utc(2025, 3, 9, 7, 30)},
+      {"just before the gap", {2025, 3, 9, 1, 59, 0, 0}, utc(2025, 3, 9, 6, 59)},
+      {"end of the gap", {2025, 3, 9, 3, 0, 0, 0}, utc(2025, 3, 9, 7, 0)},
+      // 01:30 happens twice; the first time is in EDT.
+      {"repeated hour", {2025, 11, 2, 1, 30, 0, 0}, utc(2025, 11, 2, 5, 30)},
+      {"after the repeat", {2025, 11, 2, 2, 0, 0, 0}, utc(2025, 11, 2, 7, 0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(instantFromCivil(c.civil, "America/New_York"), c.expected);
+  }
+}
+
+TEST(LocalTimeDays, StartOfDayIsLocalMidnight) {
+  struct Case {
+    const char* name;
+    const char* zone;
+    Instant instant;
+    Instant expected;
+  };
+  const std::vector<Case> cases = {
+      {"next day in Shanghai", "Asia/Shanghai", utc(2024, 5, 1, 23, 30), utc(2024, 5, 1, 16)},
+      {"day of spring forward", "America/New_York", utc(2025, 3, 9, 15), utc(2025, 3, 9, 5)},
+      {"day of fall back", "America/New_York", utc(2025, 11, 2, 15), utc(2025, 11, 2, 4)},
+      {"already midnight", "UTC", utc(2024, 5, 1), utc(2024, 5, 1)},
+      // Chile skipped from 00:00 straight to 01:00 on 2024-09-08: the day starts at 01:00.
+      {"skipped midnight", "America/Santiago", utc(2024, 9, 8, 15), utc(2024, 9, 8, 4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(startOfDay(c.instant, c.zone), c.expected);
+  }
+}
+
+TEST(LocalTimeDays, AddingDaysKeepsWallClockTimeAcrossClockChanges) {
+  struct Case {
+    const char* name;
+    Instant instant;
+    int days;
+    Instant expected;
+  };
+  const std::vector<Case> cases = {
+      {"into summer time: 23 hours", utc(2025, 3, 8, 14), 1, utc(2025, 3, 9, 13)},
+      {"back out of summer time", utc(2025, 3, 9, 13), -1, utc(2025, 3, 8, 14)},
+      {"into winter time: 25 hours", utc(2025, 11, 1, 13), 1, utc(2025, 11, 2, 14)},
+      {"a week across the change", utc(2025, 3, 5, 14), 7, utc(2025, 3, 12, 13)},
+      // 01:30 EST is the second 01:30 of the night; adding nothing must not move it.
+      {"zero days in the repeated hour", utc(2025, 11, 2, 6, 30), 0, utc(2025, 11, 2, 6, 30)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(addDays(c.instant, c.days, "America/New_York"), c.expected);
+  }
+}
+
+TEST(LocalTimePatterns, FormatsInTheZone) {
+  struct Case {
+    const char* zone;
+    const char* pattern;
+    const char* expected;
+  };
+  const Instant instant = utc(2024, 5, 1, 9, 30, 5, 250);
+  const std::vector<Case> cases = {
+      {"UTC", "yyyy-MM-dd'T'HH:mm:ssXXX", "2024-05-01T09:30:05Z"},
+      {"Asia/Shanghai", "yyyy-MM-dd'T'HH:mm:ssXXX", "2024-05-01T17:30:05+08:00"},
+      {"America/New_York", "yyyy-MM-dd'T'HH:mm:ssXXX", "2024-05-01T05:30:05-04:00"},
+      {"Asia/Kolkata", "XXX", "+05:30"},
+      {"UTC", "yyyy-MM-dd'T'HH:mm:ss.SSS", "2024-05-01T09:30:05.250"},
+      {"Pacific/Pago_Pago", "yyyy-MM-dd", "2024-04-30"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " " + c.pattern);
+    EXPECT_EQ(formatPattern(instant, c.pattern, c.zone), c.expected);
+  }
+}
+
+TEST(LocalTimePatterns, CurrentZoneChangeAppliesToTheNextCall) {
+  TimeZoneGuard guard("UTC");
+  const Instant instant = utc(2024, 5, 1, 9, 30);
+  EXPECT_EQ(formatPattern(instant, "HH:mmXXX"), "09:30Z");
+  guard.set("Asia/Shanghai");
+  EXPECT_EQ(formatPattern(instant, "HH:mmXXX"), "17:30+08:00");
+  EXPECT_EQ(parsePattern("2024-05-01 17:30", "yyyy-MM-dd HH:mm"), instant);
+}
+
+TEST(LocalTimePatterns, ParsesOnlyWholeTextsOfRealDates) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    std::optional<Instant> expected;
+  };
+  const std::vector<Case> cases = {
+      {"2024-05-01 17:30", "yyyy-MM-dd HH:mm", utc(2024, 5, 1, 9, 30)},
+      {"2024-05-01T09:30:00+00:00", "yyyy-MM-dd'T'HH:mm:ssXXX", utc(2024, 5, 1, 9, 30)},
+      // A text naming its offset is not read in the zone.
+      {"2024-05-01T09:30:00-04:00", "yyyy-MM-dd'T'HH:mm:ssXXX", utc(2024, 5, 1, 13, 30)},
+      {"2024-05-01 17:30 and more", "yyyy-MM-dd HH:mm", std::nullopt},
+      {"2024-05-01 17:30 ", "yyyy-MM-dd HH:mm", std::nullopt},
+      {"2024-05-01", "yyyy-MM-dd HH:mm", std::nullopt},
+      {"2024-02-30", "yyyy-MM-dd", std::nullopt},
+      {"2024-13-01", "yyyy-MM-dd", std::nullopt},
+      {"2024-05-01 24:00", "yyyy-MM-dd HH:mm", std::nullopt},
+      {"", "yyyy-MM-dd", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parsePattern(c.text, c.pattern, "Asia/Shanghai"), c.expected);
+  }
+}
+
+TEST(LocalTimePatterns, ParsedClockChangesResolveAsConversionsDo) {
+  const char* zone = "America/New_York";
+  EXPECT_EQ(parsePattern("2025-03-09 02:30", "yyyy-MM-dd HH:mm", zone),
+            instantFromCivil(CivilTime{2025, 3, 9, 2, 30, 0, 0}, zone));
+  EXPECT_EQ(parsePattern("2025-03-09 02:30", "yyyy-MM-dd HH:mm", zone), utc(2025, 3, 9, 7, 30));
+  EXPECT_EQ(parsePattern("2025-11-02 01:30", "yyyy-MM-dd HH:mm", zone), utc(2025, 11, 2, 5, 30));
+  // The gap does not make invalid dates acceptable.
+  EXPECT_EQ(parsePattern("2025-02-29 02:30", "yyyy-MM-dd HH:mm", zone), std::nullopt);
+}
+
+}  // namespace
+}  // namespace wren::platform

@@ -1,0 +1,72 @@
+#include "platform/Privacy.h"
+
+#include <gtest/gtest.h>
+
+#include "app/Json.h"
+#include "platform/ScopedDataHome.h"
+#include "platform/vdir/StoreTestSupport.h"
+
+namespace wren::platform {
+namespace {
+
+using vdir::testing::entryNames;
+using vdir::testing::readText;
+
+TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;  // nothing: no privacy.json
+    std::string calendar;
+    std::string location;
+  };
+  const std::vector<Case> cases = {
+      {"no file", std::nullopt, "", ""},
+      {"not JSON", "{calendar: granted", "", ""},
+      {"an array", R"(["granted"])", "", ""},
+      {"values as written", R"({"calendar":"write_only","location":"denied"})", "write_only", "denied"},
+      {"unknown strings kept", R"({"calendar":"limited"})", "limited", ""},
+      {"wrong types", R"({"calendar":true,"location":{"a":1}})", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedDataHome home;
+    if (c.file) home.write("privacy.json", *c.file);
+    EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), c.calendar);
+    EXPECT_EQ(privacyDecision(PrivacyKind::Location), c.location);
+    EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), "");
+  }
+}
+
+TEST(PrivacyDecision, IsReadAfreshOnEveryCall) {
+  ScopedDataHome home;
+  home.write("privacy.json", R"({"contacts":"denied"})");
+  EXPECT_EQ(privacyDecision(PrivacyKind::Contacts), "denied");
+  home.write("privacy.json", R"({"contacts":"granted"})");
+  EXPECT_EQ(privacyDecision(PrivacyKind::Contacts), "granted");
+}
+
+TEST(RecordPrivacyDecision, KeepsKeysItDoesNotKnow) {
+  ScopedDataHome home;
+  home.write("privacy.json", R"({"screen":"granted","future_kind":{"x":[1,2]}})");
+  recordPrivacyDecision(PrivacyKind::Reminders, "denied");
+  recordPrivacyDecision(PrivacyKind::Screen, "restricted");
+  Json written = Json::parse(readText(home.root() / "privacy.json"));
+  EXPECT_EQ(written, (Json{{"screen", "restricted"}, {"future_kind", {{"x", {1, 2}}}}, {"reminders", "denied"}}));
+  EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), "denied");
+  // The temporary file of the atomic write is gone.
+  EXPECT_EQ(entryNames(home.root()), (std::set<std::string>{"privacy.json"}));
+}
+
+TEST(RecordPrivacyDecision, ReplacesAFileThatIsNotAnObjectAndMakesTheRoot) {
+  ScopedDataHome home;
+  home.write("privacy.json", "not json");
+  recordPrivacyDecision(PrivacyKind::Accessibility, "granted");
+  EXPECT_EQ(Json::parse(readText(home.root() / "privacy.json")), (Json{{"accessibility", "granted"}}));
+
+  std::filesystem::remove_all(home.root());
+  recordPrivacyDecision(PrivacyKind::Location, "denied");
+  EXPECT_EQ(privacyDecision(PrivacyKind::Location), "denied");
+}
+
+}  // namespace
+}  // namespace wren::platform

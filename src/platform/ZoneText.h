@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Instant.h"
+
+namespace wren::platform {
+
+// The VTIMEZONE component text (RFC 5545, CRLF line ends, unfolded lines) of a zone of the
+// system zone database, with the transitions from `from` on and the rules that continue
+// them, so that every later time converts as the zone database does. Nothing for an
+// unknown zone.
+std::optional<std::string> vtimezoneText(std::string_view zoneId, Instant from);
+
+}  // namespace wren::platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace wren::platform::vdir {
+
+// Whole-file reads and writes for the stores. A write never leaves a half-written file
+// behind: the text goes to a hidden temporary file in the same folder, is flushed to disk,
+// and is then renamed into place, so that a reader sees either the old or the new file.
+//
+//   writeFileAtomically(folder / "displayname", "Work", Existing::Replace);
+//
+// Every failure throws StoreError naming the failing call and path.
+
+enum class Existing {
+  Replace,  // the new file takes the place of one that is there
+  Refuse,   // fail with EEXIST when a file of that name is there
+};
+
+void writeFileAtomically(const std::filesystem::path& path, std::string_view text, Existing existing);
+
+// The whole file; throws StoreError when it cannot be opened or read.
+std::string readWholeFile(const std::filesystem::path& path);
+
+// Flushes a folder's entries (a rename or a new file in it) to disk.
+void syncFolder(const std::filesystem::path& folder);
+
+// Renames without replacing what is at `to`; throws StoreError (EEXIST when taken).
+void renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+}  // namespace wren::platform::vdir

@@ -1,0 +1,945 @@
+#include "platform/vdir/EventCodec.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "platform/vdir/Ical.h"
+
+namespace wren::platform::vdir {
+
+// Occurrences of a series are computed in the wall-clock fields of the series' own zone
+// (so a weekly 09:00 stays 09:00 across a change of offset) and turned into instants only
+// at the end. Such a wall-clock time is kept as a "civil key": the instant its fields would
+// name in UTC. Keys of one series compare like the times they stand for, and they do not
+// depend on the current zone, so a parsed file stays valid when the zone changes.
+using CivilKey = Instant;
+
+namespace {
+
+using std::chrono::days;
+using std::chrono::hours;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// No window asks for more occurrences of one file than this; a rule that would give more
+// is cut there rather than exhausting memory.
+constexpr std::size_t kMaxOccurrences = 100000;
+// Iterations of a rule without a matching occurrence in the window, after which the rule
+// counts as exhausted (libical itself gives up on impossible rules, this bounds the rest).
+constexpr std::size_t kMaxIterations = 2000000;
+// The widest distance between a wall-clock time and UTC, with room for a day's length.
+constexpr hours kOffsetMargin{26};
+
+CivilKey keyOf(const CivilTime& civil) {
+  using namespace std::chrono;
+  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
+                       std::chrono::day{static_cast<unsigned>(civil.day)};
+  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} + seconds{civil.second};
+}
+
+CivilTime civilOfKey(CivilKey key) {
+  using namespace std::chrono;
+  const sys_days day = floor<std::chrono::days>(key);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> time{key - day};
+  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
+                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
+                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()), 0};
+}
+
+bool sameAnchoring(const IcalTime& a, const IcalTime& b) {
+  return a.anchor == b.anchor && a.zoneId == b.zoneId && a.customZone == b.customZone;
+}
+
+// The key of a time in the series' anchoring (a RECURRENCE-ID or EXDATE written in UTC
+// for a zoned series, say, is converted into the series' wall clock).
+CivilKey keyIn(const IcalTime& time, const IcalTime& series) {
+  CivilTime civil = sameAnchoring(time, series) ? time.civil : civilIn(toInstant(time), series);
+  if (series.anchor == TimeAnchor::Date) civil.hour = civil.minute = civil.second = 0;
+  return keyOf(civil);
+}
+
+}  // namespace
+
+// The values of one VEVENT, as read.
+struct EventValues {
+  std::string uid;
+  std::string title;
+  std::optional<std::string> location;
+  std::optional<std::string> notes;
+  std::optional<std::string> url;
+  IcalTime start;
+  bool allDay = false;
+  milliseconds length{0};  // timed events
+  int dayCount = 1;        // all-day events: days covered
+  std::optional<IcalTime> recurrenceId;
+  Availability availability = Availability::Busy;
+  EventStatus status = EventStatus::None;
+  std::optional<Participant> organizer;
+  std::vector<Participant> attendees;
+  std::vector<Alarm> alarms;
+  std::optional<Instant> created;
+  std::optional<Instant> lastModified;
+  std::vector<RecurrenceRule> rules;
+  std::vector<icalrecurrencetype> recurrences;  // the rules for expansion, without UNTIL
+  std::vector<CivilKey> rdates;
+  std::vector<CivilKey> exdates;
+  bool repeats = false;
+};
+
+struct ParsedEventFile {
+  std::optional<EventValues> master;
+  // Overrides of a series by the key of the occurrence they replace; without a master,
+  // the file's events (each shown on its own).
+  std::map<CivilKey, EventValues> overrides;
+  EventExtent extent;
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Reading.
+
+std::optional<std::string> textOf(icalcomponent* event, icalproperty_kind kind) {
+  icalproperty* property = icalcomponent_get_first_property(event, kind);
+  if (!property) return std::nullopt;
+  const char* value = nullptr;
+  if (icalvalue* raw = icalproperty_get_value(property)) {
+    value = icalvalue_isa(raw) == ICAL_URI_VALUE ? icalvalue_get_uri(raw) : icalvalue_get_text(raw);
+  }
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> xTextOf(icalcomponent* event, std::string_view name) {
+  for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_X_PROPERTY); property;
+       property = icalcomponent_get_next_property(event, ICAL_X_PROPERTY)) {
+    const char* xname = icalproperty_get_x_name(property);
+    const char* value = icalproperty_get_x(property);
+    if (xname && value && name == xname) return std::string(value);
+  }
+  return std::nullopt;
+}
+
+Availability availabilityOf(icalcomponent* event) {
+  Availability availability = Availability::Busy;
+  if (icalproperty* transp = icalcomponent_get_first_property(event, ICAL_TRANSP_PROPERTY)) {
+    const icalproperty_transp value = icalproperty_get_transp(transp);
+    if (value == ICAL_TRANSP_TRANSPARENT || value == ICAL_TRANSP_TRANSPARENTNOCONFLICT) {
+      availability = Availability::Free;
+    }
+  }
+  const std::optional<std::string> busy = xTextOf(event, "X-MICROSOFT-CDO-BUSYSTATUS");
+  if (!busy) return availability;
+  if (*busy == "FREE") return Availability::Free;
+  if (*busy == "TENTATIVE") return Availability::Tentative;
+  if (*busy == "BUSY") return Availability::Busy;
+  if (*busy == "OOF") return Availability::Unavailable;
+  return availability;
+}
+
+EventStatus statusOf(icalcomponent* event) {
+  icalproperty* property = icalcomponent_get_first_property(event, ICAL_STATUS_PROPERTY);
+  if (!property) return EventStatus::None;
+  switch (icalproperty_get_status(property)) {
+    case ICAL_STATUS_CONFIRMED: return EventStatus::Confirmed;
+    case ICAL_STATUS_TENTATIVE: return EventStatus::Tentative;
+    case ICAL_STATUS_CANCELLED: return EventStatus::Canceled;
+    default: return EventStatus::None;
+  }
+}
+
+ParticipantStatus participantStatusOf(icalproperty* property) {
+  icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_PARTSTAT_PARAMETER);
+  if (!parameter) return ParticipantStatus::Unknown;
+  switch (icalparameter_get_partstat(parameter)) {
+    case ICAL_PARTSTAT_NEEDSACTION: return ParticipantStatus::Pending;
+    case ICAL_PARTSTAT_ACCEPTED: return ParticipantStatus::Accepted;
+    case ICAL_PARTSTAT_DECLINED: return ParticipantStatus::Declined;
+    case ICAL_PARTSTAT_TENTATIVE: return ParticipantStatus::Tentative;
+    case ICAL_PARTSTAT_DELEGATED: return ParticipantStatus::Delegated;
+    case ICAL_PARTSTAT_COMPLETED: return ParticipantStatus::Completed;
+    case ICAL_PARTSTAT_INPROCESS: return ParticipantStatus::InProcess;
+    default: return ParticipantStatus::Unknown;
+  }
+}
+
+Participant participantOf(icalproperty* property) {
+  Participant participant;
+  if (icalvalue* value = icalproperty_get_value(property)) {
+    if (const char* address = icalvalue_get_caladdress(value)) participant.url = address;
+  }
+  if (icalparameter* cn = icalproperty_get_first_parameter(property, ICAL_CN_PARAMETER)) {
+    if (const char* name = icalparameter_get_cn(cn)) participant.name = name;
+  }
+  participant.status = participantStatusOf(property);
+  return participant;
+}
+
+std::optional<Instant> instantOf(icalcomponent* event, icalproperty_kind kind, const ZoneTable& zones) {
+  std::optional<IcalTime> time = readTime(icalcomponent_get_first_property(event, kind), zones);
+  if (!time) return std::nullopt;
+  return toInstant(*time);
+}
+
+int daysBetween(const CivilTime& from, const CivilTime& to) {
+  return static_cast<int>(std::chrono::floor<days>(keyOf(to) - keyOf(from)).count());
+}
+
+// DTSTART and how long the event lasts (DTEND, else DURATION, else none: zero length for a
+// timed event, one day for an all-day event). An end before the start counts as none.
+bool readTimes(icalcomponent* event, const ZoneTable& zones, EventValues& values) {
+  std::optional<IcalTime> start = readTime(icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY), zones);
+  if (!start) return false;
+  values.start = *start;
+  values.allDay = start->anchor == TimeAnchor::Date;
+  std::optional<IcalTime> end = readTime(icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY), zones);
+  icalproperty* duration = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY);
+  if (values.allDay) {
+    int count = 1;
+    if (end) count = daysBetween(start->civil, end->civil);
+    if (!end && duration) count = icaldurationtype_as_int(icalproperty_get_duration(duration)) / 86400;
+    values.dayCount = std::max(1, count);
+    return true;
+  }
+  milliseconds length{0};
+  if (end) length = toInstant(*end) - toInstant(*start);
+  if (!end && duration) length = seconds(icaldurationtype_as_int(icalproperty_get_duration(duration)));
+  values.length = std::max(milliseconds{0}, length);
+  return true;
+}
+
+void readRecurrence(icalcomponent* event, const ZoneTable& zones, EventValues& values) {
+  for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); property;
+       property = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
+    icalrecurrencetype recurrence = icalproperty_get_rrule(property);
+    std::optional<RecurrenceRule> rule = ruleFromRecurrence(recurrence, values.start);
+    if (!rule) continue;
+    values.rules.push_back(*rule);
+    // UNTIL is applied to instants by the expansion itself, and the copy must not point at
+    // text owned by the libical tree.
+    recurrence.until = icaltime_null_time();
+    recurrence.rscale = nullptr;
+    values.recurrences.push_back(recurrence);
+  }
+  for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); property;
+       property = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
+    if (std::optional<IcalTime> time = readTime(property, zones)) values.rdates.push_back(keyIn(*time, values.start));
+  }
+  for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); property;
+       property = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
+    if (std::optional<IcalTime> time = readTime(property, zones)) values.exdates.push_back(keyIn(*time, values.start));
+  }
+  std::sort(values.exdates.begin(), values.exdates.end());
+  values.repeats = !values.rules.empty() || !values.rdates.empty();
+}
+
+std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zones) {
+  EventValues values;
+  if (!readTimes(event, zones, values)) return std::nullopt;
+  values.uid = textOf(event, ICAL_UID_PROPERTY).value_or("");
+  values.title = textOf(event, ICAL_SUMMARY_PROPERTY).value_or("");
+  values.location = textOf(event, ICAL_LOCATION_PROPERTY);
+  values.notes = textOf(event, ICAL_DESCRIPTION_PROPERTY);
+  values.url = textOf(event, ICAL_URL_PROPERTY);
+  values.recurrenceId = readTime(icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY), zones);
+  values.availability = availabilityOf(event);
+  values.status = statusOf(event);
+  if (icalproperty* organizer = icalcomponent_get_first_property(event, ICAL_ORGANIZER_PROPERTY)) {
+    values.organizer = participantOf(organizer);
+  }
+  for (icalproperty* attendee = icalcomponent_get_first_property(event, ICAL_ATTENDEE_PROPERTY); attendee;
+       attendee = icalcomponent_get_next_property(event, ICAL_ATTENDEE_PROPERTY)) {
+    values.attendees.push_back(participantOf(attendee));
+  }
+  const double duration = values.allDay ? values.dayCount * 86400.0 : values.length.count() / 1000.0;
+  values.alarms = readAlarms(event, zones, duration);
+  values.created = instantOf(event, ICAL_CREATED_PROPERTY, zones);
+  values.lastModified = instantOf(event, ICAL_LASTMODIFIED_PROPERTY, zones);
+  if (!values.recurrenceId) readRecurrence(event, zones, values);
+  return values;
+}
+
+// ---------------------------------------------------------------------------------------
+// Expansion.
+
+// The key of the end of an occurrence starting at `key` (all-day: the exclusive end day).
+CivilKey endKeyOf(const EventValues& values, CivilKey key) {
+  if (values.allDay) return key + days(values.dayCount);
+  return key + values.length;
+}
+
+icaltimetype icalOfKey(CivilKey key, bool isDate) {
+  const CivilTime civil = civilOfKey(key);
+  icaltimetype time = icaltime_null_time();
+  time.year = civil.year;
+  time.month = civil.month;
+  time.day = civil.day;
+  time.hour = isDate ? 0 : civil.hour;
+  time.minute = isDate ? 0 : civil.minute;
+  time.second = isDate ? 0 : civil.second;
+  time.is_date = isDate ? 1 : 0;
+  return time;
+}
+
+struct IteratorDeleter {
+  void operator()(icalrecur_iterator* iterator) const { icalrecur_iterator_free(iterator); }
+};
+using IteratorPtr = std::unique_ptr<icalrecur_iterator, IteratorDeleter>;
+
+// Calls `visit(key)` for the rule's occurrences in order, up to `last` (inclusive) and
+// the rule's own end; `visit` returns false to stop.
+template <typename Visit>
+void forEachRuleKey(const EventValues& values, std::size_t ruleIndex, CivilKey last, Visit&& visit) {
+  const CivilKey first = keyOf(values.start.civil);
+  IteratorPtr iterator(icalrecur_iterator_new(values.recurrences[ruleIndex], icalOfKey(first, values.allDay)));
+  icalerror_clear_errno();
+  if (!iterator) return;
+  const std::optional<Instant>& until = values.rules[ruleIndex].endDate;
+  for (std::size_t step = 0; step < kMaxIterations; ++step) {
+    const icaltimetype next = icalrecur_iterator_next(iterator.get());
+    if (icaltime_is_null_time(next)) return;
+    const CivilKey key = keyOf(CivilTime{next.year, next.month, next.day, next.hour, next.minute, next.second, 0});
+    if (key > last) return;
+    if (until && toInstant(civilOfKey(key), values.start) > *until) return;
+    if (!visit(key)) return;
+  }
+}
+
+// Every occurrence key of the series up to `last`, DTSTART first (it is always an
+// occurrence, matching its rule or not), EXDATEs removed.
+std::set<CivilKey> seriesKeys(const EventValues& values, CivilKey from, CivilKey last) {
+  std::set<CivilKey> keys;
+  const CivilKey first = keyOf(values.start.civil);
+  auto add = [&](CivilKey key) {
+    if (key >= from && key <= last) keys.insert(key);
+    return keys.size() < kMaxOccurrences;
+  };
+  add(first);
+  for (std::size_t i = 0; i < values.recurrences.size(); ++i) forEachRuleKey(values, i, last, add);
+  for (CivilKey key : values.rdates) add(key);
+  for (CivilKey key : values.exdates) keys.erase(key);
+  return keys;
+}
+
+bool overlaps(Instant start, Instant end, Instant windowStart, Instant windowEnd) {
+  if (start == end) return windowStart <= start && start < windowEnd;
+  return start < windowEnd && end > windowStart;
+}
+
+// The instants an occurrence covers (the end exclusive: the midnight after an all-day
+// event's last day).
+std::pair<Instant, Instant> spanOf(const EventValues& values, CivilKey key) {
+  const Instant start = toInstant(civilOfKey(key), values.start);
+  if (!values.allDay) return {start, start + values.length};
+  return {start, toInstant(civilOfKey(key + days(values.dayCount)), values.start)};
+}
+
+bool isCurrentUser(const Participant& participant, const ItemContext& context) {
+  const std::string& url = participant.url;
+  if (url.size() < 7 || !std::equal(url.begin(), url.begin() + 7, "mailto:", [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      })) {
+    return false;
+  }
+  const std::string_view address = std::string_view(url).substr(7);
+  return std::any_of(context.ownEmails.begin(), context.ownEmails.end(), [&](const std::string& own) {
+    return own.size() == address.size() && std::equal(own.begin(), own.end(), address.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+  });
+}
+
+// The item for one occurrence: `values` give its fields, `series` the series it belongs
+// to (the same for a master's own occurrences).
+EventItem itemOf(const EventValues& values, const EventValues* series, CivilKey key,
+                 std::optional<Instant> occurrenceDate, const ItemContext& context) {
+  EventItem item;
+  item.itemId = context.itemId;
+  item.calendarId = context.calendarId;
+  item.externalId = values.uid;
+  item.title = values.title;
+  item.location = values.location;
+  item.notes = values.notes;
+  item.url = values.url;
+  const auto [start, end] = spanOf(values, key);
+  item.start = start;
+  item.end = values.allDay ? end - seconds(1) : end;
+  item.allDay = values.allDay;
+  if (!values.allDay && values.start.anchor == TimeAnchor::Zoned && !values.start.zoneId.empty()) {
+    item.timeZone = values.start.zoneId;
+  } else if (!values.allDay && values.start.anchor == TimeAnchor::Utc) {
+    item.timeZone = "UTC";
+  }
+  item.occurrenceDate = occurrenceDate.value_or(start);
+  item.repeats = series && series->repeats;
+  item.detached = values.recurrenceId.has_value();
+  if (series) item.rules = series->rules;
+  item.availability = values.availability;
+  item.status = values.status;
+  item.organizer = values.organizer;
+  if (item.organizer) item.organizer->isCurrentUser = isCurrentUser(*item.organizer, context);
+  item.attendees = values.attendees;
+  for (Participant& attendee : item.attendees) attendee.isCurrentUser = isCurrentUser(attendee, context);
+  item.alarms = values.alarms;
+  item.created = values.created;
+  item.lastModified = values.lastModified;
+  return item;
+}
+
+EventItem overrideItem(const EventValues& values, const EventValues* master, const ItemContext& context) {
+  std::optional<Instant> original;
+  if (values.recurrenceId) original = toInstant(*values.recurrenceId);
+  return itemOf(values, master ? master : &values, keyOf(values.start.civil), original, context);
+}
+
+// ---------------------------------------------------------------------------------------
+// Extent.
+
+// The latest key a series can reach, or nothing when it has no end.
+std::optional<CivilKey> lastKeyOf(const EventValues& values) {
+  CivilKey last = keyOf(values.start.civil);
+  for (CivilKey key : values.rdates) last = std::max(last, key);
+  for (std::size_t i = 0; i < values.rules.size(); ++i) {
+    const RecurrenceRule& rule = values.rules[i];
+    if (rule.endDate) {
+      last = std::max(last, keyOf(civilIn(*rule.endDate, values.start)) + kOffsetMargin);
+    } else if (rule.occurrenceCount > 0) {
+      forEachRuleKey(values, i, CivilKey::max(), [&](CivilKey key) {
+        last = std::max(last, key);
+        return true;
+      });
+    } else {
+      return std::nullopt;
+    }
+  }
+  return last;
+}
+
+EventExtent extentOf(const ParsedEventFile& file) {
+  std::optional<CivilKey> earliest;
+  std::optional<CivilKey> latest;
+  bool unbounded = false;
+  auto include = [&](const EventValues& values, std::optional<CivilKey> lastStart) {
+    const CivilKey first = keyOf(values.start.civil);
+    earliest = std::min(earliest.value_or(first), first);
+    if (!lastStart) {
+      unbounded = true;
+      return;
+    }
+    const CivilKey end = endKeyOf(values, *lastStart);
+    latest = std::max(latest.value_or(end), end);
+  };
+  if (file.master) include(*file.master, lastKeyOf(*file.master));
+  for (const auto& [key, values] : file.overrides) include(values, keyOf(values.start.civil));
+  // Keys are wall-clock fields; the margin covers every zone's offset.
+  EventExtent extent;
+  if (earliest) extent.earliest = *earliest - kOffsetMargin;
+  if (latest && !unbounded) extent.latest = *latest + kOffsetMargin;
+  return extent;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
+  ComponentPtr calendar = parseCalendar(text);
+  if (!calendar) return nullptr;
+  const ZoneTable zones(calendar.get());
+  auto file = std::make_shared<ParsedEventFile>();
+  std::vector<EventValues> detached;
+  for (icalcomponent* event = icalcomponent_get_first_component(calendar.get(), ICAL_VEVENT_COMPONENT); event;
+       event = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT)) {
+    std::optional<EventValues> values = readEvent(event, zones);
+    if (!values) continue;
+    if (values->recurrenceId) {
+      detached.push_back(std::move(*values));
+    } else if (!file->master) {
+      file->master = std::move(*values);
+    }
+  }
+  for (EventValues& values : detached) {
+    const CivilKey key = file->master ? keyIn(*values.recurrenceId, file->master->start)
+                                      : keyIn(*values.recurrenceId, values.start);
+    file->overrides.insert_or_assign(key, std::move(values));
+  }
+  if (!file->master && file->overrides.empty()) return nullptr;
+  file->extent = extentOf(*file);
+  return file;
+}
+
+EventExtent eventExtent(const ParsedEventFile& file) { return file.extent; }
+
+std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start, Instant end,
+                                      const ItemContext& context) {
+  std::vector<EventItem> items;
+  if (file.extent.earliest && *file.extent.earliest >= end) return items;
+  if (file.extent.latest && *file.extent.latest <= start) return items;
+  const EventValues* master = file.master ? &*file.master : nullptr;
+  if (master) {
+    const CivilKey from = keyOf(civilIn(start, master->start)) - kOffsetMargin - master->length - days(master->dayCount);
+    const CivilKey last = keyOf(civilIn(end, master->start)) + kOffsetMargin;
+    for (CivilKey key : seriesKeys(*master, from, last)) {
+      if (file.overrides.count(key)) continue;
+      const auto [occurrenceStart, occurrenceEnd] = spanOf(*master, key);
+      if (!overlaps(occurrenceStart, occurrenceEnd, start, end)) continue;
+      items.push_back(itemOf(*master, master->repeats ? master : nullptr, key, occurrenceStart, context));
+    }
+  }
+  for (const auto& [key, values] : file.overrides) {
+    if (master && std::binary_search(master->exdates.begin(), master->exdates.end(), key)) continue;
+    const auto [overrideStart, overrideEnd] = spanOf(values, keyOf(values.start.civil));
+    if (!overlaps(overrideStart, overrideEnd, start, end)) continue;
+    items.push_back(overrideItem(values, master, context));
+  }
+  std::sort(items.begin(), items.end(), [](const EventItem& a, const EventItem& b) { return a.start < b.start; });
+  return items;
+}
+
+std::optional<EventItem> primaryEvent(const ParsedEventFile& file, const ItemContext& context) {
+  if (file.master) {
+    const EventValues& master = *file.master;
+    const CivilKey first = keyOf(master.start.civil);
+    if (auto found = file.overrides.find(first); found != file.overrides.end()) {
+      return overrideItem(found->second, &master, context);
+    }
+    return itemOf(master, master.repeats ? &master : nullptr, first, std::nullopt, context);
+  }
+  if (file.overrides.empty()) return std::nullopt;
+  return overrideItem(file.overrides.begin()->second, nullptr, context);
+}
+
+}  // namespace wren::platform::vdir
+
+// ---------------------------------------------------------------------------------------
+// Writing.
+
+namespace wren::platform::vdir {
+namespace {
+
+// Whether a component that is being changed takes a role of a series' master (it carries
+// the rules) or of one occurrence.
+enum class Role { Master, Occurrence };
+// A component copied from another one holds that one's times, so its own must be written
+// even when they equal what the copied lines say.
+enum class TimesPolicy { IfChanged, Always };
+
+bool sameAlarm(const Alarm& a, const Alarm& b) {
+  return a.absoluteDate == b.absoluteDate && a.relativeOffset == b.relativeOffset && a.hasLocation == b.hasLocation &&
+         a.locationTitle == b.locationTitle && a.origin == b.origin;
+}
+
+bool sameAlarms(const std::vector<Alarm>& a, const std::vector<Alarm>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), sameAlarm);
+}
+
+void setOrRemove(RawComponent& component, std::string_view name, const std::optional<std::string>& value,
+                 bool escape) {
+  if (!value) {
+    component.removeLines(name);
+    return;
+  }
+  component.setLine(std::string(name) + ":" + (escape ? escapeText(*value) : *value));
+}
+
+void addLine(RawComponent& component, const std::string& logical) {
+  component.lines.push_back(ContentLine::fromLogical(logical));
+}
+
+// How the times of the event are written: all-day as dates; a zone the item names; a
+// floating, UTC or file-defined zone kept as it was; new events in the current zone.
+IcalTime anchorFor(const EventItem& event, const EventValues* before) {
+  IcalTime anchor;
+  if (event.allDay) {
+    anchor.anchor = TimeAnchor::Date;
+    return anchor;
+  }
+  const bool beforeTimed = before && !before->allDay;
+  if (event.timeZone) {
+    if (beforeTimed && before->start.anchor == TimeAnchor::Utc && *event.timeZone == "UTC") return before->start;
+    if (isKnownZone(*event.timeZone)) {
+      anchor.anchor = TimeAnchor::Zoned;
+      anchor.zoneId = *event.timeZone;
+      return anchor;
+    }
+  }
+  if (beforeTimed && !(before->start.anchor == TimeAnchor::Zoned && !before->start.zoneId.empty())) {
+    return before->start;
+  }
+  if (beforeTimed) return anchor;  // the item dropped its zone: floating from now on
+  const std::string zone = currentZoneId();
+  anchor.anchor = zone == "UTC" ? TimeAnchor::Utc : TimeAnchor::Zoned;
+  if (anchor.anchor == TimeAnchor::Zoned) anchor.zoneId = zone;
+  return anchor;
+}
+
+void writeTimes(RawComponent& component, const EventItem& event, const IcalTime& anchor) {
+  const Instant start = event.start.value_or(now());
+  component.setLine(timeLine("DTSTART", start, anchor));
+  component.removeLines("DURATION");
+  if (event.allDay) {
+    // The stored end is exclusive: the day after the last day.
+    const Instant lastDay = std::max(start, event.end.value_or(start));
+    component.setLine(timeLine("DTEND", addDays(startOfDay(lastDay), 1), anchor));
+    return;
+  }
+  component.setLine(timeLine("DTEND", std::max(start, event.end.value_or(start)), anchor));
+}
+
+void writeRules(RawComponent& component, const std::vector<RecurrenceRule>& rules, const IcalTime& anchor,
+                bool repeats) {
+  component.removeLines("RRULE");
+  for (const RecurrenceRule& rule : rules) addLine(component, "RRULE:" + rruleText(rule, untilFormFor(anchor)));
+  if (rules.empty() && !repeats) {
+    component.removeLines("RDATE");
+    component.removeLines("EXDATE");
+  }
+}
+
+void writeAvailability(RawComponent& component, Availability availability) {
+  const bool hasBusyStatus = component.line("X-MICROSOFT-CDO-BUSYSTATUS") != nullptr;
+  switch (availability) {
+    case Availability::NotSupported: return;
+    case Availability::Free:
+      component.setLine("TRANSP:TRANSPARENT");
+      if (hasBusyStatus) component.setLine("X-MICROSOFT-CDO-BUSYSTATUS:FREE");
+      return;
+    case Availability::Busy:
+      component.setLine("TRANSP:OPAQUE");
+      if (hasBusyStatus) component.setLine("X-MICROSOFT-CDO-BUSYSTATUS:BUSY");
+      return;
+    case Availability::Tentative:
+      component.setLine("TRANSP:OPAQUE");
+      component.setLine("X-MICROSOFT-CDO-BUSYSTATUS:TENTATIVE");
+      return;
+    case Availability::Unavailable:
+      component.setLine("TRANSP:OPAQUE");
+      component.setLine("X-MICROSOFT-CDO-BUSYSTATUS:OOF");
+      return;
+  }
+}
+
+void writeStatus(RawComponent& component, EventStatus status) {
+  switch (status) {
+    case EventStatus::None: component.removeLines("STATUS"); return;
+    case EventStatus::Confirmed: component.setLine("STATUS:CONFIRMED"); return;
+    case EventStatus::Tentative: component.setLine("STATUS:TENTATIVE"); return;
+    case EventStatus::Canceled: component.setLine("STATUS:CANCELLED"); return;
+  }
+}
+
+// The VALARMs of the item: those with an origin as they were read, new ones built; the
+// VALARMs the codec does not model (no trigger) stay.
+void writeAlarms(RawComponent& component, const EventItem& event, const std::vector<Alarm>& read) {
+  std::vector<RawComponent> blocks;
+  std::vector<RawComponent> others;
+  for (RawComponent& child : component.children) {
+    (child.name == "VALARM" ? blocks : others).push_back(std::move(child));
+  }
+  std::set<int> modelled;
+  for (const Alarm& alarm : read) {
+    if (alarm.origin) modelled.insert(*alarm.origin);
+  }
+  std::vector<RawComponent> written;
+  for (int i = 0; i < static_cast<int>(blocks.size()); ++i) {
+    if (!modelled.count(i)) written.push_back(blocks[static_cast<std::size_t>(i)]);
+  }
+  const std::string description = event.title.empty() ? "Reminder" : event.title;
+  for (const Alarm& alarm : event.alarms) {
+    if (alarm.origin && *alarm.origin >= 0 && *alarm.origin < static_cast<int>(blocks.size()) &&
+        modelled.count(*alarm.origin)) {
+      written.push_back(blocks[static_cast<std::size_t>(*alarm.origin)]);
+    } else {
+      written.push_back(newAlarmComponent(Alarm{alarm.absoluteDate, alarm.relativeOffset, alarm.hasLocation,
+                                                alarm.locationTitle, std::nullopt},
+                                          description));
+    }
+  }
+  component.children = std::move(others);
+  component.children.insert(component.children.end(), written.begin(), written.end());
+}
+
+// What a component held, in the item's terms, for telling which fields the item changes.
+EventItem itemBefore(const EventValues& values, Role role) {
+  EventItem item = itemOf(values, role == Role::Master ? &values : nullptr, keyOf(values.start.civil), std::nullopt,
+                          ItemContext{});
+  if (role == Role::Master) item.repeats = values.repeats;
+  return item;
+}
+
+// Writes the item's modelled fields into a VEVENT, line by line only where they changed, so
+// that unchanged lines keep their text; then marks the revision.
+void applyItem(RawComponent& component, const EventItem& event, const EventValues* before, Role role,
+               TimesPolicy times) {
+  const std::optional<EventItem> prior = before ? std::optional(itemBefore(*before, role)) : std::nullopt;
+  const bool isNew = !prior;
+  if (isNew || event.title != prior->title) component.setLine("SUMMARY:" + escapeText(event.title));
+  if (isNew || event.location != prior->location) setOrRemove(component, "LOCATION", event.location, true);
+  if (isNew || event.notes != prior->notes) setOrRemove(component, "DESCRIPTION", event.notes, true);
+  if (isNew || event.url != prior->url) setOrRemove(component, "URL", event.url, false);
+  const IcalTime anchor = anchorFor(event, before);
+  const bool timesChanged = isNew || times == TimesPolicy::Always || event.allDay != prior->allDay ||
+                            event.start != prior->start || event.end != prior->end ||
+                            event.timeZone != prior->timeZone;
+  if (timesChanged) writeTimes(component, event, anchor);
+  if (role == Role::Master && (isNew || timesChanged || event.rules != prior->rules || event.repeats != prior->repeats)) {
+    writeRules(component, event.rules, anchor, event.repeats || !event.rules.empty());
+  }
+  if (isNew || event.availability != prior->availability) writeAvailability(component, event.availability);
+  if (isNew || event.status != prior->status) writeStatus(component, event.status);
+  if (isNew || !sameAlarms(event.alarms, prior->alarms)) {
+    writeAlarms(component, event, before ? before->alarms : std::vector<Alarm>{});
+  }
+  if (!component.line("UID")) component.setLine("UID:" + (event.externalId.empty() ? newUid() : event.externalId));
+  bumpRevision(component, now());
+}
+
+// ---------------------------------------------------------------------------------------
+// The stored file, split for editing.
+
+struct StoredFile {
+  RawComponent calendar;
+  std::shared_ptr<const ParsedEventFile> parsed;
+  ComponentPtr ical;
+  ZoneTable zones;
+};
+
+StoredFile loadStored(std::string_view text) {
+  std::optional<RawComponent> calendar = splitComponents(text);
+  std::shared_ptr<const ParsedEventFile> parsed = parseEventFile(text);
+  ComponentPtr ical = parseCalendar(text);
+  if (!calendar || !parsed || !ical) throw StoreError("icalparser_parse_string: the event file is not valid iCalendar");
+  ZoneTable zones(ical.get());
+  return StoredFile{std::move(*calendar), std::move(parsed), std::move(ical), std::move(zones)};
+}
+
+// The key a raw VEVENT's RECURRENCE-ID names in the series, or nothing for the master.
+std::optional<CivilKey> recurrenceKeyOf(const RawComponent& event, const StoredFile& stored) {
+  const ContentLine* line = event.line("RECURRENCE-ID");
+  if (!line) return std::nullopt;
+  PropertyPtr property(icalproperty_new_from_string(line->unfolded.c_str()));
+  icalerror_clear_errno();
+  const std::optional<IcalTime> time = readTime(property.get(), stored.zones);
+  if (!time || !stored.parsed->master) return CivilKey::min();
+  return keyIn(*time, stored.parsed->master->start);
+}
+
+// The key of a time line (RDATE, EXDATE) in the series, by its first value.
+std::optional<CivilKey> timeKeyOf(const ContentLine& line, const StoredFile& stored) {
+  PropertyPtr property(icalproperty_new_from_string(line.unfolded.c_str()));
+  icalerror_clear_errno();
+  const std::optional<IcalTime> time = readTime(property.get(), stored.zones);
+  if (!time) return std::nullopt;
+  return keyIn(*time, stored.parsed->master->start);
+}
+
+RawComponent* masterComponent(StoredFile& stored) {
+  for (RawComponent& child : stored.calendar.children) {
+    if (child.name == "VEVENT" && !child.line("RECURRENCE-ID")) return &child;
+  }
+  return stored.calendar.firstChild("VEVENT");
+}
+
+std::string finish(RawComponent& calendar, Instant from) {
+  if (!calendar.line("VERSION")) calendar.setLine("VERSION:2.0");
+  if (!calendar.line("PRODID")) calendar.setLine("PRODID:" + std::string(kProductId));
+  // A year of history covers the times of the event and its earlier occurrences.
+  syncTimezones(calendar, from - days(366));
+  return emitComponent(calendar);
+}
+
+Instant firstInstant(const StoredFile& stored) {
+  return toInstant(stored.parsed->master ? stored.parsed->master->start
+                                         : stored.parsed->overrides.begin()->second.start);
+}
+
+CivilKey occurrenceKey(const EventValues& master, Instant occurrence) {
+  CivilTime civil = civilIn(occurrence, master.start);
+  if (master.allDay) civil.hour = civil.minute = civil.second = 0;
+  civil.millisecond = 0;
+  return keyOf(civil);
+}
+
+// How many occurrences each rule of the series gives before the key.
+std::vector<int> countsBefore(const EventValues& master, CivilKey split) {
+  std::vector<int> counts;
+  for (std::size_t i = 0; i < master.recurrences.size(); ++i) {
+    int count = 0;
+    forEachRuleKey(master, i, split - milliseconds(1), [&](CivilKey) {
+      ++count;
+      return true;
+    });
+    counts.push_back(count);
+  }
+  return counts;
+}
+
+// Ends the master's rules before the occurrence at `split` (UNTIL one second before it, in
+// place of COUNT too, so that the earlier occurrences stay exactly those), and takes the
+// RDATEs, EXDATEs and overrides from there on out of the file; they are returned.
+struct SeriesTail {
+  std::vector<ContentLine> timeLines;
+  std::vector<RawComponent> overrides;
+};
+
+SeriesTail endSeriesBefore(StoredFile& stored, RawComponent& master, CivilKey split, Instant occurrence) {
+  const EventValues& values = *stored.parsed->master;
+  master.removeLines("RRULE");
+  for (RecurrenceRule rule : values.rules) {
+    const Instant until = occurrence - seconds(1);
+    rule.occurrenceCount = 0;
+    rule.endDate = rule.endDate ? std::min(*rule.endDate, until) : until;
+    addLine(master, "RRULE:" + rruleText(rule, untilFormFor(values.start)));
+  }
+  SeriesTail tail;
+  std::erase_if(master.lines, [&](const ContentLine& line) {
+    if (line.name != "RDATE" && line.name != "EXDATE") return false;
+    const std::optional<CivilKey> key = timeKeyOf(line, stored);
+    if (!key || *key < split) return false;
+    tail.timeLines.push_back(line);
+    return true;
+  });
+  std::erase_if(stored.calendar.children, [&](const RawComponent& child) {
+    if (child.name != "VEVENT") return false;
+    const std::optional<CivilKey> key = recurrenceKeyOf(child, stored);
+    if (!key || *key < split) return false;
+    tail.overrides.push_back(child);
+    return true;
+  });
+  bumpRevision(master, now());
+  return tail;
+}
+
+// The rules of the continuation: the item's, with a COUNT the item did not change reduced
+// by the occurrences that stay in the original series.
+std::vector<RecurrenceRule> continuedRules(const EventItem& event, const EventValues& master,
+                                           const std::vector<int>& before) {
+  std::vector<RecurrenceRule> rules = event.rules;
+  for (std::size_t i = 0; i < rules.size() && i < master.rules.size() && i < before.size(); ++i) {
+    if (master.rules[i].occurrenceCount > 0 && rules[i].occurrenceCount == master.rules[i].occurrenceCount) {
+      rules[i].occurrenceCount = std::max(1, master.rules[i].occurrenceCount - before[i]);
+    }
+  }
+  return rules;
+}
+
+std::string continuationText(const StoredFile& stored, RawComponent masterCopy, SeriesTail tail,
+                             const EventItem& event, const std::vector<int>& before) {
+  const EventValues& values = *stored.parsed->master;
+  const std::string uid = newUid();
+  masterCopy.removeLines("RDATE");
+  masterCopy.removeLines("EXDATE");
+  masterCopy.removeLines("SEQUENCE");
+  masterCopy.lines.insert(masterCopy.lines.end(), tail.timeLines.begin(), tail.timeLines.end());
+  masterCopy.setLine("UID:" + uid);
+  masterCopy.setLine("CREATED:" + utcText(now()));
+  EventItem continued = event;
+  continued.rules = continuedRules(event, values, before);
+  continued.repeats = true;
+  applyItem(masterCopy, continued, &values, Role::Master, TimesPolicy::Always);
+  RawComponent calendar{stored.calendar.name, stored.calendar.lines, {}};
+  calendar.children.push_back(std::move(masterCopy));
+  for (RawComponent& moved : tail.overrides) {
+    moved.setLine("UID:" + uid);
+    calendar.children.push_back(std::move(moved));
+  }
+  return finish(calendar, event.start.value_or(now()));
+}
+
+RawComponent* overrideComponent(StoredFile& stored, CivilKey key) {
+  for (RawComponent& child : stored.calendar.children) {
+    if (child.name != "VEVENT") continue;
+    if (recurrenceKeyOf(child, stored) == key) return &child;
+  }
+  return nullptr;
+}
+
+// A new override of the occurrence: the master's lines without its recurrence, with a
+// RECURRENCE-ID naming the occurrence in the master's own anchoring.
+void addOverride(StoredFile& stored, const RawComponent& master, const EventItem& event, Instant occurrence) {
+  const EventValues& values = *stored.parsed->master;
+  RawComponent copy = master;
+  copy.removeLines("RRULE");
+  copy.removeLines("RDATE");
+  copy.removeLines("EXDATE");
+  copy.setLine(timeLine("RECURRENCE-ID", occurrence, values.start));
+  applyItem(copy, event, &values, Role::Occurrence, TimesPolicy::Always);
+  stored.calendar.children.push_back(std::move(copy));
+}
+
+void saveOccurrence(StoredFile& stored, RawComponent& master, const EventItem& event, CivilKey key,
+                    Instant occurrence) {
+  if (RawComponent* existing = overrideComponent(stored, key)) {
+    const auto found = stored.parsed->overrides.find(key);
+    const EventValues* before = found != stored.parsed->overrides.end() ? &found->second : nullptr;
+    applyItem(*existing, event, before, Role::Occurrence, TimesPolicy::IfChanged);
+    return;
+  }
+  addOverride(stored, master, event, occurrence);
+}
+
+}  // namespace
+
+std::string newEventText(const EventItem& event) {
+  RawComponent component{"VEVENT", {}, {}};
+  component.setLine("UID:" + (event.externalId.empty() ? newUid() : event.externalId));
+  component.setLine("CREATED:" + utcText(now()));
+  EventItem written = event;
+  written.repeats = !event.rules.empty();
+  applyItem(component, written, nullptr, Role::Master, TimesPolicy::Always);
+  component.setLine("SEQUENCE:0");
+  RawComponent calendar = newCalendar({std::move(component)});
+  return finish(calendar, event.start.value_or(now()));
+}
+
+EventSaveResult saveEventText(std::string_view originalText, const EventItem& event, Span span) {
+  StoredFile stored = loadStored(originalText);
+  RawComponent* master = masterComponent(stored);
+  const std::optional<EventValues>& values = stored.parsed->master;
+  if (!master) throw StoreError("icalparser_parse_string: the event file holds no VEVENT");
+  if (!values || !values->repeats || !event.occurrenceDate) {
+    const EventValues* before = values ? &*values : &stored.parsed->overrides.begin()->second;
+    applyItem(*master, event, before, values ? Role::Master : Role::Occurrence, TimesPolicy::IfChanged);
+    return {finish(stored.calendar, firstInstant(stored)), std::nullopt};
+  }
+  const CivilKey key = occurrenceKey(*values, *event.occurrenceDate);
+  const Instant from = std::min(firstInstant(stored), event.start.value_or(firstInstant(stored)));
+  if (span == Span::ThisEvent) {
+    saveOccurrence(stored, *master, event, key, *event.occurrenceDate);
+    return {finish(stored.calendar, from), std::nullopt};
+  }
+  if (key <= keyOf(values->start.civil)) {
+    applyItem(*master, event, &*values, Role::Master, TimesPolicy::IfChanged);
+    return {finish(stored.calendar, from), std::nullopt};
+  }
+  const RawComponent masterCopy = *master;
+  const std::vector<int> before = countsBefore(*values, key);
+  SeriesTail tail = endSeriesBefore(stored, *master, key, *event.occurrenceDate);
+  std::string continuation = continuationText(stored, masterCopy, std::move(tail), event, before);
+  return {finish(stored.calendar, from), std::move(continuation)};
+}
+
+std::optional<std::string> removeEventText(std::string_view originalText, const EventItem& event, Span span) {
+  StoredFile stored = loadStored(originalText);
+  RawComponent* master = masterComponent(stored);
+  const std::optional<EventValues>& values = stored.parsed->master;
+  if (!master || !values || !values->repeats || !event.occurrenceDate) return std::nullopt;
+  const CivilKey key = occurrenceKey(*values, *event.occurrenceDate);
+  if (span == Span::FutureEvents) {
+    if (key <= keyOf(values->start.civil)) return std::nullopt;
+    endSeriesBefore(stored, *master, key, *event.occurrenceDate);
+    return finish(stored.calendar, firstInstant(stored));
+  }
+  std::erase_if(stored.calendar.children, [&](const RawComponent& child) {
+    return child.name == "VEVENT" && recurrenceKeyOf(child, stored) == key;
+  });
+  master = masterComponent(stored);
+  addLine(*master, timeLine("EXDATE", *event.occurrenceDate, values->start));
+  bumpRevision(*master, now());
+  return finish(stored.calendar, firstInstant(stored));
+}
+
+}  // namespace wren::platform::vdir

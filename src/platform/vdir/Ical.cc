@@ -1,0 +1,808 @@
+#include "platform/vdir/Ical.h"
+
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <set>
+
+#include "platform/ZoneText.h"
+
+namespace wren::platform::vdir {
+namespace {
+
+constexpr std::size_t kMaxLineOctets = 75;
+
+std::string upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
+
+// The property name of a logical line: everything before the first ';' or ':'.
+std::string nameOf(std::string_view logical) {
+  return upper(logical.substr(0, std::min(logical.find_first_of(";:"), logical.size())));
+}
+
+// Where the value starts: after the first ':' outside a quoted parameter value.
+std::size_t valueStart(std::string_view logical) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < logical.size(); ++i) {
+    if (logical[i] == '"') quoted = !quoted;
+    if (logical[i] == ':' && !quoted) return i + 1;
+  }
+  return logical.size();
+}
+
+// The value of a parameter of a logical line ("TZID"), unquoted; nothing when absent.
+std::optional<std::string> parameterOf(std::string_view logical, std::string_view parameter) {
+  const std::size_t end = valueStart(logical);
+  std::size_t at = logical.find(';');
+  while (at != std::string_view::npos && at < end) {
+    const std::size_t equals = logical.find('=', at);
+    if (equals == std::string_view::npos || equals >= end) return std::nullopt;
+    bool quoted = false;
+    std::size_t next = equals + 1;
+    for (; next < end - 1; ++next) {
+      if (logical[next] == '"') quoted = !quoted;
+      if (!quoted && (logical[next] == ';' || logical[next] == ':')) break;
+    }
+    if (equalsIgnoringCase(logical.substr(at + 1, equals - at - 1), parameter)) {
+      std::string value(logical.substr(equals + 1, next - equals - 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+      }
+      return value;
+    }
+    at = next < end - 1 ? next : std::string_view::npos;
+  }
+  return std::nullopt;
+}
+
+bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+Instant utcInstant(const CivilTime& civil) {
+  using namespace std::chrono;
+  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
+                       std::chrono::day{static_cast<unsigned>(civil.day)};
+  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} +
+         seconds{civil.second} + milliseconds{civil.millisecond};
+}
+
+CivilTime utcCivil(Instant instant) {
+  using namespace std::chrono;
+  const sys_days day = floor<days>(instant);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> time{instant - day};
+  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
+                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
+                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                   static_cast<int>(time.subseconds().count())};
+}
+
+CivilTime civilOfIcal(const icaltimetype& value) {
+  return CivilTime{value.year, value.month, value.day, value.is_date ? 0 : value.hour,
+                   value.is_date ? 0 : value.minute, value.is_date ? 0 : value.second, 0};
+}
+
+bool isValidIcal(const icaltimetype& value) {
+  if (icaltime_is_null_time(value) || !icaltime_is_valid_time(value)) return false;
+  const std::chrono::year_month_day date{std::chrono::year{value.year},
+                                         std::chrono::month{static_cast<unsigned>(value.month)},
+                                         std::chrono::day{static_cast<unsigned>(value.day)}};
+  return date.ok() && value.hour >= 0 && value.hour < 24 && value.minute >= 0 && value.minute < 60 &&
+         value.second >= 0 && value.second <= 60;
+}
+
+std::string twoDigits(int value) {
+  std::array<char, 16> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "%02d", value);
+  return buffer.data();
+}
+
+std::string tzidOf(icalproperty* property) {
+  icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+  const char* tzid = parameter ? icalparameter_get_tzid(parameter) : nullptr;
+  return tzid ? tzid : "";
+}
+
+const char* frequencyName(Frequency frequency) {
+  switch (frequency) {
+    case Frequency::Daily: return "DAILY";
+    case Frequency::Weekly: return "WEEKLY";
+    case Frequency::Monthly: return "MONTHLY";
+    case Frequency::Yearly: return "YEARLY";
+  }
+  return "DAILY";
+}
+
+std::optional<Frequency> frequencyOf(icalrecurrencetype_frequency frequency) {
+  switch (frequency) {
+    case ICAL_DAILY_RECURRENCE: return Frequency::Daily;
+    case ICAL_WEEKLY_RECURRENCE: return Frequency::Weekly;
+    case ICAL_MONTHLY_RECURRENCE: return Frequency::Monthly;
+    case ICAL_YEARLY_RECURRENCE: return Frequency::Yearly;
+    default: return std::nullopt;
+  }
+}
+
+constexpr std::array<const char*, 7> kWeekdays = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+
+template <std::size_t N>
+std::vector<int> listOf(const short (&values)[N]) {
+  std::vector<int> result;
+  for (std::size_t i = 0; i < N && values[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) result.push_back(values[i]);
+  return result;
+}
+
+std::string joined(const std::vector<int>& values) {
+  std::string text;
+  for (int value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
+  return text;
+}
+
+std::string untilText(Instant until, UntilForm form) {
+  switch (form) {
+    case UntilForm::Utc: return utcText(until);
+    case UntilForm::Date: return dateText(civilFromInstant(until));
+    case UntilForm::Floating: return localDateTimeText(civilFromInstant(until));
+  }
+  return utcText(until);
+}
+
+// The X-TITLE of an X-APPLE-STRUCTURED-LOCATION property, or nothing when it has none.
+std::string locationTitleOf(icalproperty* property) {
+  for (icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_X_PARAMETER); parameter;
+       parameter = icalproperty_get_next_parameter(property, ICAL_X_PARAMETER)) {
+    const char* name = icalparameter_get_xname(parameter);
+    const char* value = icalparameter_get_xvalue(parameter);
+    if (name && value && equalsIgnoringCase(name, "X-TITLE")) return value;
+  }
+  return "";
+}
+
+icalproperty* structuredLocationOf(icalcomponent* alarm) {
+  for (icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_X_PROPERTY); property;
+       property = icalcomponent_get_next_property(alarm, ICAL_X_PROPERTY)) {
+    const char* name = icalproperty_get_x_name(property);
+    if (name && equalsIgnoringCase(name, "X-APPLE-STRUCTURED-LOCATION")) return property;
+  }
+  return nullptr;
+}
+
+bool relatesToEnd(icalproperty* trigger) {
+  icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+  return related && icalparameter_get_related(related) == ICAL_RELATED_END;
+}
+
+std::optional<Alarm> alarmOf(icalcomponent* component, const ZoneTable& zones, double duration) {
+  Alarm alarm;
+  if (icalproperty* location = structuredLocationOf(component)) {
+    alarm.hasLocation = true;
+    alarm.locationTitle = locationTitleOf(location);
+  }
+  icalproperty* trigger = icalcomponent_get_first_property(component, ICAL_TRIGGER_PROPERTY);
+  if (!trigger) {
+    if (!alarm.hasLocation) return std::nullopt;
+    return alarm;
+  }
+  const icaltriggertype value = icalproperty_get_trigger(trigger);
+  if (!icaltime_is_null_time(value.time)) {
+    if (!isValidIcal(value.time)) return std::nullopt;
+    alarm.absoluteDate = toInstant(timeFromIcal(value.time, tzidOf(trigger), zones));
+    return alarm;
+  }
+  alarm.relativeOffset = icaldurationtype_as_int(value.duration);
+  if (relatesToEnd(trigger)) alarm.relativeOffset += duration;
+  return alarm;
+}
+
+// The TZID parameters that the lines of a component and its children use.
+void collectTzids(const RawComponent& component, std::set<std::string>& tzids) {
+  if (component.name == "VTIMEZONE") return;
+  for (const ContentLine& line : component.lines) {
+    if (auto tzid = parameterOf(line.unfolded, "TZID")) tzids.insert(*tzid);
+  }
+  for (const RawComponent& child : component.children) collectTzids(child, tzids);
+}
+
+std::string definedTzid(const RawComponent& vtimezone) {
+  const ContentLine* line = vtimezone.line("TZID");
+  if (!line) return "";
+  return line->unfolded.substr(valueStart(line->unfolded));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+void ComponentDeleter::operator()(icalcomponent* component) const { icalcomponent_free(component); }
+void PropertyDeleter::operator()(icalproperty* property) const { icalproperty_free(property); }
+void TimezoneDeleter::operator()(icaltimezone* zone) const { icaltimezone_free(zone, 1); }
+
+ComponentPtr parseCalendar(std::string_view text) {
+  static const bool nonFatal = [] {
+    icalerror_set_errors_are_fatal(0);
+    return true;
+  }();
+  static_cast<void>(nonFatal);
+  const std::string terminated(text);
+  ComponentPtr root(icalparser_parse_string(terminated.c_str()));
+  icalerror_clear_errno();
+  if (!root) return nullptr;
+  if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) return root;
+  // Text with more than one top-level component parses into an XROOT holding them.
+  icalcomponent* calendar = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
+  if (!calendar) return nullptr;
+  icalcomponent_remove_component(root.get(), calendar);
+  return ComponentPtr(calendar);
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::optional<std::string> ianaZoneId(std::string_view tzid) {
+  if (tzid.empty()) return std::nullopt;
+  if (isKnownZone(tzid)) return std::string(tzid);
+  // Vendor prefixes ("/freeassociation.sourceforge.net/", "/mozilla.org/20050126_1/",
+  // "/softwarestudio.org/Olson_20011030_5/") come before the IANA id; the longest suffix
+  // after a '/' that the database knows is the zone.
+  for (std::size_t slash = tzid.find('/'); slash != std::string_view::npos; slash = tzid.find('/', slash + 1)) {
+    const std::string_view suffix = tzid.substr(slash + 1);
+    if (suffix.find('/') != std::string_view::npos && isKnownZone(suffix)) return std::string(suffix);
+  }
+  icu::UnicodeString iana;
+  UErrorCode status = U_ZERO_ERROR;
+  icu::TimeZone::getIDForWindowsID(icu::UnicodeString::fromUTF8(icu::StringPiece(tzid.data(),
+                                                                                 static_cast<int32_t>(tzid.size()))),
+                                   nullptr, iana, status);
+  if (U_FAILURE(status) || iana.isEmpty()) return std::nullopt;
+  std::string result;
+  iana.toUTF8String(result);
+  return result;
+}
+
+CustomZone::CustomZone(TimezonePtr zone, std::string tzid) : zone_(std::move(zone)), tzid_(std::move(tzid)) {}
+
+std::shared_ptr<const CustomZone> CustomZone::fromComponent(icalcomponent* vtimezone) {
+  TimezonePtr zone(icaltimezone_new());
+  if (!zone) return nullptr;
+  if (!icaltimezone_set_component(zone.get(), icalcomponent_new_clone(vtimezone))) return nullptr;
+  const char* tzid = icaltimezone_get_tzid(zone.get());
+  if (!tzid) return nullptr;
+  std::string name = tzid;
+  return std::shared_ptr<const CustomZone>(new CustomZone(std::move(zone), std::move(name)));
+}
+
+Instant CustomZone::instantOf(const CivilTime& civil) const {
+  icaltimetype value = icaltime_null_time();
+  value.year = civil.year;
+  value.month = civil.month;
+  value.day = civil.day;
+  value.hour = civil.hour;
+  value.minute = civil.minute;
+  value.second = civil.second;
+  const time_t seconds = icaltime_as_timet_with_zone(value, zone_.get());
+  return Instant(std::chrono::seconds(seconds)) + std::chrono::milliseconds(civil.millisecond);
+}
+
+CivilTime CustomZone::civilOf(Instant instant) const {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(instant);
+  const icaltimetype value =
+      icaltime_from_timet_with_zone(static_cast<time_t>(seconds.time_since_epoch().count()), 0, zone_.get());
+  CivilTime civil = civilOfIcal(value);
+  civil.millisecond = static_cast<int>((instant - seconds).count());
+  return civil;
+}
+
+ZoneTable::ZoneTable(icalcomponent* calendar) {
+  for (icalcomponent* vtimezone = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT);
+       vtimezone; vtimezone = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
+    icalproperty* tzidProperty = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY);
+    const char* tzid = tzidProperty ? icalproperty_get_tzid(tzidProperty) : nullptr;
+    if (!tzid) continue;
+    Entry entry{tzid, ianaZoneId(tzid), nullptr};
+    if (!entry.ianaId) entry.custom = CustomZone::fromComponent(vtimezone);
+    entries_.push_back(std::move(entry));
+  }
+}
+
+void ZoneTable::resolve(std::string_view tzid, IcalTime& time) const {
+  time.anchor = TimeAnchor::Zoned;
+  for (const Entry& entry : entries_) {
+    if (entry.tzid != tzid) continue;
+    if (entry.ianaId) {
+      time.zoneId = *entry.ianaId;
+      return;
+    }
+    if (entry.custom) {
+      time.customZone = entry.custom;
+      return;
+    }
+  }
+  if (auto iana = ianaZoneId(tzid)) {
+    time.zoneId = *iana;
+    return;
+  }
+  // An unknown zone reads as local time rather than failing the whole file.
+  time.anchor = TimeAnchor::Floating;
+}
+
+std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones) {
+  icalvalue* value = property ? icalproperty_get_value(property) : nullptr;
+  if (!value) return std::nullopt;
+  icaltimetype time = icaltime_null_time();
+  switch (icalvalue_isa(value)) {
+    case ICAL_DATE_VALUE:
+    case ICAL_DATETIME_VALUE: time = icalvalue_get_datetime(value); break;
+    case ICAL_DATETIMEPERIOD_VALUE: {
+      const icaldatetimeperiodtype period = icalvalue_get_datetimeperiod(value);
+      time = icaltime_is_null_time(period.time) ? period.period.start : period.time;
+      break;
+    }
+    default: return std::nullopt;
+  }
+  if (!isValidIcal(time)) return std::nullopt;
+  return timeFromIcal(time, tzidOf(property), zones);
+}
+
+IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const ZoneTable& zones) {
+  IcalTime time;
+  time.civil = civilOfIcal(value);
+  if (value.is_date) {
+    time.anchor = TimeAnchor::Date;
+  } else if (icaltime_is_utc(value)) {
+    time.anchor = TimeAnchor::Utc;
+  } else if (!tzid.empty()) {
+    zones.resolve(tzid, time);
+  } else {
+    time.anchor = TimeAnchor::Floating;
+  }
+  return time;
+}
+
+Instant toInstant(const IcalTime& time) { return toInstant(time.civil, time); }
+
+Instant toInstant(const CivilTime& civil, const IcalTime& anchoredLike) {
+  CivilTime fields = civil;
+  std::string_view zone;
+  switch (anchoredLike.anchor) {
+    case TimeAnchor::Utc: return utcInstant(civil);
+    case TimeAnchor::Date: fields.hour = fields.minute = fields.second = fields.millisecond = 0; break;
+    case TimeAnchor::Floating: break;
+    case TimeAnchor::Zoned:
+      if (anchoredLike.customZone) return anchoredLike.customZone->instantOf(civil);
+      zone = anchoredLike.zoneId;
+      break;
+  }
+  // Fields that name no real time (a leap second, say) fall back to UTC arithmetic rather
+  // than failing the whole file.
+  return instantFromCivil(fields, zone).value_or(utcInstant(fields));
+}
+
+CivilTime civilIn(Instant instant, const IcalTime& anchoredLike) {
+  switch (anchoredLike.anchor) {
+    case TimeAnchor::Utc: return utcCivil(instant);
+    case TimeAnchor::Date:
+    case TimeAnchor::Floating: return civilFromInstant(instant);
+    case TimeAnchor::Zoned:
+      if (anchoredLike.customZone) return anchoredLike.customZone->civilOf(instant);
+      return civilFromInstant(instant, anchoredLike.zoneId);
+  }
+  return civilFromInstant(instant);
+}
+
+std::string dateText(const CivilTime& civil) {
+  std::array<char, 32> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "%04d%02d%02d", civil.year, civil.month, civil.day);
+  return buffer.data();
+}
+
+std::string localDateTimeText(const CivilTime& civil) {
+  return dateText(civil) + "T" + twoDigits(civil.hour) + twoDigits(civil.minute) + twoDigits(civil.second);
+}
+
+std::string utcText(Instant instant) { return localDateTimeText(utcCivil(instant)) + "Z"; }
+
+std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike) {
+  const std::string prefix(name);
+  switch (anchoredLike.anchor) {
+    case TimeAnchor::Date: return prefix + ";VALUE=DATE:" + dateText(civilFromInstant(instant));
+    case TimeAnchor::Floating: return prefix + ":" + localDateTimeText(civilFromInstant(instant));
+    case TimeAnchor::Utc: return prefix + ":" + utcText(instant);
+    case TimeAnchor::Zoned: {
+      const std::string tzid = anchoredLike.customZone ? anchoredLike.customZone->tzid() : anchoredLike.zoneId;
+      return prefix + ";TZID=" + parameterValue(tzid) + ":" + localDateTimeText(civilIn(instant, anchoredLike));
+    }
+  }
+  return prefix + ":" + utcText(instant);
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recurrence, const IcalTime& start) {
+  const std::optional<Frequency> frequency = frequencyOf(recurrence.freq);
+  if (!frequency) return std::nullopt;
+  RecurrenceRule rule;
+  rule.frequency = *frequency;
+  rule.interval = std::max<int>(1, recurrence.interval);
+  rule.occurrenceCount = std::max(0, recurrence.count);
+  if (!icaltime_is_null_time(recurrence.until) && isValidIcal(recurrence.until)) {
+    const icaltimetype& until = recurrence.until;
+    if (until.is_date) {
+      // A last day counts to its end, so that an occurrence on that day still belongs.
+      CivilTime last = civilOfIcal(until);
+      last.hour = 23;
+      last.minute = 59;
+      last.second = 59;
+      rule.endDate = toInstant(last, IcalTime{{}, TimeAnchor::Floating, {}, nullptr});
+    } else if (icaltime_is_utc(until)) {
+      rule.endDate = utcInstant(civilOfIcal(until));
+    } else {
+      // A local UNTIL is read in the series' own zone, as the series is expanded there.
+      IcalTime like = start;
+      if (like.anchor == TimeAnchor::Date) like.anchor = TimeAnchor::Floating;
+      rule.endDate = toInstant(civilOfIcal(until), like);
+    }
+  }
+  for (std::size_t i = 0; i < ICAL_BY_DAY_SIZE && recurrence.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+    rule.daysOfWeek.push_back(RecurrenceDay{static_cast<int>(icalrecurrencetype_day_day_of_week(recurrence.by_day[i])),
+                                            icalrecurrencetype_day_position(recurrence.by_day[i])});
+  }
+  rule.daysOfMonth = listOf(recurrence.by_month_day);
+  for (int month : listOf(recurrence.by_month)) {
+    rule.monthsOfYear.push_back(icalrecurrencetype_month_month(static_cast<short>(month)));
+  }
+  rule.weeksOfYear = listOf(recurrence.by_week_no);
+  rule.daysOfYear = listOf(recurrence.by_year_day);
+  rule.setPositions = listOf(recurrence.by_set_pos);
+  if (recurrence.week_start >= ICAL_SUNDAY_WEEKDAY && recurrence.week_start <= ICAL_SATURDAY_WEEKDAY &&
+      recurrence.week_start != ICAL_MONDAY_WEEKDAY) {
+    rule.firstDayOfWeek = static_cast<int>(recurrence.week_start);
+  }
+  return rule;
+}
+
+UntilForm untilFormFor(const IcalTime& start) {
+  switch (start.anchor) {
+    case TimeAnchor::Date: return UntilForm::Date;
+    case TimeAnchor::Floating: return UntilForm::Floating;
+    case TimeAnchor::Utc:
+    case TimeAnchor::Zoned: return UntilForm::Utc;
+  }
+  return UntilForm::Utc;
+}
+
+std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm) {
+  std::string text = std::string("FREQ=") + frequencyName(rule.frequency);
+  if (rule.interval > 1) text += ";INTERVAL=" + std::to_string(rule.interval);
+  if (rule.occurrenceCount > 0) {
+    text += ";COUNT=" + std::to_string(rule.occurrenceCount);
+  } else if (rule.endDate) {
+    text += ";UNTIL=" + untilText(*rule.endDate, untilForm);
+  }
+  std::string days;
+  for (const RecurrenceDay& day : rule.daysOfWeek) {
+    if (day.weekday < 1 || day.weekday > 7) continue;
+    days += (days.empty() ? "" : ",") + (day.weekNumber != 0 ? std::to_string(day.weekNumber) : "") +
+            kWeekdays[static_cast<std::size_t>(day.weekday - 1)];
+  }
+  if (!days.empty()) text += ";BYDAY=" + days;
+  const std::pair<const char*, const std::vector<int>*> lists[] = {
+      {"BYMONTHDAY", &rule.daysOfMonth}, {"BYMONTH", &rule.monthsOfYear}, {"BYWEEKNO", &rule.weeksOfYear},
+      {"BYYEARDAY", &rule.daysOfYear},   {"BYSETPOS", &rule.setPositions}};
+  for (const auto& [name, values] : lists) {
+    if (!values->empty()) text += std::string(";") + name + "=" + joined(*values);
+  }
+  if (rule.firstDayOfWeek >= 1 && rule.firstDayOfWeek <= 7) {
+    text += std::string(";WKST=") + kWeekdays[static_cast<std::size_t>(rule.firstDayOfWeek - 1)];
+  }
+  return text;
+}
+
+icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm untilForm) {
+  const icalrecurrencetype recurrence = icalrecurrencetype_from_string(rruleText(rule, untilForm).c_str());
+  icalerror_clear_errno();
+  return recurrence;
+}
+
+// ---------------------------------------------------------------------------------------
+
+ContentLine ContentLine::fromLogical(std::string_view logical) {
+  std::string folded = foldLine(logical);
+  folded.resize(folded.size() - 2);
+  return ContentLine{nameOf(logical), std::string(logical), std::move(folded)};
+}
+
+const ContentLine* RawComponent::line(std::string_view propertyName) const {
+  const std::string wanted = upper(propertyName);
+  for (const ContentLine& candidate : lines) {
+    if (candidate.name == wanted) return &candidate;
+  }
+  return nullptr;
+}
+
+void RawComponent::setLine(const ContentLine& replacement) {
+  auto first = std::find_if(lines.begin(), lines.end(),
+                            [&](const ContentLine& candidate) { return candidate.name == replacement.name; });
+  if (first == lines.end()) {
+    lines.push_back(replacement);
+    return;
+  }
+  *first = replacement;
+  lines.erase(std::remove_if(std::next(first), lines.end(),
+                             [&](const ContentLine& candidate) { return candidate.name == replacement.name; }),
+              lines.end());
+}
+
+void RawComponent::removeLines(std::string_view propertyName) {
+  const std::string wanted = upper(propertyName);
+  std::erase_if(lines, [&](const ContentLine& candidate) { return candidate.name == wanted; });
+}
+
+RawComponent* RawComponent::firstChild(std::string_view componentName) {
+  const std::string wanted = upper(componentName);
+  for (RawComponent& child : children) {
+    if (child.name == wanted) return &child;
+  }
+  return nullptr;
+}
+
+std::optional<RawComponent> splitComponents(std::string_view text) {
+  std::vector<RawComponent> open;
+  std::optional<ContentLine> pending;
+  std::optional<RawComponent> root;
+
+  // A finished logical line either opens or closes a component or belongs to the innermost.
+  auto finish = [&]() -> bool {
+    if (!pending) return true;
+    ContentLine line = std::move(*pending);
+    pending.reset();
+    const std::string value = line.unfolded.substr(valueStart(line.unfolded));
+    if (line.name == "BEGIN") {
+      open.push_back(RawComponent{upper(value), {}, {}});
+      return true;
+    }
+    if (line.name == "END") {
+      if (open.empty() || open.back().name != upper(value)) return false;
+      RawComponent done = std::move(open.back());
+      open.pop_back();
+      if (open.empty()) {
+        if (!root) root = std::move(done);
+      } else {
+        open.back().children.push_back(std::move(done));
+      }
+      return true;
+    }
+    if (!open.empty()) open.back().lines.push_back(std::move(line));
+    return true;
+  };
+
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view physical = text.substr(at, end - at);
+    at = end + 1;
+    if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
+    if (physical.empty()) continue;
+    if ((physical.front() == ' ' || physical.front() == '\t') && pending) {
+      pending->unfolded.append(physical.substr(1));
+      pending->raw.append("\r\n").append(physical);
+      continue;
+    }
+    if (!finish()) return std::nullopt;
+    pending = ContentLine{nameOf(physical), std::string(physical), std::string(physical)};
+  }
+  if (!finish() || !open.empty()) return std::nullopt;
+  return root;
+}
+
+namespace {
+
+bool keepsFolding(const ContentLine& line) {
+  if (line.raw.empty()) return false;
+  std::size_t at = 0;
+  while (at <= line.raw.size()) {
+    std::size_t end = line.raw.find("\r\n", at);
+    if (end == std::string::npos) end = line.raw.size();
+    if (end - at > kMaxLineOctets) return false;
+    at = end + 2;
+  }
+  return true;
+}
+
+void emitInto(const RawComponent& component, std::string& out) {
+  out += "BEGIN:" + component.name + "\r\n";
+  for (const ContentLine& line : component.lines) {
+    if (keepsFolding(line)) {
+      out += line.raw + "\r\n";
+    } else {
+      out += foldLine(line.unfolded);
+    }
+  }
+  for (const RawComponent& child : component.children) emitInto(child, out);
+  out += "END:" + component.name + "\r\n";
+}
+
+}  // namespace
+
+std::string emitComponent(const RawComponent& component) {
+  std::string out;
+  emitInto(component, out);
+  return out;
+}
+
+std::string foldLine(std::string_view logical) {
+  std::string out;
+  std::size_t limit = kMaxLineOctets;
+  while (logical.size() > limit) {
+    std::size_t cut = limit;
+    while (cut > 1 && isUtf8Continuation(logical[cut])) --cut;
+    out.append(logical.substr(0, cut)).append("\r\n ");
+    logical.remove_prefix(cut);
+    limit = kMaxLineOctets - 1;  // the leading space counts
+  }
+  out.append(logical).append("\r\n");
+  return out;
+}
+
+std::string unfoldText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t breakLength = text.compare(i, 2, "\r\n") == 0 ? 2 : (text[i] == '\n' ? 1 : 0);
+    const std::size_t next = i + breakLength;
+    if (breakLength > 0 && next < text.size() && (text[next] == ' ' || text[next] == '\t')) {
+      i = next;  // the loop's step skips the leading white space
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+std::string escapeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case '\\': out += "\\\\"; break;
+      case ';': out += "\\;"; break;
+      case ',': out += "\\,"; break;
+      case '\n': out += "\\n"; break;
+      case '\r':
+        if (i + 1 >= text.size() || text[i + 1] != '\n') out += "\\n";
+        break;
+      default: out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string parameterValue(std::string_view value) {
+  std::string text(value);
+  std::replace(text.begin(), text.end(), '"', '\'');
+  if (text.find_first_of(":;,") == std::string::npos) return text;
+  return "\"" + text + "\"";
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::vector<Alarm> readAlarms(icalcomponent* owner, const ZoneTable& zones, double duration) {
+  std::vector<Alarm> alarms;
+  int index = 0;
+  for (icalcomponent* component = icalcomponent_get_first_component(owner, ICAL_VALARM_COMPONENT); component;
+       component = icalcomponent_get_next_component(owner, ICAL_VALARM_COMPONENT), ++index) {
+    if (std::optional<Alarm> alarm = alarmOf(component, zones, duration)) {
+      alarm->origin = index;
+      alarms.push_back(std::move(*alarm));
+    }
+  }
+  return alarms;
+}
+
+RawComponent newAlarmComponent(const Alarm& alarm, std::string_view description) {
+  RawComponent component{"VALARM", {}, {}};
+  component.setLine("ACTION:DISPLAY");
+  component.setLine("DESCRIPTION:" + escapeText(description));
+  if (alarm.absoluteDate) {
+    component.setLine("TRIGGER;VALUE=DATE-TIME:" + utcText(*alarm.absoluteDate));
+  } else {
+    component.setLine("TRIGGER:" + durationText(alarm.relativeOffset));
+  }
+  if (alarm.hasLocation) {
+    // The place itself is not modelled, only its title; the empty URI keeps the line valid
+    // for readers that look for the title.
+    component.setLine("X-APPLE-STRUCTURED-LOCATION;VALUE=URI;X-TITLE=" + parameterValue(alarm.locationTitle) +
+                      ":");
+  }
+  return component;
+}
+
+std::string durationText(double seconds) {
+  const long long total = std::llround(std::fabs(seconds));
+  std::string text = seconds < 0 && total != 0 ? "-P" : "P";
+  if (total == 0) return "PT0S";
+  constexpr long long kDay = 86400;
+  constexpr long long kWeek = 7 * kDay;
+  if (total % kWeek == 0) return text + std::to_string(total / kWeek) + "W";
+  const long long days = total / kDay;
+  const long long rest = total % kDay;
+  if (days > 0) text += std::to_string(days) + "D";
+  if (rest == 0) return text;
+  text += "T";
+  if (rest / 3600 > 0) text += std::to_string(rest / 3600) + "H";
+  if (rest % 3600 / 60 > 0) text += std::to_string(rest % 3600 / 60) + "M";
+  if (rest % 60 > 0) text += std::to_string(rest % 60) + "S";
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::string newUid() {
+  static thread_local std::mt19937_64 generator{std::random_device{}()};
+  std::array<unsigned char, 16> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); i += 8) {
+    const std::uint64_t value = generator();
+    for (std::size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<unsigned char>(value >> (8 * j));
+  }
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    std::array<char, 3> hex{};
+    std::snprintf(hex.data(), hex.size(), "%02X", bytes[i]);
+    text += hex.data();
+  }
+  return text;
+}
+
+void bumpRevision(RawComponent& component, Instant when) {
+  long long sequence = 0;
+  if (const ContentLine* line = component.line("SEQUENCE")) {
+    const std::string value = line->unfolded.substr(valueStart(line->unfolded));
+    char* end = nullptr;
+    sequence = std::strtoll(value.c_str(), &end, 10);
+    if (sequence < 0) sequence = 0;
+  }
+  component.setLine("SEQUENCE:" + std::to_string(sequence + 1));
+  component.setLine("DTSTAMP:" + utcText(when));
+  component.setLine("LAST-MODIFIED:" + utcText(when));
+}
+
+RawComponent newCalendar(std::vector<RawComponent> components) {
+  RawComponent calendar{"VCALENDAR", {}, std::move(components)};
+  calendar.setLine("VERSION:2.0");
+  calendar.setLine("PRODID:" + std::string(kProductId));
+  return calendar;
+}
+
+void syncTimezones(RawComponent& calendar, Instant from) {
+  std::set<std::string> used;
+  collectTzids(calendar, used);
+  std::erase_if(calendar.children, [&](const RawComponent& child) {
+    return child.name == "VTIMEZONE" && !used.count(definedTzid(child));
+  });
+  for (const RawComponent& child : calendar.children) {
+    if (child.name == "VTIMEZONE") used.erase(definedTzid(child));
+  }
+  std::vector<RawComponent> added;
+  for (const std::string& tzid : used) {
+    const std::optional<std::string> text = vtimezoneText(tzid, from);
+    if (!text) continue;
+    if (std::optional<RawComponent> vtimezone = splitComponents(*text)) added.push_back(std::move(*vtimezone));
+  }
+  calendar.children.insert(calendar.children.begin(), std::make_move_iterator(added.begin()),
+                           std::make_move_iterator(added.end()));
+}
+
+}  // namespace wren::platform::vdir

@@ -1,0 +1,248 @@
+#pragma once
+
+// The iCalendar toolkit shared by the event and reminder codecs: libical handles owned by
+// RAII types, date-time values with their zone, recurrence rules, alarms, and the raw
+// content lines that let a save keep what the helper does not model byte for byte.
+//
+// Reading goes through libical (values, parameters, recurrence); writing goes through
+// RawComponent, so unknown properties keep their original text:
+//
+//   ComponentPtr calendar = parseCalendar(text);           // values
+//   ZoneTable zones(calendar.get());
+//   std::optional<IcalTime> start = readTime(dtstartProperty, zones);
+//   Instant at = toInstant(*start);
+//
+//   std::optional<RawComponent> raw = splitComponents(text);  // lines, for saving
+//   RawComponent* event = raw->firstChild("VEVENT");
+//   event->setLine(timeLine("DTSTART", newStart, *start));
+//   bumpRevision(*event, now());
+//   std::string written = emitComponent(*raw);               // CRLF, folded at 75 octets
+
+#include <libical/ical.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/EventStore.h"
+#include "platform/Instant.h"
+#include "platform/LocalTime.h"
+
+namespace wren::platform::vdir {
+
+// ---------------------------------------------------------------------------------------
+// Owned libical handles.
+
+struct ComponentDeleter {
+  void operator()(icalcomponent* component) const;
+};
+using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
+
+struct PropertyDeleter {
+  void operator()(icalproperty* property) const;
+};
+using PropertyPtr = std::unique_ptr<icalproperty, PropertyDeleter>;
+
+struct TimezoneDeleter {
+  void operator()(icaltimezone* zone) const;
+};
+using TimezonePtr = std::unique_ptr<icaltimezone, TimezoneDeleter>;
+
+// Parses iCalendar text into its VCALENDAR component; nothing when libical finds none.
+// libical's error state is cleared afterwards, so one bad file never leaks into the next.
+ComponentPtr parseCalendar(std::string_view text);
+
+// ---------------------------------------------------------------------------------------
+// Time zones and date-time values.
+
+// The IANA id for a TZID as calendar programs write it: an IANA id itself, one behind a
+// vendor prefix ("/freeassociation.sourceforge.net/Europe/Berlin" gives "Europe/Berlin"),
+// or a Windows zone name ("W. Europe Standard Time"). Nothing when no known zone matches.
+std::optional<std::string> ianaZoneId(std::string_view tzid);
+
+// A zone that only the file's own VTIMEZONE defines (no IANA id matches its TZID).
+// Immutable once built, so parsed files can share it between threads.
+class CustomZone {
+ public:
+  // Takes a copy of the VTIMEZONE component; nothing when libical cannot use it.
+  static std::shared_ptr<const CustomZone> fromComponent(icalcomponent* vtimezone);
+
+  Instant instantOf(const CivilTime& civil) const;
+  CivilTime civilOf(Instant instant) const;
+  const std::string& tzid() const { return tzid_; }
+
+ private:
+  CustomZone(TimezonePtr zone, std::string tzid);
+
+  TimezonePtr zone_;
+  std::string tzid_;
+};
+
+// How a date or date-time value is anchored in time.
+enum class TimeAnchor {
+  Date,      // a day (VALUE=DATE): midnight in the current zone
+  Floating,  // a wall-clock time read in the current zone
+  Utc,       // ends in Z
+  Zoned,     // TZID=... resolved to an IANA zone or to the file's own VTIMEZONE
+};
+
+// A date or date-time value with the wall-clock fields as written.
+struct IcalTime {
+  CivilTime civil;  // for Date only year, month and day count
+  TimeAnchor anchor = TimeAnchor::Floating;
+  std::string zoneId;  // Zoned with an IANA zone: its id; otherwise empty
+  std::shared_ptr<const CustomZone> customZone;  // Zoned through the file's VTIMEZONE only
+};
+
+// The TZIDs of a VCALENDAR resolved once: to IANA ids where possible, else to the file's
+// own VTIMEZONE. A TZID that neither knows is unknown and its times count as floating.
+class ZoneTable {
+ public:
+  ZoneTable() = default;
+  explicit ZoneTable(icalcomponent* calendar);
+
+  // Fills `time` for a value carrying this TZID (anchor Zoned, or Floating when unknown).
+  void resolve(std::string_view tzid, IcalTime& time) const;
+
+ private:
+  struct Entry {
+    std::string tzid;
+    std::optional<std::string> ianaId;
+    std::shared_ptr<const CustomZone> custom;
+  };
+  std::vector<Entry> entries_;
+};
+
+// The value of a date or date-time property (DTSTART, DTEND, DUE, RECURRENCE-ID, EXDATE,
+// CREATED, the first value of an RDATE...), honouring its TZID parameter. Nothing when the
+// property holds no valid date or date-time.
+std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones);
+// A libical time with the TZID it was written with (empty: none).
+IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const ZoneTable& zones);
+
+// The instant of a value: Date is midnight of the day in the current zone, Floating the
+// wall-clock time in the current zone.
+Instant toInstant(const IcalTime& time);
+// The same anchoring with other wall-clock fields (an occurrence of a series, say).
+Instant toInstant(const CivilTime& civil, const IcalTime& anchoredLike);
+// The wall-clock fields of an instant in the value's zone (current zone for Date and
+// Floating, UTC for Utc).
+CivilTime civilIn(Instant instant, const IcalTime& anchoredLike);
+
+// Value texts: "20250301", "20250301T090000", "20250301T090000Z".
+std::string dateText(const CivilTime& civil);
+std::string localDateTimeText(const CivilTime& civil);
+std::string utcText(Instant instant);
+
+// A whole content line for a time property, e.g. "DTSTART;TZID=Europe/Berlin:20250301T090000"
+// or "DTSTART;VALUE=DATE:20250301", for an instant written with the given anchoring
+// (a Zoned custom zone keeps its TZID).
+std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike);
+
+// ---------------------------------------------------------------------------------------
+// Recurrence rules.
+
+// A rule read from libical. `start` is the series' DTSTART: it decides how an UNTIL
+// without zone is read (a DATE UNTIL counts until the end of that day, 23:59:59 local).
+// Nothing when the rule has no usable frequency (secondly, minutely, hourly or none).
+// libical reads a missing WKST as Monday, so WKST=MO, the default, reads as not given.
+std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recurrence,
+                                                 const IcalTime& start);
+
+// How UNTIL is written: RFC 5545 wants it in UTC when DTSTART has a zone, as a DATE for
+// all-day series, and floating for floating series.
+enum class UntilForm { Utc, Date, Floating };
+UntilForm untilFormFor(const IcalTime& start);
+
+// The RRULE value text ("FREQ=WEEKLY;INTERVAL=2;UNTIL=20250301T045959Z;BYDAY=MO,-1FR").
+std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm);
+// The libical form of a rule, for expansion with icalrecur_iterator.
+icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm untilForm);
+
+// ---------------------------------------------------------------------------------------
+// Raw content lines, for writing back what the helper does not model.
+
+// One content line as it stands in the file.
+struct ContentLine {
+  std::string name;      // the property name, upper-cased ("DTSTART", "X-FOO")
+  std::string unfolded;  // the logical line, unfolded, without its line end
+  std::string raw;       // the physical lines as read, joined by CRLF, without the final CRLF
+
+  // A line the helper writes itself (raw is its folded form).
+  static ContentLine fromLogical(std::string_view logical);
+};
+
+// A component with its own lines and its nested components, in file order
+// (properties first, then children, as writers emit them).
+struct RawComponent {
+  std::string name;  // "VCALENDAR", "VEVENT", "VALARM"...
+  std::vector<ContentLine> lines;
+  std::vector<RawComponent> children;
+
+  // The first line with this property name, or nothing.
+  const ContentLine* line(std::string_view propertyName) const;
+  // Replaces every line with that property name by this one (added at the end when absent).
+  void setLine(const ContentLine& replacement);
+  void setLine(std::string_view logical) { setLine(ContentLine::fromLogical(logical)); }
+  void removeLines(std::string_view propertyName);
+  RawComponent* firstChild(std::string_view componentName);
+};
+
+// Splits iCalendar text (CRLF or LF line ends) into its root component; nothing when the
+// text does not hold a well-nested BEGIN/END structure.
+std::optional<RawComponent> splitComponents(std::string_view text);
+
+// Writes a component: BEGIN/END lines and every line with CRLF. A line keeps its original
+// physical form when every physical line is at most 75 octets, else it is folded again.
+std::string emitComponent(const RawComponent& component);
+
+// Folds a logical line at 75 octets (never inside a UTF-8 character) and ends it with CRLF.
+std::string foldLine(std::string_view logical);
+// Joins folded physical lines ("\r\n " or "\n\t" continuations) into logical lines.
+std::string unfoldText(std::string_view text);
+
+// TEXT value escaping (backslash, semicolon, comma, newline).
+std::string escapeText(std::string_view text);
+// A parameter value, quoted when it holds ':', ';' or ','; a '"' inside becomes '\''.
+std::string parameterValue(std::string_view value);
+
+// ---------------------------------------------------------------------------------------
+// Alarms.
+
+// The VALARMs of a component, in order; each Alarm's origin is its index among the
+// component's VALARM children, which is also the index of its RawComponent block for
+// writing it back unchanged. A trigger related to the end is converted to one relative
+// to the start with `duration` (end minus start, seconds). A VALARM holding an
+// X-APPLE-STRUCTURED-LOCATION is a location alarm titled by its X-TITLE parameter.
+std::vector<Alarm> readAlarms(icalcomponent* owner, const ZoneTable& zones, double duration);
+
+// A new VALARM block: ACTION:DISPLAY, DESCRIPTION, and TRIGGER relative ("-PT15M") or
+// absolute (VALUE=DATE-TIME, UTC).
+RawComponent newAlarmComponent(const Alarm& alarm, std::string_view description);
+// The trigger duration text for an offset in seconds: "-PT15M", "PT0S", "-P1D", "-PT90S".
+std::string durationText(double seconds);
+
+// ---------------------------------------------------------------------------------------
+// Identity and revision.
+
+// A fresh UID (a random UUID, upper case).
+std::string newUid();
+
+// Prepares a changed component for writing: SEQUENCE one higher (0 when absent becomes 1),
+// DTSTAMP and LAST-MODIFIED set to `when` in UTC.
+void bumpRevision(RawComponent& component, Instant when);
+
+// The PRODID the helper writes into new calendars.
+inline constexpr std::string_view kProductId = "-//Wren//Wren Helper//EN";
+
+// A VCALENDAR (VERSION:2.0, PRODID) holding these components, for a new file.
+RawComponent newCalendar(std::vector<RawComponent> components);
+
+// Adds a VTIMEZONE (from the system zone database, with the rules from `from` on) for every
+// TZID that the calendar's components use and that it does not define yet, placed before
+// the other components; removes VTIMEZONEs that no line uses any more.
+void syncTimezones(RawComponent& calendar, Instant from);
+
+}  // namespace wren::platform::vdir

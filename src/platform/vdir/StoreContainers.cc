@@ -1,0 +1,61 @@
+#include "platform/vdir/StoreContainers.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <system_error>
+
+#include "platform/vdir/AtomicFile.h"
+#include "platform/vdir/StoreNames.h"
+
+namespace wren::platform::vdir {
+
+namespace {
+
+// What the account refuses to hold, when it refuses new containers at all.
+std::optional<std::string> refusal(const Source& source, EntityType kind) {
+  const char* noun = kind == EntityType::Event ? "calendars" : "reminder lists";
+  if (source.type == SourceType::Subscribed)
+    return std::string("the account does not accept new ") + noun + " (subscribed)";
+  if (source.type == SourceType::Birthdays)
+    return std::string("the account does not accept new ") + noun + " (birthdays)";
+  return std::nullopt;
+}
+
+void writeColor(const std::filesystem::path& folder, const Rgb& color, Existing existing) {
+  writeFileAtomically(folder / "color", colorText(color), existing);
+}
+
+}  // namespace
+
+std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, const std::string& title,
+                               std::optional<Rgb> color) {
+  if (std::optional<std::string> reason = refusal(source.source, kind)) throw StoreError(*reason);
+  std::string name = freshName();
+  std::string pattern = (source.folder / ("." + name + ".new-XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) throw StoreError("mkdir(" + pattern + "): " + strerror(errno));
+  std::filesystem::path staging = pattern;
+  try {
+    chmod(staging.c_str(), 0755);
+    // Bare values without a line end, as other vdir programs write these files.
+    writeFileAtomically(staging / "displayname", title, Existing::Refuse);
+    if (color) writeColor(staging, *color, Existing::Refuse);
+    renameNoReplace(staging, source.folder / name);
+    syncFolder(source.folder);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove_all(staging, ignored);
+    throw;
+  }
+  return name;
+}
+
+void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
+                           std::optional<Rgb> color) {
+  if (title) writeFileAtomically(calendar.folder / "displayname", *title, Existing::Replace);
+  if (color) writeColor(calendar.folder, *color, Existing::Replace);
+}
+
+}  // namespace wren::platform::vdir

@@ -1,0 +1,32 @@
+#include "platform/vdir/StoreNames.h"
+
+#include <glib.h>
+
+#include <memory>
+
+namespace wren::platform::vdir {
+
+namespace {
+
+struct GFree {
+  void operator()(gchar* text) const { g_free(text); }
+};
+
+constexpr size_t kItemIdLength = 32;
+
+}  // namespace
+
+std::string freshName() {
+  std::unique_ptr<gchar, GFree> uuid(g_uuid_string_random());
+  return uuid.get();
+}
+
+std::string itemIdFor(EntityType kind, std::string_view calendarId, std::string_view fileName) {
+  std::string key = kind == EntityType::Event ? "event:" : "reminder:";
+  key.append(calendarId).append("/").append(fileName);
+  std::unique_ptr<gchar, GFree> digest(
+      g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(key.data()), key.size()));
+  return std::string(digest.get(), kItemIdLength);
+}
+
+}  // namespace wren::platform::vdir

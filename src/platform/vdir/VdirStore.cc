@@ -1,0 +1,394 @@
+#include "platform/vdir/VdirStore.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <mutex>
+
+#include "platform/DataRoot.h"
+#include "platform/vdir/AtomicFile.h"
+#include "platform/vdir/EventCodec.h"
+#include "platform/vdir/StoreContainers.h"
+#include "platform/vdir/StoreDefaults.h"
+#include "platform/vdir/StoreIndex.h"
+#include "platform/vdir/StoreLayout.h"
+#include "platform/vdir/StoreNames.h"
+#include "platform/vdir/Trash.h"
+#include "platform/vdir/TodoCodec.h"
+
+namespace wren::platform {
+
+namespace vdir {
+
+struct EventCodecTraits {
+  using Parsed = ParsedEventFile;
+  using Summary = EventExtent;
+  static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseEventFile(text); }
+  static Summary summarize(const Parsed& file) { return eventExtent(file); }
+};
+
+struct TodoCodecTraits {
+  using Parsed = ParsedTodoFile;
+  using Summary = bool;  // completed
+  static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseTodoFile(text); }
+  static Summary summarize(const Parsed& file) { return todoCompleted(file); }
+};
+
+}  // namespace vdir
+
+namespace {
+
+using vdir::CalendarFolder;
+using vdir::StoreLayout;
+
+// One of the process's writes at a time: the check that a file is unchanged and the write
+// that replaces it must not interleave with another request's write of the same file.
+std::mutex writeMutex;
+
+// Any store call first creates the store on first use, then reads what is there now.
+StoreLayout currentLayout(EntityType kind) {
+  vdir::ensureDefaultStore(kind);
+  return vdir::readLayout(vdir::storeFolder(dataRoot(), kind));
+}
+
+const char* nounOf(EntityType kind) { return kind == EntityType::Event ? "calendar" : "reminder list"; }
+
+const CalendarFolder& findCalendar(const StoreLayout& layout, EntityType kind, const std::string& id) {
+  const CalendarFolder* calendar = layout.findCalendar(id);
+  if (!calendar) throw StoreError(std::string("there is no ") + nounOf(kind) + " with id " + id);
+  return *calendar;
+}
+
+const CalendarFolder& writableCalendar(const StoreLayout& layout, EntityType kind, const std::string& id) {
+  const CalendarFolder& calendar = findCalendar(layout, kind, id);
+  if (!calendar.calendar.allowsContentModifications)
+    throw StoreError(std::string("the ") + nounOf(kind) + " \"" + calendar.calendar.title + "\" (" +
+                     calendar.folder.string() + ") is read-only");
+  return calendar;
+}
+
+std::vector<const CalendarFolder*> selectCalendars(const StoreLayout& layout,
+                                                   const std::optional<std::vector<std::string>>& ids) {
+  std::vector<const CalendarFolder*> selected;
+  for (const CalendarFolder& calendar : layout.calendars) {
+    if (!ids || std::find(ids->begin(), ids->end(), calendar.calendar.id) != ids->end())
+      selected.push_back(&calendar);
+  }
+  return selected;
+}
+
+vdir::ItemContext contextFor(const CalendarFolder& calendar, const ItemOrigin& origin) {
+  vdir::ItemContext context{origin.itemId, calendar.calendar.id, {}};
+  if (calendar.calendar.source) context.ownEmails = calendar.calendar.source->emails;
+  return context;
+}
+
+template <class Item>
+Item decorated(Item item, const CalendarFolder& calendar, const std::shared_ptr<const ItemOrigin>& origin) {
+  item.calendarTitle = calendar.calendar.title;
+  item.origin = origin;
+  return item;
+}
+
+// A file outside the window cannot have an occurrence in it; only the rest is expanded.
+bool mayOverlap(const vdir::EventExtent& extent, Instant start, Instant end) {
+  if (extent.earliest && *extent.earliest >= end) return false;
+  if (extent.latest && *extent.latest < start) return false;
+  return true;
+}
+
+// Refuses to write over a file that another program changed since the item was read.
+void checkUnchanged(const ItemOrigin& origin) {
+  std::optional<vdir::FileVersion> now = vdir::readFileVersion(origin.path);
+  if (!now) throw StoreError("open(" + origin.path.string() + "): the file was removed since it was read");
+  if (now->stamp != origin.stamp || now->text != origin.text)
+    throw StoreError("the file " + origin.path.string() +
+                     " changed on disk since it was read (another program edited it); read it again");
+}
+
+void removeFile(const std::filesystem::path& path) {
+  if (unlink(path.c_str()) != 0) throw StoreError("unlink(" + path.string() + "): " + strerror(errno));
+  vdir::syncFolder(path.parent_path());
+}
+
+// Where an item was written.
+struct Written {
+  const CalendarFolder* calendar;
+  std::string fileName;
+};
+
+Written writeNewItem(const CalendarFolder& calendar, const std::string& text) {
+  std::string name = vdir::freshName() + ".ics";
+  vdir::writeFileAtomically(calendar.folder / name, text, vdir::Existing::Refuse);
+  return {&calendar, name};
+}
+
+// Writes a changed item back over its file, or, when it moves to another calendar, into that
+// calendar (under the same file name when it is free) and then removes the old file.
+Written writeBack(const StoreLayout& layout, EntityType kind, const ItemOrigin& origin, const std::string& text,
+                  const CalendarFolder& target) {
+  std::string name = origin.path.filename().string();
+  if (target.calendar.id == origin.calendarId) {
+    vdir::writeFileAtomically(origin.path, text, vdir::Existing::Replace);
+    return {&target, name};
+  }
+  writableCalendar(layout, kind, origin.calendarId);
+  struct stat taken;
+  if (lstat((target.folder / name).c_str(), &taken) == 0) name = vdir::freshName() + ".ics";
+  vdir::writeFileAtomically(target.folder / name, text, vdir::Existing::Refuse);
+  try {
+    removeFile(origin.path);
+  } catch (const StoreError&) {
+    unlink((target.folder / name).c_str());
+    throw;
+  }
+  return {&target, name};
+}
+
+template <class Index>
+typename Index::EntryPtr readBack(Index& index, const Written& written) {
+  typename Index::EntryPtr entry = index.refreshFile(*written.calendar, written.fileName);
+  if (!entry)
+    throw StoreError("the saved file " + (written.calendar->folder / written.fileName).string() +
+                     " cannot be read back");
+  return entry;
+}
+
+// The item with that id as it is on disk now, and its calendar.
+template <class Index>
+std::pair<const CalendarFolder*, typename Index::EntryPtr> findItem(Index& index, const StoreLayout& layout,
+                                                                  const std::string& itemId) {
+  if (auto located = index.locate(itemId)) {
+    if (const CalendarFolder* calendar = layout.findCalendar(located->first))
+      return {calendar, index.refreshFile(*calendar, located->second)};
+  }
+  // An id not seen yet (a fresh process): scan the whole store once.
+  std::vector<const CalendarFolder*> all = selectCalendars(layout, std::nullopt);
+  for (const auto& calendarFiles : index.refresh(all)) {
+    for (const auto& entry : calendarFiles.files)
+      if (entry->origin->itemId == itemId) return {calendarFiles.calendar, entry};
+  }
+  index.retain(all);
+  return {nullptr, nullptr};
+}
+
+EventItem primaryOf(const vdir::IndexedFile<vdir::EventCodecTraits>& entry, const CalendarFolder& calendar) {
+  std::optional<EventItem> primary = vdir::primaryEvent(*entry.parsed, contextFor(calendar, *entry.origin));
+  if (!primary) throw StoreError("the saved file " + entry.origin->path.string() + " holds no event");
+  return decorated(std::move(*primary), calendar, entry.origin);
+}
+
+// The occurrence a changed event became: the one with the same original date, else the one
+// at its new start, else the stored event itself.
+EventItem savedOccurrence(const vdir::IndexedFile<vdir::EventCodecTraits>& entry, const CalendarFolder& calendar,
+                          const EventItem& wanted) {
+  if (!wanted.occurrenceDate || !wanted.start) return primaryOf(entry, calendar);
+  constexpr auto kMargin = std::chrono::days(1);
+  Instant from = std::min(*wanted.occurrenceDate, *wanted.start) - kMargin;
+  Instant to = std::max({*wanted.occurrenceDate, *wanted.start, wanted.end.value_or(*wanted.start)}) + kMargin;
+  std::vector<EventItem> near = vdir::eventsInWindow(*entry.parsed, from, to, contextFor(calendar, *entry.origin));
+  auto pick = [&](auto matches) -> std::optional<EventItem> {
+    auto found = std::find_if(near.begin(), near.end(), matches);
+    if (found == near.end()) return std::nullopt;
+    return decorated(std::move(*found), calendar, entry.origin);
+  };
+  if (auto same = pick([&](const EventItem& item) { return item.occurrenceDate == wanted.occurrenceDate; }))
+    return *same;
+  if (auto moved = pick([&](const EventItem& item) { return item.start == wanted.start; })) return *moved;
+  return primaryOf(entry, calendar);
+}
+
+ReminderItem reminderOf(const vdir::IndexedFile<vdir::TodoCodecTraits>& entry, const CalendarFolder& calendar) {
+  return decorated(vdir::todoItem(*entry.parsed, contextFor(calendar, *entry.origin)), calendar, entry.origin);
+}
+
+bool wanted(ReminderFilter filter, bool completed) {
+  if (filter == ReminderFilter::All) return true;
+  return completed == (filter == ReminderFilter::Completed);
+}
+
+}  // namespace
+
+VdirEventStore::VdirEventStore()
+    : events_(std::make_unique<vdir::ItemIndex<vdir::EventCodecTraits>>(EntityType::Event)),
+      todos_(std::make_unique<vdir::ItemIndex<vdir::TodoCodecTraits>>(EntityType::Reminder)) {}
+
+VdirEventStore::~VdirEventStore() = default;
+
+std::vector<Source> VdirEventStore::sources(EntityType kind) {
+  std::vector<Source> result;
+  for (vdir::SourceFolder& entry : currentLayout(kind).sources) result.push_back(std::move(entry.source));
+  return result;
+}
+
+std::vector<Calendar> VdirEventStore::calendars(EntityType kind) {
+  std::vector<Calendar> result;
+  for (CalendarFolder& entry : currentLayout(kind).calendars) result.push_back(std::move(entry.calendar));
+  return result;
+}
+
+std::optional<Calendar> VdirEventStore::defaultCalendar(EntityType kind) {
+  StoreLayout layout = currentLayout(kind);
+  if (!layout.defaultCalendarId) return std::nullopt;
+  return layout.findCalendar(*layout.defaultCalendarId)->calendar;
+}
+
+Calendar VdirEventStore::createCalendar(EntityType kind, const std::string& sourceId, const std::string& title,
+                                        std::optional<Rgb> color) {
+  StoreLayout layout = currentLayout(kind);
+  const vdir::SourceFolder* source = layout.findSource(sourceId);
+  if (!source) throw StoreError("there is no account with id " + sourceId);
+  std::string name = vdir::makeCalendarFolder(*source, kind, title, color);
+  return findCalendar(currentLayout(kind), kind, sourceId + "/" + name).calendar;
+}
+
+Calendar VdirEventStore::updateCalendar(EntityType kind, const std::string& calendarId,
+                                        const std::optional<std::string>& title, std::optional<Rgb> color) {
+  vdir::writeCalendarMetadata(findCalendar(currentLayout(kind), kind, calendarId), title, color);
+  return findCalendar(currentLayout(kind), kind, calendarId).calendar;
+}
+
+void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) {
+  vdir::moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
+}
+
+std::vector<EventItem> VdirEventStore::events(Instant start, Instant end,
+                                              const std::optional<std::vector<std::string>>& calendarIds) {
+  StoreLayout layout = currentLayout(EntityType::Event);
+  std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
+  std::vector<EventItem> result;
+  for (const auto& calendarFiles : events_->refresh(selected)) {
+    for (const auto& entry : calendarFiles.files) {
+      if (!mayOverlap(entry->summary, start, end)) continue;
+      // A file that the codec cannot expand is skipped like any malformed file.
+      try {
+        for (EventItem& item : vdir::eventsInWindow(*entry->parsed, start, end,
+                                                    contextFor(*calendarFiles.calendar, *entry->origin)))
+          result.push_back(decorated(std::move(item), *calendarFiles.calendar, entry->origin));
+      } catch (const std::exception&) {
+        continue;
+      }
+    }
+  }
+  if (!calendarIds) events_->retain(selected);
+  return result;
+}
+
+std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {
+  StoreLayout layout = currentLayout(EntityType::Event);
+  auto [calendar, entry] = findItem(*events_, layout, itemId);
+  if (!entry) return std::nullopt;
+  std::optional<EventItem> primary = vdir::primaryEvent(*entry->parsed, contextFor(*calendar, *entry->origin));
+  if (!primary) return std::nullopt;
+  return decorated(std::move(*primary), *calendar, entry->origin);
+}
+
+EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
+  std::lock_guard lock(writeMutex);
+  StoreLayout layout = currentLayout(EntityType::Event);
+  const CalendarFolder& target = writableCalendar(layout, EntityType::Event, event.calendarId);
+  if (!event.origin) return primaryOf(*readBack(*events_, writeNewItem(target, vdir::newEventText(event))), target);
+  const ItemOrigin& origin = *event.origin;
+  checkUnchanged(origin);
+  vdir::EventSaveResult saved = vdir::saveEventText(origin.text, event, span);
+  if (!saved.continuation) {
+    Written written = writeBack(layout, EntityType::Event, origin, saved.text, target);
+    return savedOccurrence(*readBack(*events_, written), *written.calendar, event);
+  }
+  // The series ends before the occurrence where it is, and goes on as a new event in the
+  // target calendar. The new part is written first, so a failure loses no occurrence.
+  writableCalendar(layout, EntityType::Event, origin.calendarId);
+  Written continuation = writeNewItem(target, *saved.continuation);
+  try {
+    vdir::writeFileAtomically(origin.path, saved.text, vdir::Existing::Replace);
+  } catch (const StoreError&) {
+    unlink((target.folder / continuation.fileName).c_str());
+    throw;
+  }
+  return primaryOf(*readBack(*events_, continuation), target);
+}
+
+void VdirEventStore::removeEvent(const EventItem& event, Span span) {
+  if (!event.origin) throw StoreError("the event \"" + event.title + "\" is not stored");
+  std::lock_guard lock(writeMutex);
+  const ItemOrigin& origin = *event.origin;
+  writableCalendar(currentLayout(EntityType::Event), EntityType::Event, origin.calendarId);
+  checkUnchanged(origin);
+  std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
+  if (remaining) {
+    vdir::writeFileAtomically(origin.path, *remaining, vdir::Existing::Replace);
+  } else {
+    removeFile(origin.path);
+  }
+}
+
+std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
+                                                    const std::optional<std::vector<std::string>>& calendarIds) {
+  StoreLayout layout = currentLayout(EntityType::Reminder);
+  std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
+  std::vector<ReminderItem> result;
+  for (const auto& calendarFiles : todos_->refresh(selected)) {
+    for (const auto& entry : calendarFiles.files) {
+      if (!wanted(filter, entry->summary)) continue;
+      try {
+        result.push_back(reminderOf(*entry, *calendarFiles.calendar));
+      } catch (const std::exception&) {
+        continue;
+      }
+    }
+  }
+  if (!calendarIds) todos_->retain(selected);
+  return result;
+}
+
+std::optional<ReminderItem> VdirEventStore::reminder(const std::string& itemId) {
+  StoreLayout layout = currentLayout(EntityType::Reminder);
+  auto [calendar, entry] = findItem(*todos_, layout, itemId);
+  if (!entry) return std::nullopt;
+  return reminderOf(*entry, *calendar);
+}
+
+ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) {
+  std::lock_guard lock(writeMutex);
+  StoreLayout layout = currentLayout(EntityType::Reminder);
+  const CalendarFolder& target = writableCalendar(layout, EntityType::Reminder, reminder.calendarId);
+  if (!reminder.origin) return reminderOf(*readBack(*todos_, writeNewItem(target, vdir::newTodoText(reminder))), target);
+  const ItemOrigin& origin = *reminder.origin;
+  checkUnchanged(origin);
+  vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, reminder);
+  // The next open occurrence of a completed repeating reminder is written first, so a
+  // failure loses no occurrence.
+  std::optional<Written> next;
+  if (saved.continuation) next = writeNewItem(target, *saved.continuation);
+  std::optional<Written> written;
+  try {
+    written = writeBack(layout, EntityType::Reminder, origin, saved.text, target);
+  } catch (const StoreError&) {
+    if (next) unlink((target.folder / next->fileName).c_str());
+    throw;
+  }
+  return reminderOf(*readBack(*todos_, *written), *written->calendar);
+}
+
+void VdirEventStore::removeReminder(const ReminderItem& reminder) {
+  if (!reminder.origin) throw StoreError("the reminder \"" + reminder.title + "\" is not stored");
+  std::lock_guard lock(writeMutex);
+  const ItemOrigin& origin = *reminder.origin;
+  writableCalendar(currentLayout(EntityType::Reminder), EntityType::Reminder, origin.calendarId);
+  checkUnchanged(origin);
+  removeFile(origin.path);
+}
+
+void VdirEventStore::reset() {
+  events_->clear();
+  todos_->clear();
+}
+
+std::unique_ptr<EventStore> makeVdirEventStore() { return std::make_unique<VdirEventStore>(); }
+
+}  // namespace wren::platform

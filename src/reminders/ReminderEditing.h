@@ -1,0 +1,40 @@
+#pragma once
+
+// Changing reminders: the fields a create or update request may set, the list a new
+// reminder goes to, and the four editing handlers.
+//
+//   ReminderItem reminder = resolveReminder(id);
+//   std::vector<std::string> changed = applyReminderFields(reminder, params);  // memory only
+//   ReminderItem saved = saveReminder(reminder);
+
+#include <string>
+#include <vector>
+
+#include "app/Json.h"
+#include "app/Params.h"
+#include "platform/EventStore.h"
+
+namespace wren {
+
+// The list a new reminder goes to: the `list` param (writable), else the writable default
+// list, else the first writable list by account and list title.
+platform::Calendar writableList(const Params& params);
+
+// Applies title, notes, url, priority, due (or alarm) and recurrence from the params to the
+// reminder in memory, in that order, and gives the names of the fields it changed. Throws
+// invalid_args on the first bad value; it never saves.
+std::vector<std::string> applyReminderFields(platform::ReminderItem& reminder, const Params& params);
+
+// Removes the alarms at a fixed moment; relative and location alarms stay.
+void removeAbsoluteAlarms(platform::ReminderItem& reminder);
+
+// Saves to the shared store and gives the reminder as saved; a refusal of the store becomes
+// execution_failed.
+platform::ReminderItem saveReminder(const platform::ReminderItem& reminder);
+
+Json createReminder(const Params& params);
+Json updateReminder(const Params& params);
+Json completeReminder(const Params& params);
+Json deleteReminder(const Params& params);
+
+}  // namespace wren
