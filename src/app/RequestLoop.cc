@@ -11,6 +11,9 @@
 namespace wren {
 
 std::optional<Request> parseRequestLine(const std::string& line) {
+  // A raw NUL is never valid JSON text; the parser would take it for the end of the input
+  // and ignore whatever follows it.
+  if (line.find('\0') != std::string::npos) return std::nullopt;
   Json parsed = Json::parse(platform::toValidUtf8(line), nullptr, /*allow_exceptions=*/false);
   if (!parsed.is_object()) return std::nullopt;  // also a parse failure (discarded)
   auto id = parsed.find("id");

@@ -38,11 +38,13 @@ TEST(ParseRequestLine, AcceptsWholeIdsAndStringMethods) {
       {"not json", std::nullopt},
       {R"({"id":1,"method":"x\ud800y"})", std::nullopt},
   };
+  // With a NUL byte after the object: the parser alone would stop reading at it.
+  EXPECT_FALSE(parseRequestLine(std::string("{\"id\":1,\"method\":\"m\"}\0]", 24)));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     std::optional<Request> request = parseRequestLine(c.line);
     EXPECT_EQ(request.has_value(), c.id.has_value());
-    if (request && c.id) EXPECT_EQ(request->id, *c.id);
+    if (request && c.id) { EXPECT_EQ(request->id, *c.id); }
   }
 }
 

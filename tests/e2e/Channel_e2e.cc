@@ -54,7 +54,8 @@ TEST(Channel, IdFormsEmptyLinesAndCrLf) {
                                 "{\"id\":9223372036854775807,\"method\":\"x\",\"params\":[1]}");
   EXPECT_EQ(run.err, "");
   ASSERT_EQ(run.replies.size(), 3u);
-  EXPECT_EQ(run.out.substr(0, 8), "{\"id\":4,") << "4.0 is answered as the integer 4";
+  // Replies come in completion order, so the line is looked for anywhere in the output.
+  EXPECT_NE(run.out.find("{\"id\":4,\"ok\":false"), std::string::npos) << "4.0 is answered as the integer 4";
   EXPECT_NO_THROW(run.reply(INT64_MIN));
   EXPECT_NO_THROW(run.reply(INT64_MAX));
 }
@@ -99,17 +100,20 @@ TEST(Channel, HostileLinesAreAnsweredOrReportedAndServingGoesOn) {
                      std::string(100000, ']') + "}}";
   std::string deepUnclosed = R"({"id":3,"method":"x","params":)" + std::string(100000, '{');
   std::string bigNumbers = R"({"id":4,"method":"x","params":{"a":1e400,"b":-1e400,"c":123456789012345678901234567890}})";
-  std::string nul = std::string("{\"id\":5,\"method\":\"x\"}\0", 23);
+  std::string nul = std::string("{\"id\":5,\"method\":\"x\"}\0{", 24);
   std::string surrogate = R"({"id":6,"method":"x","params":{"s":"\ud800"}})";
   std::string invalidUtf8 = "{\"id\":7,\"method\":\"x\",\"params\":{\"s\":\"\xc3\x28\xff\"}}";
   HelperRun run = helper.run({hugeString, hugeGarbage, deep, deepUnclosed, bigNumbers, nul, surrogate,
                               invalidUtf8, R"({"id":8,"method":"x"})"});
   EXPECT_EQ(run.exitStatus, 0);
-  for (int64_t id : {1, 2, 4, 7, 8}) {
+  for (int64_t id : {1, 2, 7, 8}) {
     SCOPED_TRACE(id);
     EXPECT_EQ(run.error(id)["code"], "unknown_action");
   }
-  EXPECT_EQ(countOf(run.err, kUnreadable), 4) << "garbage, unclosed nesting, NUL and the lone surrogate";
+  // A number beyond the range of a double has no value to hand a handler: like the other
+  // lines that cannot be read, it is reported rather than guessed at.
+  EXPECT_EQ(countOf(run.err, kUnreadable), 5) << "garbage, unclosed nesting, 1e400, NUL and the lone surrogate";
+  EXPECT_EQ(run.replies.size(), 4u);
 }
 
 TEST(Channel, InvalidUtf8InTheMethodNameComesBackReplaced) {
