@@ -1,17 +1,22 @@
 #pragma once
 
 // Runs a program with the given standard input and measures it: wall time, peak resident
-// memory (from wait4), and when the first byte of output arrived.
+// memory, and when the first byte of output arrived.
+//
+// The peak is the kernel's high-water mark of the program's own memory (VmHWM), read while
+// it runs. The maximum that wait4 reports cannot serve: the child is started by vfork, and
+// the kernel counts the memory of this (large) benchmark process into the child's maximum.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,6 +24,69 @@
 extern char** environ;
 
 namespace wren::bench {
+
+// The environment of this process with the given NAME=value entries set (replacing any
+// entry of the same name, since getenv reads the first one it finds).
+inline std::vector<std::string> environmentWith(const std::vector<std::string>& overrides) {
+  std::vector<std::string> entries;
+  auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& o : overrides) replaced = replaced || nameOf(o) == nameOf(entry);
+    if (!replaced) entries.push_back(entry);
+  }
+  entries.insert(entries.end(), overrides.begin(), overrides.end());
+  return entries;
+}
+
+// A started child whose standard input and output are pipes held by the caller.
+struct Child {
+  pid_t pid = 0;
+  int in = -1;   // the child's standard input
+  int out = -1;  // the child's standard output
+};
+
+inline Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
+  signal(SIGPIPE, SIG_IGN);
+  int in[2], out[2];
+  if (pipe(in) || pipe(out)) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  std::vector<std::string> envText = environmentWith(extraEnv);
+  std::vector<char*> envp;
+  for (std::string& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  Child child;
+  int rc = posix_spawnp(&child.pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  child.in = in[1];
+  child.out = out[0];
+  return child;
+}
+
+// The high-water mark of a running process's resident memory in KiB, or 0 once it is gone.
+inline long highWaterKiB(pid_t pid) {
+  FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (!status) return 0;
+  long kib = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  }
+  std::fclose(status);
+  return kib;
+}
 
 struct ProcessRun {
   double seconds = 0;
@@ -30,42 +98,19 @@ struct ProcessRun {
 
 inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::string& input,
                              const std::vector<std::string>& extraEnv = {}) {
-  signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2];
-  if (pipe(in) || pipe(out)) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  for (const std::string& e : extraEnv) envText.push_back(e);
-  std::vector<char*> envp;
-  for (std::string& e : envText) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (std::string& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
-
   auto started = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0)
-    throw std::runtime_error("cannot start " + argv[0]);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  Child child = spawnChild(argv, extraEnv);
+  fcntl(child.in, F_SETFL, O_NONBLOCK);
 
   ProcessRun run;
   size_t written = 0;
-  int inFd = input.empty() ? (close(in[1]), -1) : in[1];
-  int outFd = out[0];
+  int inFd = input.empty() ? (close(child.in), -1) : child.in;
+  int outFd = child.out;
   std::vector<char> buffer(1 << 16);
   while (outFd >= 0) {
     pollfd fds[2] = {{inFd, POLLOUT, 0}, {outFd, POLLIN, 0}};
-    poll(fds, 2, -1);
+    poll(fds, 2, 5);
+    run.peakRssKiB = std::max(run.peakRssKiB, highWaterKiB(child.pid));
     if (inFd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
       ssize_t n = write(inFd, input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);
@@ -81,10 +126,8 @@ inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::st
   }
   if (inFd >= 0) close(inFd);
   int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  waitpid(child.pid, &status, 0);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  run.peakRssKiB = usage.ru_maxrss;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
@@ -102,33 +145,12 @@ namespace wren::bench {
 // A helper kept running between requests, for timing one request at a time.
 class InteractiveProcess {
  public:
-  InteractiveProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
-    signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2];
-    if (pipe(in) || pipe(out)) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-    std::vector<std::string> envText;
-    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-    for (const std::string& e : extraEnv) envText.push_back(e);
-    std::vector<char*> envp;
-    for (std::string& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& a : args) argp.push_back(a.data());
-    argp.push_back(nullptr);
-    started_ = std::chrono::steady_clock::now();
-    if (posix_spawnp(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0)
-      throw std::runtime_error("cannot start " + argv[0]);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
+  InteractiveProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv)
+      : started_(std::chrono::steady_clock::now()) {
+    Child child = spawnChild(argv, extraEnv);
+    pid_ = child.pid;
+    in_ = child.in;
+    out_ = child.out;
   }
 
   // Sends one line and waits for one reply line; gives the reply.
@@ -158,16 +180,17 @@ class InteractiveProcess {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   }
 
-  // Closes the input, waits for the exit, gives the peak resident memory in KiB.
+  // Closes the input, waits for the exit, gives the peak resident memory in KiB (as it
+  // stood after the last request).
   long finish() {
+    long peak = highWaterKiB(pid_);
     close(in_);
     char buffer[4096];
     while (read(out_, buffer, sizeof buffer) > 0) {}
     close(out_);
     int status = 0;
-    rusage usage{};
-    wait4(pid_, &status, 0, &usage);
-    return usage.ru_maxrss;
+    waitpid(pid_, &status, 0);
+    return peak;
   }
 
  private:

@@ -5,12 +5,17 @@ namespace wren {
 std::string serializeReply(const Json& reply) {
   std::string text = reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   // A slash can only occur inside a JSON string, so every slash of the text is escaped.
+  size_t slash = text.find('/');
+  if (slash == std::string::npos) return text;
   std::string escaped;
   escaped.reserve(text.size() + 16);
-  for (char c : text) {
-    if (c == '/') escaped += '\\';
-    escaped += c;
+  size_t done = 0;
+  for (; slash != std::string::npos; slash = text.find('/', slash + 1)) {
+    escaped.append(text, done, slash - done);
+    escaped += "\\/";
+    done = slash + 1;
   }
+  escaped.append(text, done);
   return escaped;
 }
 

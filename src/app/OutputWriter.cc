@@ -28,12 +28,30 @@ void OutputWriter::reply(const Json& envelope) {
     return;
   }
   line += '\n';
-  std::lock_guard lock(mutex_);
-  writeAll(outputFd_, line);
+  std::unique_lock lock(mutex_);
+  // While the host reads slowly, callers wait here rather than pile up their lines.
+  roomForLines_.wait(lock, [this] { return !writing_ || pending_.size() < kPendingLimit; });
+  if (pending_.empty()) {
+    pending_ = std::move(line);
+  } else {
+    pending_ += line;
+  }
+  if (writing_) return;  // the caller writing now takes this line too
+  writing_ = true;
+  std::string batch;
+  while (!pending_.empty()) {
+    batch.swap(pending_);
+    roomForLines_.notify_all();
+    lock.unlock();
+    writeAll(outputFd_, batch);
+    batch.clear();
+    lock.lock();
+  }
+  writing_ = false;
 }
 
 void OutputWriter::diagnostic(const std::string& line) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(diagnosticsMutex_);
   writeAll(diagnosticsFd_, line + "\n");
 }
 

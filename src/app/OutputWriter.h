@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -7,9 +8,15 @@
 
 namespace wren {
 
-// The only writer of the helper's standard output (and of its diagnostics). Each reply is
-// one line written whole under one lock, so lines never interleave. A closed output
+// The only writer of the helper's standard output (and of its diagnostics). Replies go out
+// whole and in the order they are handed in, so lines never interleave. A closed output
 // (EPIPE) drops the line; the helper keeps going until its input ends.
+//
+// One caller at a time writes. Replies handed in meanwhile are appended to a buffer that the
+// writing caller empties, in one write for as many lines as have gathered, before it
+// returns. So when reply() returns, its line has been written, or is in the buffer of a
+// caller that is still inside reply() and writes it before returning: once every caller
+// has returned, every line is out.
 class OutputWriter {
  public:
   explicit OutputWriter(int outputFd = 1, int diagnosticsFd = 2)
@@ -20,7 +27,14 @@ class OutputWriter {
   void diagnostic(const std::string& line);
 
  private:
+  // Bytes of lines that may wait for the writing caller before others wait to add theirs.
+  static constexpr size_t kPendingLimit = 1 << 16;
+
   std::mutex mutex_;
+  std::condition_variable roomForLines_;
+  std::string pending_;  // whole lines waiting for the writing caller
+  bool writing_ = false;
+  std::mutex diagnosticsMutex_;
   int outputFd_;
   int diagnosticsFd_;
 };

@@ -10,10 +10,10 @@
 
 namespace wren {
 
-std::optional<Request> parseRequestLine(const std::string& line) {
+std::optional<Request> parseRequestLine(std::string_view line) {
   // A raw NUL is never valid JSON text; the parser would take it for the end of the input
   // and ignore whatever follows it.
-  if (line.find('\0') != std::string::npos) return std::nullopt;
+  if (line.find('\0') != std::string_view::npos) return std::nullopt;
   Json parsed = Json::parse(platform::toValidUtf8(line), nullptr, /*allow_exceptions=*/false);
   if (!parsed.is_object()) return std::nullopt;  // also a parse failure (discarded)
   auto id = parsed.find("id");
@@ -27,23 +27,39 @@ std::optional<Request> parseRequestLine(const std::string& line) {
   return request;
 }
 
-Json runRequest(const Router& router, Request request) {
+namespace {
+
+Json failureEnvelope(int64_t id, const HelperError& error) {
+  Json object = {{"code", error.code()}, {"message", error.message()}};
+  if (error.details()) object["details"] = *error.details();
   Json envelope = Json::object();
-  envelope["id"] = request.id;
+  envelope["id"] = id;
+  envelope["ok"] = false;
+  envelope["error"] = std::move(object);
+  return envelope;
+}
+
+}  // namespace
+
+Json runRequest(const Router& router, Request request) {
+  // An unknown method is answered without throwing: it is the one failure a host can cause
+  // at any rate it likes.
+  const Handler* handler = router.find(request.method);
+  if (!handler) return failureEnvelope(request.id, unknownMethodError(request.method));
   try {
-    Json result = router.handle(request.method, Params(std::move(request.params)));
+    Json result = (*handler)(Params(std::move(request.params)));
+    Json envelope = Json::object();
+    envelope["id"] = request.id;
     envelope["ok"] = true;
     envelope["result"] = std::move(result);
+    return envelope;
   } catch (const HelperError& error) {
-    Json object = {{"code", error.code()}, {"message", error.message()}};
-    if (error.details()) object["details"] = *error.details();
-    envelope["ok"] = false;
-    envelope["error"] = std::move(object);
+    return failureEnvelope(request.id, error);
   } catch (const std::exception& error) {
-    envelope["ok"] = false;
-    envelope["error"] = {{"code", ErrorCode::ExecutionFailed}, {"message", error.what()}};
+    return failureEnvelope(request.id, HelperError(ErrorCode::ExecutionFailed, error.what()));
+  } catch (...) {
+    return failureEnvelope(request.id, HelperError(ErrorCode::ExecutionFailed, "unknown error"));
   }
-  return envelope;
 }
 
 void RequestLoop::run(int inputFd) {
@@ -56,45 +72,55 @@ void RequestLoop::run(int inputFd) {
     if (n <= 0) break;
     pending.append(buffer, static_cast<size_t>(n));
     size_t begin = 0;
+    std::vector<Request> batch;
     for (size_t end; (end = pending.find('\n', std::max(begin, scanned))) != std::string::npos;
          begin = end + 1) {
-      std::string line = pending.substr(begin, end - begin);
-      handleLine(line);
+      readLine(std::string_view(pending).substr(begin, end - begin), batch);
     }
+    start(std::move(batch));
     pending.erase(0, begin);
     scanned = pending.size();
   }
   // A last line without its line feed still counts.
-  if (!pending.empty()) handleLine(pending);
+  std::vector<Request> last;
+  if (!pending.empty()) readLine(pending, last);
+  start(std::move(last));
   waitForDrain();
 }
 
-void RequestLoop::handleLine(std::string& line) {
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+// The requests of one read are started together, so that a burst of lines costs one
+// hand-over to the pool rather than one each.
+void RequestLoop::readLine(std::string_view line, std::vector<Request>& batch) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty()) return;
   std::optional<Request> request = parseRequestLine(line);
   if (!request) {
     output_.diagnostic("wren-mac-helper: unreadable request");
     return;
   }
-  start(std::move(*request));
+  batch.push_back(std::move(*request));
 }
 
-void RequestLoop::start(Request request) {
-  {
-    std::lock_guard lock(mutex_);
-    ++inFlight_;
+void RequestLoop::start(std::vector<Request> requests) {
+  if (requests.empty()) return;
+  inFlight_.fetch_add(static_cast<int64_t>(requests.size()));
+  std::vector<std::function<void()>> tasks;
+  tasks.reserve(requests.size());
+  for (Request& request : requests) {
+    tasks.push_back([this, request = std::move(request)]() mutable {
+      output_.reply(runRequest(router_, std::move(request)));
+      if (inFlight_.fetch_sub(1) == 1) {
+        std::lock_guard lock(drainMutex_);
+        drained_.notify_all();
+      }
+    });
   }
-  pool_.submit([this, request = std::move(request)]() mutable {
-    output_.reply(runRequest(router_, std::move(request)));
-    std::lock_guard lock(mutex_);
-    if (--inFlight_ == 0) drained_.notify_all();
-  });
+  pool_.submit(std::move(tasks));
 }
 
 void RequestLoop::waitForDrain() {
-  std::unique_lock lock(mutex_);
-  drained_.wait(lock, [this] { return inFlight_ == 0; });
+  std::unique_lock lock(drainMutex_);
+  drained_.wait(lock, [this] { return inFlight_.load() == 0; });
 }
 
 }  // namespace wren

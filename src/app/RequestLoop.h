@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/Json.h"
 #include "app/OutputWriter.h"
@@ -22,7 +25,7 @@ struct Request {
 
 // Reads a request line (without its line ending): nothing when the line is unreadable.
 // Ill-formed UTF-8 becomes U+FFFD before parsing.
-std::optional<Request> parseRequestLine(const std::string& line);
+std::optional<Request> parseRequestLine(std::string_view line);
 
 // The reply envelope of one request: runs the handler and catches what it throws.
 Json runRequest(const Router& router, Request request);
@@ -35,16 +38,16 @@ class RequestLoop {
   void run(int inputFd);
 
  private:
-  void handleLine(std::string& line);
-  void start(Request request);
+  void readLine(std::string_view line, std::vector<Request>& batch);
+  void start(std::vector<Request> requests);
   void waitForDrain();
 
   const Router& router_;
   OutputWriter& output_;
   TaskPool pool_;
-  std::mutex mutex_;
+  std::atomic<int64_t> inFlight_{0};
+  std::mutex drainMutex_;
   std::condition_variable drained_;
-  int64_t inFlight_ = 0;
 };
 
 }  // namespace wren

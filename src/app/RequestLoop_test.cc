@@ -191,12 +191,46 @@ TEST(RequestLoop, LineEndingsEmptyLinesAndUnreadableLines) {
 
 TEST(TaskPool, IdleThreadsEndAfterTheirLifetime) {
   std::atomic<int> done{0};
-  {
-    TaskPool pool(50ms);
-    for (int i = 0; i < 8; ++i) pool.submit([&] { ++done; });
-    std::this_thread::sleep_for(200ms);
-  }  // the destructor returns only when every thread has ended
+  TaskPool pool({.idleLifetime = 50ms});
+  for (int i = 0; i < 8; ++i) pool.submit([&] { ++done; });
+  for (int i = 0; i < 100 && pool.threadCount() > 0; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(done, 8);
+  EXPECT_EQ(pool.threadCount(), 0);
+}
+
+TEST(TaskPool, QuickTaskIsNotHeldUpBySlowOnes) {
+  TaskPool pool({.stallAfter = 2ms, .queueLimit = 4});
+  std::atomic<bool> release{false};
+  std::atomic<int> blocked{0};
+  // More slow tasks than the pool has eager workers or queue places.
+  for (int i = 0; i < 16; ++i) {
+    pool.submit([&] {
+      ++blocked;
+      while (!release) std::this_thread::sleep_for(1ms);
+    });
+  }
+  std::atomic<bool> quickRan{false};
+  auto submitted = std::chrono::steady_clock::now();
+  pool.submit([&] { quickRan = true; });
+  for (int i = 0; i < 500 && !quickRan; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(quickRan);
+  EXPECT_LT(std::chrono::steady_clock::now() - submitted, 400ms);
+  EXPECT_EQ(blocked, 16) << "every slow task got a thread of its own";
+  release = true;
+}
+
+TEST(TaskPool, FloodOfQuickTasksNeedsFewThreads) {
+  std::atomic<int> done{0};
+  int peakThreads = 0;
+  {
+    TaskPool pool({.queueLimit = 64});
+    for (int i = 0; i < 20000; ++i) {
+      pool.submit([&] { ++done; });
+      if (i % 1000 == 0) peakThreads = std::max(peakThreads, pool.threadCount());
+    }
+  }  // the destructor runs what is still queued
+  EXPECT_EQ(done, 20000);
+  EXPECT_LE(peakThreads, 16);
 }
 
 }  // namespace

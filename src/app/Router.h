@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "app/HelperError.h"
 #include "app/Json.h"
 #include "app/Params.h"
 
@@ -22,10 +23,15 @@ class Router {
   void registerMethod(const std::string& method, Handler handler);
   // Runs the handler of the method (names compare exactly) or fails with unknown_action.
   Json handle(const std::string& method, const Params& params) const;
-  bool has(const std::string& method) const { return handlers_.count(method) != 0; }
+  // The handler of the method, or nullptr.
+  const Handler* find(const std::string& method) const;
+  bool has(const std::string& method) const { return find(method) != nullptr; }
 
  private:
   std::unordered_map<std::string, Handler> handlers_;
 };
+
+// The failure for a method name that is not in the table.
+HelperError unknownMethodError(const std::string& method);
 
 }  // namespace wren

@@ -1,49 +1,91 @@
 #include "app/TaskPool.h"
 
-#include <thread>
+#include <algorithm>
 
 namespace wren {
+
+TaskPool::TaskPool(Options options)
+    : options_(options),
+      eagerWorkers_(std::max(2, static_cast<int>(std::thread::hardware_concurrency()))),
+      supervisor_([this] { supervise(); }) {}
 
 TaskPool::~TaskPool() {
   std::unique_lock lock(mutex_);
   stopping_ = true;
   wake_.notify_all();
+  watch_.notify_all();
+  room_.notify_all();
   allGone_.wait(lock, [this] { return threads_ == 0; });
+  lock.unlock();
+  supervisor_.join();
 }
 
 void TaskPool::submit(std::function<void()> task) {
-  std::unique_lock lock(mutex_);
-  if (idle_ > 0) {
-    --idle_;
-    queue_.push_back(std::move(task));
-    wake_.notify_one();
-    return;
-  }
-  ++threads_;
-  lock.unlock();
-  std::thread([this, first = std::move(task)]() mutable { work(std::move(first)); }).detach();
+  std::vector<std::function<void()>> tasks;
+  tasks.push_back(std::move(task));
+  submit(std::move(tasks));
 }
 
-void TaskPool::work(std::function<void()> first) {
-  std::function<void()> task = std::move(first);
+void TaskPool::submit(std::vector<std::function<void()>> tasks) {
+  if (tasks.empty()) return;
+  std::unique_lock lock(mutex_);
+  room_.wait(lock, [this] { return queue_.size() < options_.queueLimit || stopping_; });
+  const bool wasEmpty = queue_.empty();
+  for (auto& task : tasks) queue_.push_back(std::move(task));
+  // Wake as many idle workers as there are tasks, and start workers up to one per core.
+  size_t toWake = std::min(tasks.size(), static_cast<size_t>(idle_));
+  for (size_t i = 0; i < toWake; ++i) wake_.notify_one();
+  for (size_t i = toWake; i < tasks.size() && threads_ < eagerWorkers_; ++i) startWorkerLocked();
+  if (wasEmpty) watch_.notify_one();
+}
+
+int TaskPool::threadCount() {
+  std::lock_guard lock(mutex_);
+  return threads_;
+}
+
+void TaskPool::startWorkerLocked() {
+  ++threads_;
+  std::thread([this] { work(); }).detach();
+}
+
+void TaskPool::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    lock.unlock();
-    task();
-    task = nullptr;
-    lock.lock();
-    ++idle_;
-    // Every queued task was promised to one idle thread; any idle thread may take it.
-    bool woken = wake_.wait_for(lock, idleLifetime_, [this] { return !queue_.empty() || stopping_; });
-    if (woken && !queue_.empty()) {
-      task = std::move(queue_.front());
+    if (!queue_.empty()) {
+      std::function<void()> task = std::move(queue_.front());
       queue_.pop_front();
+      ++taken_;
+      room_.notify_one();
+      lock.unlock();
+      task();
+      task = nullptr;  // the task's captures go before the lock is taken again
+      lock.lock();
       continue;
     }
+    if (stopping_) break;
+    ++idle_;
+    bool woken = wake_.wait_for(lock, options_.idleLifetime, [this] { return !queue_.empty() || stopping_; });
     --idle_;
-    break;
+    if (!woken) break;
   }
   if (--threads_ == 0) allGone_.notify_all();
+}
+
+// Starts a worker whenever queued tasks have not moved for `stallAfter` and no worker is
+// idle: every worker is then busy with a task that takes long, and the queue must not wait
+// for them.
+void TaskPool::supervise() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    if (queue_.empty()) {
+      watch_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+      continue;
+    }
+    const uint64_t takenBefore = taken_;
+    watch_.wait_for(lock, options_.stallAfter, [this] { return stopping_; });
+    if (!stopping_ && !queue_.empty() && taken_ == takenBefore && idle_ == 0) startWorkerLocked();
+  }
 }
 
 }  // namespace wren
