@@ -181,11 +181,12 @@ Source chooseAccount(EntityType kind, const Params& params) {
                    " in; pass source_id from " + words.family + ".sources.list.");
 }
 
-// The colour param when one was sent. The text is parsed as the caller wrote it, so that
-// the error message can quote it exactly.
+// The colour param when one was sent, read like every other string param (trimmed, blank
+// as absent); a colour that does not parse is quoted in the error as that text.
 std::optional<Rgb> colorParam(const Params& params) {
-  if (!params.string("color")) return std::nullopt;
-  return parseHexColor(params.find("color")->get<std::string>());
+  std::optional<std::string> text = params.string("color");
+  if (!text) return std::nullopt;
+  return parseHexColor(*text);
 }
 
 Json listContainers(EntityType kind, const Params& params) {

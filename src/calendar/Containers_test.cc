@@ -380,6 +380,8 @@ TEST_F(ContainersTest, CreateReportsItsRefusalsInOrder) {
       {EntityType::Event, Json{{"name", "  "}}, "name is required"},
       {EntityType::Event, Json{{"name", "X"}, {"color", "#F90"}, {"source_id", "nobody"}},
        "color must be a hex color like #FF9500, got #F90"},
+      // The colour is read trimmed, like every string param, and quoted as read.
+      {EntityType::Event, Json{{"name", "X"}, {"color", " \n#F90 \t"}}, "color must be a hex color like #FF9500, got #F90"},
       {EntityType::Event, Json{{"name", "X"}, {"source_id", "nobody"}},
        "No account source with id nobody. Get ids from calendar.sources.list."},
       {EntityType::Event, Json{{"name", "X"}},
@@ -396,8 +398,8 @@ TEST_F(ContainersTest, CreateReportsItsRefusalsInOrder) {
 
 TEST_F(ContainersTest, UpdateChangesOnlyWhatIsGiven) {
   container("home/work", "Work", "#112233");
-  Json recoloured = updateContainer(EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500"}}),
-                                    "calendar_id");
+  Json recoloured = updateContainer(EntityType::Event,
+                                    Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500\r\n"}}), "calendar_id");
   EXPECT_EQ(recoloured["name"], "Work");
   EXPECT_EQ(recoloured["color"], "#FF9500");
 

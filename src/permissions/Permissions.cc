@@ -63,9 +63,10 @@ std::string locationAccessMessage(const std::string& status) {
 }  // namespace
 
 std::string eventStatus(EntityType kind) {
-  std::string decision =
+  std::optional<std::string> decided =
       platform::privacyDecision(kind == EntityType::Event ? PrivacyKind::Calendar : PrivacyKind::Reminders);
-  if (decision.empty()) return "not_determined";
+  if (!decided) return "not_determined";
+  const std::string& decision = *decided;
   if (decision == "granted" || decision == "denied" || decision == "restricted" ||
       decision == "write_only")
     return decision;
@@ -74,7 +75,7 @@ std::string eventStatus(EntityType kind) {
 
 std::string locationStatus() {
   if (!platform::locationServicesEnabled()) return "services_off";
-  std::string decision = platform::privacyDecision(PrivacyKind::Location);
+  std::string decision = platform::privacyDecision(PrivacyKind::Location).value_or("");
   if (decision == "granted" || decision == "denied" || decision == "restricted") return decision;
   // Anything else, a typo included, counts as never asked: it must not grant access.
   return "not_determined";
@@ -88,7 +89,7 @@ void ensureEvents(EntityType kind) {
 }
 
 void ensureContacts() {
-  std::string decision = platform::privacyDecision(PrivacyKind::Contacts);
+  std::string decision = platform::privacyDecision(PrivacyKind::Contacts).value_or("");
   if (decision == "granted") return;
   if (decision == "denied" || decision == "restricted")
     denyAccess("macOS has not allowed Wren to access Contacts: System Settings → Privacy & Security → "

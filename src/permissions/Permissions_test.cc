@@ -55,7 +55,9 @@ TEST(EventStatus, MapsEachDecisionOfBothKinds) {
       {R"({"calendar": "denied", "reminders": "restricted"})", "denied", "restricted"},
       {R"({"calendar": "write_only", "reminders": "granted"})", "write_only", "granted"},
       {R"({"calendar": "full", "reminders": "Granted"})", "unknown", "unknown"},
-      {R"({"calendar": 3, "reminders": ""})", "not_determined", "not_determined"},
+      {R"({"calendar": 3, "reminders": null})", "not_determined", "not_determined"},
+      // An empty string is a value the platform does not know, not a question never asked.
+      {R"({"calendar": "", "reminders": ""})", "unknown", "unknown"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.privacy ? c.privacy : "no privacy.json");

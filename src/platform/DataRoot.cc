@@ -8,8 +8,6 @@ namespace wren::platform {
 
 namespace {
 
-// An unset variable and an empty one mean the same: the XDG base directory rules treat an
-// empty value as if it were not there.
 std::string environment(const char* name) {
   const char* value = getenv(name);
   return value ? value : "";
@@ -17,10 +15,14 @@ std::string environment(const char* name) {
 
 }  // namespace
 
-std::filesystem::path dataRoot() {
-  std::string dataHome = environment("XDG_DATA_HOME");
-  if (!dataHome.empty()) return std::filesystem::path(dataHome) / "wren";
-  return std::filesystem::path(environment("HOME")) / ".local/share/wren";
+std::filesystem::path dataHome() {
+  // The XDG rules treat an empty value as unset and a relative one as invalid, to be
+  // ignored: a relative path would name a different folder in every working directory.
+  std::filesystem::path configured = environment("XDG_DATA_HOME");
+  if (configured.is_absolute()) return configured;
+  return std::filesystem::path(environment("HOME")) / ".local/share";
 }
+
+std::filesystem::path dataRoot() { return dataHome() / "wren"; }
 
 }  // namespace wren::platform

@@ -17,6 +17,7 @@ TEST(DataRoot, FollowsTheDataHomeAndFallsBackToHome) {
   const std::vector<Case> cases = {
       {"/srv/data", "/srv/data/wren"},
       {"", "/home/someone/.local/share/wren"},
+      {"relative/data", "/home/someone/.local/share/wren"},
       {std::nullopt, "/home/someone/.local/share/wren"},
   };
   EnvironmentVariable home("HOME", "/home/someone");

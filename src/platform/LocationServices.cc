@@ -15,12 +15,16 @@ namespace {
 // The bus daemon answers NameHasOwner at once; a daemon that does not is as good as none,
 // and a status query must never hold up a request for long.
 constexpr int kBusCallTimeoutMs = 300;
+constexpr const char* kGeoClueName = "org.freedesktop.GeoClue2";
 
 struct ObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
 };
 struct VariantUnref {
   void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+struct MemoryFree {
+  void operator()(gpointer memory) const { g_free(memory); }
 };
 struct ErrorFree {
   void operator()(GError* error) const { g_error_free(error); }
@@ -39,21 +43,45 @@ ConnectionPtr systemBus() {
   return bus;
 }
 
+// One call to the bus daemon itself; nothing when it does not answer in time.
+VariantPtr askBus(GDBusConnection* bus, const char* method, GVariant* arguments, const char* replyType) {
+  GError* rawError = nullptr;
+  VariantPtr reply(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                               "org.freedesktop.DBus", method, arguments,
+                                               G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
+                                               kBusCallTimeoutMs, nullptr, &rawError));
+  ErrorPtr error(rawError);
+  return reply;
+}
+
+bool nameHasOwner(GDBusConnection* bus) {
+  VariantPtr reply = askBus(bus, "NameHasOwner", g_variant_new("(s)", kGeoClueName), "(b)");
+  if (!reply) return false;
+  gboolean hasOwner = FALSE;
+  g_variant_get(reply.get(), "(b)", &hasOwner);
+  return hasOwner != FALSE;
+}
+
+bool nameIsActivatable(GDBusConnection* bus) {
+  VariantPtr reply = askBus(bus, "ListActivatableNames", nullptr, "(as)");
+  if (!reply) return false;
+  VariantPtr names(g_variant_get_child_value(reply.get(), 0));
+  gsize count = 0;
+  // The array is the caller's; its strings belong to the variant.
+  std::unique_ptr<const gchar*[], MemoryFree> list(g_variant_get_strv(names.get(), &count));
+  for (gsize i = 0; i < count; ++i)
+    if (g_strcmp0(list[i], kGeoClueName) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 bool geoClueAvailable() {
   ConnectionPtr bus = systemBus();
   if (!bus) return false;
-  GError* rawError = nullptr;
-  VariantPtr reply(g_dbus_connection_call_sync(
-      bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "NameHasOwner", g_variant_new("(s)", "org.freedesktop.GeoClue2"), G_VARIANT_TYPE("(b)"),
-      G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, &rawError));
-  ErrorPtr error(rawError);
-  if (!reply) return false;
-  gboolean hasOwner = FALSE;
-  g_variant_get(reply.get(), "(b)", &hasOwner);
-  return hasOwner != FALSE;
+  // GeoClue usually starts on demand, so an installed service that is not running yet
+  // answers as soon as it is asked: it counts as much as a running one.
+  return nameHasOwner(bus.get()) || nameIsActivatable(bus.get());
 }
 
 bool locationServicesEnabled() {

@@ -7,8 +7,8 @@ namespace wren::platform {
 // Read afresh on every call.
 bool locationServicesEnabled();
 
-// Whether the GeoClue service has an owner on the system bus. No system bus, or no answer
-// within a short time, counts as no.
+// Whether the GeoClue service runs on the system bus or the bus can start it on demand. No
+// system bus, or no answer within a short time, counts as no.
 bool geoClueAvailable();
 
 }  // namespace wren::platform

@@ -40,10 +40,10 @@ Json readDecisions() {
 
 }  // namespace
 
-std::string privacyDecision(PrivacyKind kind) {
+std::optional<std::string> privacyDecision(PrivacyKind kind) {
   Json decisions = readDecisions();
   auto found = decisions.find(keyOf(kind));
-  if (found == decisions.end() || !found->is_string()) return "";
+  if (found == decisions.end() || !found->is_string()) return std::nullopt;
   return found->get<std::string>();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace wren::platform {
@@ -7,10 +8,10 @@ namespace wren::platform {
 enum class PrivacyKind { Calendar, Reminders, Contacts, Location, Accessibility, Screen };
 
 // The person's decision for a kind, read afresh from privacy.json in the data root on every
-// call: "granted", "denied", "restricted", "write_only", any other string as written, or
-// the empty string when nothing was decided (missing file or key, a file that is not a JSON
-// object, a value that is not a string).
-std::string privacyDecision(PrivacyKind kind);
+// call: "granted", "denied", "restricted", "write_only", or any other string as written (the
+// empty string included); nothing when nothing was decided (missing file or key, a file
+// that is not a JSON object, a value that is not a string).
+std::optional<std::string> privacyDecision(PrivacyKind kind);
 
 // Records a decision, writing the file atomically and keeping the keys it does not know.
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision);

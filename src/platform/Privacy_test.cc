@@ -16,16 +16,17 @@ TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
   struct Case {
     const char* name;
     std::optional<std::string> file;  // nothing: no privacy.json
-    std::string calendar;
-    std::string location;
+    std::optional<std::string> calendar;  // nothing: not decided
+    std::optional<std::string> location;
   };
   const std::vector<Case> cases = {
-      {"no file", std::nullopt, "", ""},
-      {"not JSON", "{calendar: granted", "", ""},
-      {"an array", R"(["granted"])", "", ""},
+      {"no file", std::nullopt, std::nullopt, std::nullopt},
+      {"not JSON", "{calendar: granted", std::nullopt, std::nullopt},
+      {"an array", R"(["granted"])", std::nullopt, std::nullopt},
       {"values as written", R"({"calendar":"write_only","location":"denied"})", "write_only", "denied"},
-      {"unknown strings kept", R"({"calendar":"limited"})", "limited", ""},
-      {"wrong types", R"({"calendar":true,"location":{"a":1}})", "", ""},
+      {"unknown strings kept", R"({"calendar":"limited"})", "limited", std::nullopt},
+      {"an empty string is a value", R"({"calendar":"","location":""})", "", ""},
+      {"wrong types", R"({"calendar":true,"location":{"a":1}})", std::nullopt, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -33,7 +34,7 @@ TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
     if (c.file) home.write("privacy.json", *c.file);
     EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), c.calendar);
     EXPECT_EQ(privacyDecision(PrivacyKind::Location), c.location);
-    EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), "");
+    EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), std::nullopt);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <system_error>
 
@@ -26,6 +27,27 @@ std::optional<std::string> refusal(const Source& source, EntityType kind) {
 
 void writeColor(const std::filesystem::path& folder, const Rgb& color, Existing existing) {
   writeFileAtomically(folder / "color", colorText(color), existing);
+}
+
+std::optional<std::string> textIfPresent(const std::filesystem::path& path) {
+  try {
+    return readWholeFile(path);
+  } catch (const StoreError&) {
+    return std::nullopt;
+  }
+}
+
+// Puts a file back as it was before a change that failed halfway. This is a best effort:
+// the error that made the change fail is the one reported.
+void putBack(const std::filesystem::path& path, const std::optional<std::string>& text) {
+  try {
+    if (text) {
+      writeFileAtomically(path, *text, Existing::Replace);
+    } else {
+      unlink(path.c_str());
+    }
+  } catch (const StoreError&) {
+  }
 }
 
 }  // namespace
@@ -54,8 +76,17 @@ std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, cons
 
 void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
                            std::optional<Rgb> color) {
-  if (title) writeFileAtomically(calendar.folder / "displayname", *title, Existing::Replace);
-  if (color) writeColor(calendar.folder, *color, Existing::Replace);
+  std::filesystem::path displayName = calendar.folder / "displayname";
+  std::optional<std::string> previousTitle = title ? textIfPresent(displayName) : std::nullopt;
+  if (title) writeFileAtomically(displayName, *title, Existing::Replace);
+  if (!color) return;
+  try {
+    writeColor(calendar.folder, *color, Existing::Replace);
+  } catch (const StoreError&) {
+    // A rename whose recolouring failed is undone, so that the change is whole or nothing.
+    if (title) putBack(displayName, previousTitle);
+    throw;
+  }
 }
 
 }  // namespace wren::platform::vdir

@@ -18,7 +18,8 @@ namespace wren::platform::vdir {
 std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, const std::string& title,
                                std::optional<Rgb> color);
 
-// Rewrites the title and colour that are given, each file atomically.
+// Rewrites the title and colour that are given, each file atomically; when the colour
+// cannot be written, the title is put back as it was.
 void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
                            std::optional<Rgb> color);
 

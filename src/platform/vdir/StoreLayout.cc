@@ -81,7 +81,9 @@ CalendarType defaultCalendarType(SourceType source) {
   switch (source) {
     case SourceType::Subscribed: return CalendarType::Subscription;
     case SourceType::Birthdays: return CalendarType::Birthday;
-    case SourceType::CalDav: return CalendarType::CalDav;
+    // The calendars of a MobileMe account are served over CalDAV.
+    case SourceType::CalDav:
+    case SourceType::MobileMe: return CalendarType::CalDav;
     case SourceType::Exchange: return CalendarType::Exchange;
     default: return CalendarType::Local;
   }
@@ -125,10 +127,10 @@ CalendarFolder readCalendar(const SourceFolder& source, const std::string& name)
     calendar.color = parseColorText(*color);
   Json meta = readObject(entry.folder / "calendar.json");
   calendar.type = calendarTypeFromText(stringKey(meta, "type"), source.source.type);
-  // A subscription is a subscribed calendar and a birthday calendar is made by the system,
-  // whatever the flags say: neither can be written to.
-  calendar.subscribed = flagKey(meta, "subscribed") || calendar.type == CalendarType::Subscription;
-  calendar.immutable = flagKey(meta, "immutable") || calendar.type == CalendarType::Birthday;
+  // The flags are what calendar.json records, whatever the type: a store marks a
+  // subscription or a system calendar as such explicitly.
+  calendar.subscribed = flagKey(meta, "subscribed");
+  calendar.immutable = flagKey(meta, "immutable");
   calendar.allowsContentModifications = !flagKey(meta, "read_only") && !calendar.immutable &&
                                         !calendar.subscribed && access(entry.folder.c_str(), W_OK) == 0;
   calendar.source = source.source;

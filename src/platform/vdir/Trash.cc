@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "platform/DataRoot.h"
 #include "platform/EventStore.h"
 #include "platform/vdir/AtomicFile.h"
 
@@ -19,13 +20,6 @@ namespace {
 struct GFree {
   void operator()(gchar* text) const { g_free(text); }
 };
-
-std::filesystem::path dataHome() {
-  const char* dataHome = getenv("XDG_DATA_HOME");
-  if (dataHome && *dataHome) return dataHome;
-  const char* home = getenv("HOME");
-  return std::filesystem::path(home ? home : "") / ".local/share";
-}
 
 void makeFolder(const std::filesystem::path& folder) {
   std::error_code error;

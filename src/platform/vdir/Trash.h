@@ -7,9 +7,9 @@
 namespace wren::platform::vdir {
 
 // The person's trash as desktops share it (the freedesktop Trash specification): a folder
-// `Trash` in the data home ($XDG_DATA_HOME, else $HOME/.local/share) whose `files/` holds
-// what was thrown away and whose `info/` holds, for each of them, a `<name>.trashinfo`
-// record of where it came from and when. File managers list and restore from there.
+// `Trash` in the data home (see DataRoot.h) whose `files/` holds what was thrown away and
+// whose `info/` holds, for each of them, a `<name>.trashinfo` record of where it came from
+// and when. File managers list and restore from there.
 
 // The trash folder of the current data home.
 std::filesystem::path trashFolder();

@@ -60,6 +60,7 @@ TEST_F(VdirStoreTest, SourcesAndCalendarsReadTheirFolders) {
               R"({"title":"Acme","type":"caldav","delegate":true,"emails":["me@acme.test",5,"boss@acme.test"]})");
   home_.write("calendars/c-feeds/source.json", R"({"title":"Feeds","type":"subscribed"})");
   home_.write("calendars/d-odd/source.json", R"({"type":"martian"})");
+  home_.write("calendars/e-cloud/source.json", R"({"title":"Cloud","type":"mobileme"})");
   container("calendars/a-home/personal", "Personal\n", "#FF9500\n");
   container("calendars/a-home/Zeta", "Zeta", "#00ff0080");
   container("calendars/a-home/.hidden", "Hidden");
@@ -68,11 +69,12 @@ TEST_F(VdirStoreTest, SourcesAndCalendarsReadTheirFolders) {
   container("calendars/b-work/feed", "Feed", "", R"({"type":"subscription"})");
   container("calendars/b-work/system", "Birthdays", "", R"({"immutable":true,"type":"local"})");
   container("calendars/b-work/weird", "Weird", "", R"({"type":"quantum"})");
-  container("calendars/c-feeds/news", std::nullopt);
+  container("calendars/c-feeds/news", std::nullopt, "", R"({"subscribed":true})");
   container("calendars/d-odd/x", "X");
+  container("calendars/e-cloud/y", "Y");
 
   std::vector<Source> sources = store_.sources(EntityType::Event);
-  ASSERT_EQ(sources.size(), 4u);
+  ASSERT_EQ(sources.size(), 5u);
   EXPECT_EQ(sources[0].id, "a-home");
   EXPECT_EQ(sources[0].title, "a-home");
   EXPECT_EQ(sources[0].type, SourceType::Local);
@@ -82,6 +84,7 @@ TEST_F(VdirStoreTest, SourcesAndCalendarsReadTheirFolders) {
   EXPECT_EQ(sources[1].emails, (std::vector<std::string>{"me@acme.test", "boss@acme.test"}));
   EXPECT_EQ(sources[2].type, SourceType::Subscribed);
   EXPECT_EQ(sources[3].type, SourceType::Unknown);
+  EXPECT_EQ(sources[4].type, SourceType::MobileMe);
 
   struct Expected {
     std::string id;
@@ -99,12 +102,14 @@ TEST_F(VdirStoreTest, SourcesAndCalendarsReadTheirFolders) {
   const std::vector<Expected> expected = {
       {"a-home/Zeta", "Zeta", green, CalendarType::Local, true, false, false, "a-home"},
       {"a-home/personal", "Personal", orange, CalendarType::Local, true, false, false, "a-home"},
-      {"b-work/feed", "Feed", std::nullopt, CalendarType::Subscription, false, false, true, "Acme"},
+      // The type alone sets no flag: only calendar.json does.
+      {"b-work/feed", "Feed", std::nullopt, CalendarType::Subscription, true, false, false, "Acme"},
       {"b-work/system", "Birthdays", std::nullopt, CalendarType::Local, false, true, false, "Acme"},
       {"b-work/team", "Team", std::nullopt, CalendarType::CalDav, false, false, false, "Acme"},
       {"b-work/weird", "Weird", std::nullopt, CalendarType::Unknown, true, false, false, "Acme"},
       {"c-feeds/news", "news", std::nullopt, CalendarType::Subscription, false, false, true, "Feeds"},
       {"d-odd/x", "X", std::nullopt, CalendarType::Local, true, false, false, "d-odd"},
+      {"e-cloud/y", "Y", std::nullopt, CalendarType::CalDav, true, false, false, "Cloud"},
   };
   std::vector<Calendar> calendars = store_.calendars(EntityType::Event);
   ASSERT_EQ(calendars.size(), expected.size());
@@ -243,6 +248,8 @@ TEST_F(VdirStoreTest, FirstUseCreatesADefaultStoreOnlyWhenGrantedAndMissing) {
     fs::remove_all(root() / "calendars");
     fs::remove_all(root() / "reminders");
     grant(c.decision, c.decision);
+    std::set<std::string> expectedEntries = {"privacy.json"};
+    if (c.created) expectedEntries.insert({"calendars", "reminders"});
     for (EntityType kind : {EntityType::Event, EntityType::Reminder}) {
       std::vector<Calendar> calendars = store_.calendars(kind);
       EXPECT_EQ(fs::exists(root() / (kind == EntityType::Event ? "calendars" : "reminders")), c.created);
@@ -263,9 +270,9 @@ TEST_F(VdirStoreTest, FirstUseCreatesADefaultStoreOnlyWhenGrantedAndMissing) {
       EXPECT_EQ(calendars[0].id.rfind("local/", 0), 0u);
       EXPECT_NE(calendars[0].id, "local/Calendar");
     }
+    // No staging folder is left beside the stores, whether they were made or not.
+    EXPECT_EQ(entryNames(root()), expectedEntries);
   }
-  // No staging folder is left beside the stores.
-  EXPECT_EQ(entryNames(root()), (std::set<std::string>{"calendars", "privacy.json", "reminders"}));
 }
 
 TEST_F(VdirStoreTest, AStoreFolderThatExistsStaysAsItIs) {
@@ -396,6 +403,21 @@ TEST_F(VdirStoreTest, UpdateCalendarRewritesWhatIsGiven) {
   EXPECT_EQ(readText(folder / "color"), "#00FF00");
   EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color", "displayname"}));
   EXPECT_THROW(store_.updateCalendar(EntityType::Reminder, "home/personal", "X", std::nullopt), StoreError);
+}
+
+TEST_F(VdirStoreTest, AnUpdateWhoseColourFailsKeepsTheOldTitle) {
+  grant();
+  fs::path folder = container("calendars/home/personal", "Personal\n");
+  // A folder in the place of the colour file: no file can be renamed over it.
+  writeText(folder / "color/occupied", "x");
+  EXPECT_THROW(store_.updateCalendar(EntityType::Event, "home/personal", "Private", Rgb{0, 1, 0}), StoreError);
+  EXPECT_EQ(readText(folder / "displayname"), "Personal\n");
+  EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color", "displayname"}));
+
+  fs::remove(folder / "displayname");
+  EXPECT_THROW(store_.updateCalendar(EntityType::Event, "home/personal", "Private", Rgb{0, 1, 0}), StoreError);
+  EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color"}));
+  EXPECT_EQ(store_.calendars(EntityType::Event).at(0).title, "personal");
 }
 
 TEST_F(VdirStoreTest, RemoveCalendarMovesItToTheTrashWithItsItems) {
