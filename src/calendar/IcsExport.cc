@@ -193,9 +193,11 @@ struct Selected {
   VeventForm form;
 };
 
+// Only a rule can be written for a series, so a series made of extra dates alone (RDATE)
+// is exported one occurrence at a time; its UIDs still carry the occurrence's start.
 std::optional<Selected> select(const EventItem& event, OccurrenceExport mode, const SeriesLookup& lookup,
                                std::set<std::string>& seen, std::vector<std::string>& notes) {
-  if (!isSeriesOccurrence(event) || mode == OccurrenceExport::OneByOne) {
+  if ((event.rules.empty() && !event.detached) || mode == OccurrenceExport::OneByOne) {
     return Selected{event, VeventForm::Occurrence};
   }
   if (!seen.insert(event.itemId).second) return std::nullopt;

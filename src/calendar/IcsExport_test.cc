@@ -253,6 +253,7 @@ TEST(IcsExportSeries, OnceAsSeriesOrEveryOccurrenceAlone) {
   for (int week = 0; week < 10; ++week) {
     EventItem occurrence = weeklySeries("s1", utc(2025, 3, 3, 14) + days(7 * week));
     occurrence.externalId = "series-uid";
+    occurrence.timeZone = "UTC";
     window.push_back(occurrence);
   }
   EventItem stored = window.front();
@@ -284,9 +285,33 @@ TEST(IcsExportSeries, OnceAsSeriesOrEveryOccurrenceAlone) {
 
 TEST(IcsExportSeries, WithoutStoredItemTheEventStandsIn) {
   platform::TimeZoneGuard zone("UTC");
-  const Json result = exportOf({weeklySeries("gone", utc(2025, 3, 3, 14))});
+  EventItem series = weeklySeries("gone", utc(2025, 3, 3, 14));
+  series.timeZone = "UTC";
+  const Json result = exportOf({series});
   EXPECT_EQ(result["count"], 1);
   EXPECT_EQ(occurrences(result["ics"], "\r\nDTSTART:20250303T140000Z\r\n"), 1u);
+}
+
+TEST(IcsExportSeries, SeriesOfExtraDatesOnlyGoOneByOne) {
+  platform::TimeZoneGuard zone("UTC");
+  std::vector<EventItem> window;
+  for (int day : {3, 5}) {
+    EventItem occurrence = weeklySeries("rdates", utc(2025, 3, day, 14));
+    occurrence.externalId = "rdate-uid";
+    occurrence.rules.clear();  // the series repeats through RDATE alone
+    window.push_back(occurrence);
+  }
+  const SeriesLookup lookup = [](const std::string&) -> std::optional<EventItem> {
+    ADD_FAILURE() << "a series without rule is not looked up";
+    return std::nullopt;
+  };
+  const Json result = exportOf(window, OccurrenceExport::AsSeries, lookup);
+  EXPECT_EQ(result["count"], 2);
+  const std::string ics = result["ics"];
+  EXPECT_EQ(occurrences(ics, "\r\nUID:rdate-uid-20250303T140000Z\r\nDTSTAMP:20250101T000000Z\r\n"
+                             "DTSTART:20250303T140000Z\r\n"),
+            1u);
+  EXPECT_EQ(occurrences(ics, "\r\nUID:rdate-uid-20250305T140000Z\r\n"), 1u);
 }
 
 TEST(IcsExportSeries, DetachedOccurrencesAreNoted) {
@@ -368,9 +393,11 @@ TEST(IcsExportLimits, StopsBeforeTheByteBudget) {
 // fold may leave over.
 void padToBudget(EventItem& event) {
   constexpr std::size_t kBudget = 1000000;
+  // An event left out of the export counts as too long, whatever the text then holds.
   auto sizeWith = [&](std::size_t length) {
     event.notes = std::string(length, 'n');
-    return bodyBytes(exportOf({event})["ics"]);
+    const Json result = exportOf({event});
+    return result["count"] == 1 ? bodyBytes(result["ics"]) : kBudget + 1;
   };
   std::size_t low = 0;  // fits
   std::size_t high = kBudget;  // too long
@@ -465,6 +492,11 @@ TEST(IcsExportZones, OneVtimezonePerZoneBeforeTheEvents) {
   EXPECT_EQ(ics.rfind(header + "BEGIN:VTIMEZONE\r\n", 0), 0u);
   EXPECT_LT(ics.rfind("END:VTIMEZONE"), ics.find("BEGIN:VEVENT"));
   EXPECT_LT(ics.find("TZID:America/New_York"), ics.find("TZID:Asia/Shanghai"));
+  // The zone starts with the observance in effect at the first start: standard time since
+  // 3 November 2024, then the clock changes that follow.
+  const std::string newYork = ics.substr(0, ics.find("TZID:Asia/Shanghai"));
+  EXPECT_LT(newYork.find("BEGIN:STANDARD\r\nTZOFFSETTO:-050000\r\nTZOFFSETFROM:-040000\r\n"), newYork.size());
+  EXPECT_NE(newYork.find("\r\nDTSTART:20241103T020000\r\n"), std::string::npos);
   for (const std::string& line : physicalLines(ics)) {
     SCOPED_TRACE(line);
     EXPECT_LE(line.size(), 75u);

@@ -294,7 +294,9 @@ TEST(IcalRecurrence, ReadsRulePartsIntoFields) {
   ASSERT_TRUE(rule);
   EXPECT_EQ(rule->frequency, Frequency::Monthly);
   EXPECT_EQ(rule->interval, 3);
-  EXPECT_EQ(rule->daysOfWeek, (std::vector<RecurrenceDay>{{3, 2}, {1, -1}}));
+  // libical hands BYDAY over ordered from the week start (Saturday here), whatever the
+  // order of the text, so Sunday comes before Tuesday.
+  EXPECT_EQ(rule->daysOfWeek, (std::vector<RecurrenceDay>{{1, -1}, {3, 2}}));
   EXPECT_EQ(rule->firstDayOfWeek, 7);
   EXPECT_FALSE(ruleFromRecurrence(icalrecurrencetype_from_string("FREQ=HOURLY"), start));
   EXPECT_FALSE(ruleFromRecurrence(icalrecurrencetype_from_string("FREQ=SOMETIMES"), start));
