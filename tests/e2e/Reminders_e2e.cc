@@ -168,12 +168,14 @@ class RemindersE2e : public ::testing::Test {
 
   std::vector<std::string> titles(const Json& params) {
     std::vector<std::string> out;
-    for (const Json& row : result("reminders.items.list", params).at("reminders")) out.push_back(row.at("title"));
+    const Json page = result("reminders.items.list", params);
+    for (const Json& row : page.at("reminders")) out.push_back(row.at("title"));
     return out;
   }
   // The id of the one reminder with that title, looked up through the helper itself.
   std::string idOf(const std::string& title) {
-    for (const Json& row : result("reminders.items.list", {{"status", "all"}, {"limit", 500}}).at("reminders")) {
+    const Json page = result("reminders.items.list", {{"status", "all"}, {"limit", 500}});
+    for (const Json& row : page.at("reminders")) {
       if (row.at("title") == title) return row.at("reminder_id");
     }
     ADD_FAILURE() << "no reminder titled " << title;
@@ -649,8 +651,13 @@ TEST_F(RemindersE2e, CompletesReopensAndKeepsAnEarlierCompletionDate) {
   EXPECT_EQ(error("reminders.items.complete", {{"reminder_id", id}, {"completion_date", "soon"}}).at("message"),
             "completion_date must be an ISO 8601 date/time, got soon");
 
-  // Completion has no read-only check.
-  EXPECT_EQ(result("reminders.items.complete", {{"reminder_id", idOf("Locked item")}}).at("completed"), true);
+  // Completion makes no read-only check of its own: the store's refusal to write into a
+  // read-only list is what the host hears, and the file stays as it was.
+  const std::string lockedBefore = HelperProcess::readFile(file("archive", "locked"));
+  Json locked = error("reminders.items.complete", {{"reminder_id", idOf("Locked item")}});
+  EXPECT_EQ(locked.at("code"), "execution_failed");
+  EXPECT_EQ(locked.at("message").get<std::string>().rfind("Reminders did not save it: ", 0), 0u) << locked.dump();
+  EXPECT_EQ(HelperProcess::readFile(file("archive", "locked")), lockedBefore);
 
   SKIP_WITHOUT_PARSER();
   Json item = onDisk("Pay rent");

@@ -687,6 +687,30 @@ std::string escapeText(std::string_view text) {
   return out;
 }
 
+std::string unescapeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char escaped = text[++i];
+    if (escaped == 'n' || escaped == 'N') {
+      out += '\n';
+    } else if (escaped == '\\' || escaped == ';' || escaped == ',') {
+      out += escaped;
+    } else {
+      out.append({'\\', escaped});  // not an escape RFC 5545 knows: kept as written
+    }
+  }
+  return out;
+}
+
+std::string_view valueOf(const ContentLine& line) {
+  return std::string_view(line.unfolded).substr(valueStart(line.unfolded));
+}
+
 std::string parameterValue(std::string_view value) {
   std::string text(value);
   std::replace(text.begin(), text.end(), '"', '\'');

@@ -205,6 +205,11 @@ std::string unfoldText(std::string_view text);
 
 // TEXT value escaping (backslash, semicolon, comma, newline).
 std::string escapeText(std::string_view text);
+// The reverse of escapeText (an upper-case "\N" is a newline too). libical trims the white
+// space around every value it parses; texts that must keep it are read from their lines.
+std::string unescapeText(std::string_view text);
+// The value of a content line: its logical text after the first ':' outside quotes.
+std::string_view valueOf(const ContentLine& line);
 // A parameter value, quoted when it holds ':', ';' or ','; a '"' inside becomes '\''.
 std::string parameterValue(std::string_view value);
 

@@ -1,8 +1,11 @@
 #include "platform/vdir/TodoCodec.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <set>
+
+#include <strings.h>
 
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
@@ -105,9 +108,14 @@ std::vector<RecurrenceRule> rulesOf(icalcomponent* todo, const IcalTime& anchor)
   return rules;
 }
 
+// ACTION:NONE marks a placeholder alarm that must never go off. libical 3.0 knows no NONE
+// action and reads the word as an extension value, so the text itself is compared.
 bool isPlaceholder(icalcomponent* alarm) {
   icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
-  return action && icalproperty_get_action(action) == ICAL_ACTION_NONE;
+  if (!action) return false;
+  if (icalproperty_get_action(action) == ICAL_ACTION_NONE) return true;
+  const char* text = icalproperty_get_value_as_string(action);
+  return text && strcasecmp(text, "NONE") == 0;
 }
 
 bool relatesToStart(icalcomponent* alarm) {
@@ -153,6 +161,60 @@ void readDates(icalcomponent* todo, const ZoneTable& zones, ReminderItem& remind
   reminder.lastModified = instantOf(todo, ICAL_LASTMODIFIED_PROPERTY, zones);
   // The rule repeats the due date, which is what a person sees and completes.
   reminder.rules = rulesOf(todo, due ? *due : start.value_or(IcalTime{}));
+}
+
+RawComponent* masterRaw(RawComponent& calendar) {
+  RawComponent* first = nullptr;
+  for (RawComponent& child : calendar.children) {
+    if (child.name != "VTODO") continue;
+    if (!child.line("RECURRENCE-ID")) return &child;
+    if (!first) first = &child;
+  }
+  return first;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool startsDescription(std::string_view line) {
+  constexpr std::string_view kName = "DESCRIPTION";
+  if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
+  return std::equal(kName.begin(), kName.end(), line.begin(),
+                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
+}
+
+bool valueMayStartBlank(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return i + 1 == line.size() || isBlank(line[i + 1]);
+  }
+  return true;
+}
+
+// libical trims the blanks around every value it reads, but notes are the person's text and
+// keep them. A file is split into lines a second time only when a DESCRIPTION value may begin
+// with a blank (or on the next physical line) or some physical line ends in one, which few
+// files do.
+bool mayHoldEdgeBlanks(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && isBlank(line.back())) return true;
+    if (startsDescription(line) && valueMayStartBlank(line)) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// The notes as written in the master VTODO's DESCRIPTION line, blanks included.
+std::optional<std::string> notesAsWritten(std::string_view text) {
+  std::optional<RawComponent> calendar = splitComponents(text);
+  RawComponent* todo = calendar ? masterRaw(*calendar) : nullptr;
+  const ContentLine* line = todo ? todo->line("DESCRIPTION") : nullptr;
+  if (!line) return std::nullopt;
+  return toValidUtf8(unescapeText(valueOf(*line)));
 }
 
 // Writing.
@@ -284,15 +346,6 @@ std::vector<RawComponent> alarmBlocksOf(const RawComponent& todo) {
   return blocks;
 }
 
-RawComponent* masterRaw(RawComponent& calendar) {
-  RawComponent* first = nullptr;
-  for (RawComponent& child : calendar.children) {
-    if (child.name != "VTODO") continue;
-    if (!child.line("RECURRENCE-ID")) return &child;
-    if (!first) first = &child;
-  }
-  return first;
-}
 
 // VTIMEZONEs are written with the rules from a year before the earliest date the reminder
 // uses, which covers the item and every later occurrence.
@@ -464,6 +517,9 @@ std::shared_ptr<const ParsedTodoFile> parseTodoFile(std::string_view text) {
   reminder.externalId = textOf(icalcomponent_get_uid(todo)).value_or("");
   reminder.title = textOf(icalcomponent_get_summary(todo)).value_or("");
   reminder.notes = textOf(icalcomponent_get_description(todo));
+  if (mayHoldEdgeBlanks(text)) {
+    if (std::optional<std::string> notes = notesAsWritten(text)) reminder.notes = std::move(notes);
+  }
   icalproperty* url = icalcomponent_get_first_property(todo, ICAL_URL_PROPERTY);
   reminder.url = url ? textOf(icalproperty_get_url(url)) : std::nullopt;
   reminder.priority = priorityOf(todo);

@@ -113,6 +113,31 @@ TEST(TodoCodecRead, ModelledTextFieldsAndIdentity) {
   EXPECT_FALSE(reminder.origin);
 }
 
+TEST(TodoCodecRead, NotesKeepTheBlanksAroundThem) {
+  struct Case {
+    const char* name;
+    std::vector<std::string_view> lines;
+    std::optional<std::string> notes;
+  };
+  const Case cases[] = {
+      {"padded", {"DESCRIPTION:  spaced  "}, "  spaced  "},
+      {"blanks only", {"DESCRIPTION:  "}, "  "},
+      {"tab and escapes", {"DESCRIPTION:\ta\\, b\\N "}, "\ta, b\n "},
+      {"folded", {"DESCRIPTION: one", "  two "}, " one two "},
+      {"starting on the next line", {"DESCRIPTION;LANGUAGE=en:", "  late"}, " late"},
+      {"quoted colon before the value", {"DESCRIPTION;ALTREP=\"cid:x\": quoted"}, " quoted"},
+      {"lower-case name", {"description: low"}, " low"},
+      {"unknown escape kept", {"DESCRIPTION: C:\\x "}, " C:\\x "},
+      {"alarm text is not the notes",
+       {"BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:  alarm  ", "TRIGGER:-PT5M", "END:VALARM"}, std::nullopt},
+      {"plain", {"DESCRIPTION:plain"}, "plain"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(read(calendarWith(c.lines)).notes, c.notes);
+  }
+}
+
 TEST(TodoCodecRead, CompletionFromStatusOrCompletedProperty) {
   struct Case {
     const char* name;
@@ -219,7 +244,8 @@ const std::string kStored = calendarWith({
     "DUE;VALUE=DATE:20240501",
     "CATEGORIES:Errands,Home\\, garden",
     "X-WREN-TEST;X-PARAM=\"a;b\":keep\\, me exactly\\n",
-    "X-LONG:0123456789012345678901234567890123456789012345678901234567890123456789",
+    // Folded at exactly 75 octets, the most a physical line may hold, so it is kept as it was.
+    "X-LONG:01234567890123456789012345678901234567890123456789012345678901234567",
     " abcdef",
     "BEGIN:VALARM", "ACTION:AUDIO", "ATTACH;FMTTYPE=audio/basic:ftp://example.com/pub/sounds/bell-01.aud",
     "TRIGGER:-PT30M", "X-EXTRA:yes\\;no", "END:VALARM",
@@ -246,7 +272,7 @@ TEST(TodoCodecSave, ChangesEveryModelledFieldAndKeepsTheRest) {
   for (std::string_view kept : {
            "CATEGORIES:Errands,Home\\, garden\r\n",
            "X-WREN-TEST;X-PARAM=\"a;b\":keep\\, me exactly\\n\r\n",
-           "X-LONG:0123456789012345678901234567890123456789012345678901234567890123456789\r\n abcdef\r\n",
+           "X-LONG:01234567890123456789012345678901234567890123456789012345678901234567\r\n abcdef\r\n",
            "BEGIN:VALARM\r\nACTION:AUDIO\r\nATTACH;FMTTYPE=audio/basic:ftp://example.com/pub/sounds/bell-01.aud\r\n"
            "TRIGGER:-PT30M\r\nX-EXTRA:yes\\;no\r\nEND:VALARM\r\n",
            "UID:todo-1\r\n", "SEQUENCE:4\r\n",
@@ -291,6 +317,21 @@ TEST(TodoCodecSave, UnchangedFieldsKeepTheirLinesAndClearedOnesGo) {
   EXPECT_FALSE(contains(saved, "URL"));
   EXPECT_FALSE(contains(saved, "PRIORITY"));
   EXPECT_TRUE(contains(saved, "SEQUENCE:1\r\n"));
+}
+
+TEST(TodoCodecSave, PlaceholderAlarmsStayHiddenAndKept) {
+  const std::string stored = calendarWith({"SUMMARY:Task", "DUE:20240501T093000Z", "BEGIN:VALARM", "ACTION:NONE",
+                                           "TRIGGER;VALUE=DATE-TIME:19760401T005545Z", "END:VALARM"});
+  ReminderItem reminder = read(stored);
+  EXPECT_TRUE(reminder.alarms.empty());
+  // A new due time replaces the alarms at a fixed moment; the placeholder is not one of them.
+  reminder.dueDateComponents = timeIn(2024, 5, 2, 10, 0, "UTC");
+  reminder.alarms.push_back(Alarm{utc(2024, 5, 2, 10), 0, false, "", std::nullopt});
+  const std::string saved = saveTodoText(stored, reminder).text;
+  EXPECT_EQ(countOf(saved, "BEGIN:VALARM"), 2u);
+  EXPECT_TRUE(contains(saved, "ACTION:NONE\r\nTRIGGER;VALUE=DATE-TIME:19760401T005545Z\r\n"));
+  ASSERT_EQ(read(saved).alarms.size(), 1u);
+  EXPECT_EQ(read(saved).alarms[0].absoluteDate, utc(2024, 5, 2, 10));
 }
 
 TEST(TodoCodecSave, CompletingAndUncompleting) {
