@@ -389,9 +389,11 @@ TEST_F(EventsEndToEnd, UpdateMovesAOneOffEventKeepingItsLength) {
   EXPECT_NE(text.find("LOCATION:Room 4"), std::string::npos);
 
   Json cleared = result("calendar.events.update", {{"event_id", moved["event_id"]}, {"location", ""},
-                                                   {"title", "Daily standup"}});
-  EXPECT_EQ(cleared["changed"], Json({"title", "location"}));
+                                                   {"title", "Daily standup"}, {"notes", "  agenda first  "}});
+  EXPECT_EQ(cleared["changed"], Json({"title", "location", "notes"}));
   EXPECT_FALSE(cleared.contains("location"));
+  EXPECT_EQ(cleared["notes"], "  agenda first  ") << "notes are stored exactly as sent";
+  EXPECT_EQ(result("calendar.events.get", {{"event_id", cleared["event_id"]}})["notes"], "  agenda first  ");
   text = fileWith("local/home", "UID:standup-1");
   EXPECT_EQ(text.find("LOCATION"), std::string::npos);
   EXPECT_NE(text.find("SUMMARY:Daily standup"), std::string::npos);
@@ -469,6 +471,19 @@ TEST_F(EventsEndToEnd, UpdateOfFutureOccurrencesSplitsTheSeries) {
                                               "2025-03-17T10:00:00-04:00", "2025-03-24T10:00:00-04:00"}));
 }
 
+TEST_F(EventsEndToEnd, MovingFutureOccurrencesKeepsADeletedOneDeleted) {
+  std::string fourth = idOf("Weekly sync", "2025-03-24T09:00:00-04:00");
+  result("calendar.events.delete", {{"event_id", fourth}, {"span", "this"}, {"confirmed", true}});
+  std::string second = idOf("Weekly sync", "2025-03-10T09:00:00-04:00");
+  result("calendar.events.update", {{"event_id", second}, {"span", "future"}, {"start", "2025-03-10T10:00"}});
+
+  std::vector<std::string> starts;
+  for (const Json& row : list({{"start", "2025-03-01"}, {"end", "2025-04-30"}, {"query", "weekly"}}))
+    starts.push_back(row["start"]);
+  EXPECT_EQ(starts, (std::vector<std::string>{"2025-03-03T09:00:00-05:00", "2025-03-10T10:00:00-04:00",
+                                              "2025-03-17T10:00:00-04:00"}));
+}
+
 TEST_F(EventsEndToEnd, DeleteAsksFirstThenRemovesTheFile) {
   std::string id = idOf("Standup");
   Json question = error("calendar.events.delete", {{"event_id", id}});
@@ -516,30 +531,63 @@ TEST_F(EventsEndToEnd, DeleteOfFutureOccurrencesEndsTheSeries) {
 }
 
 TEST_F(EventsEndToEnd, ExportGivesSeriesOnceOrOccurrencesOneByOne) {
+  const std::string header =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Wren//Device Actions//ZH\r\nCALSCALE:GREGORIAN\r\n";
   std::string weekly = idOf("Weekly sync", "2025-03-17T09:00:00-04:00");
   Json series = result("calendar.events.export", {{"event_id", weekly}});
   EXPECT_EQ(series["count"], 1);
   EXPECT_EQ(series["truncated"], false);
   std::string ics = series["ics"];
-  EXPECT_EQ(ics.rfind("BEGIN:VCALENDAR\r\n", 0), 0u);
-  EXPECT_NE(ics.find("\r\nDTSTART:20250303T140000Z\r\n"), std::string::npos);
+  // The series keeps its zone from its own first start on, described right after the header.
+  EXPECT_EQ(ics.rfind(header + "BEGIN:VTIMEZONE\r\nTZID:America/New_York\r\n", 0), 0u);
+  EXPECT_EQ(occurrencesOf(ics, "BEGIN:VTIMEZONE"), 1);
+  EXPECT_LT(ics.find("END:VTIMEZONE"), ics.find("BEGIN:VEVENT"));
+  EXPECT_NE(ics.find("\r\nDTSTART;TZID=America/New_York:20250303T090000\r\n"
+                     "DTEND;TZID=America/New_York:20250303T100000\r\n"),
+            std::string::npos);
   EXPECT_NE(ics.find("\r\nRRULE:FREQ=WEEKLY;COUNT=4\r\n"), std::string::npos);
 
   Json one = result("calendar.events.export", {{"event_id", weekly}, {"occurrence_only", true}});
   EXPECT_EQ(one["count"], 1);
-  EXPECT_NE(one["ics"].get<std::string>().find("\r\nDTSTART:20250317T130000Z\r\n"), std::string::npos);
-  EXPECT_EQ(one["ics"].get<std::string>().find("RRULE"), std::string::npos);
+  const std::string single = one["ics"];
+  EXPECT_NE(single.find("\r\nUID:weekly-1-20250317T130000Z\r\n"), std::string::npos);
+  EXPECT_NE(single.find("\r\nDTSTART:20250317T130000Z\r\nDTEND:20250317T140000Z\r\n"), std::string::npos);
+  EXPECT_EQ(single.find("RRULE"), std::string::npos);
+  EXPECT_EQ(single.find("VTIMEZONE"), std::string::npos);
 
   Json window = result("calendar.events.export", {{"start", "2025-03-01"}, {"end", "2025-03-31"}});
   // Standup, the series once, the holiday, the parade and the declined meeting (not filtered here).
   EXPECT_EQ(window["count"], 5);
   EXPECT_EQ(occurrencesOf(window["ics"], "BEGIN:VEVENT"), 5);
   EXPECT_EQ(occurrencesOf(window["ics"], "SUMMARY:Weekly sync"), 1);
+  EXPECT_EQ(occurrencesOf(window["ics"], "BEGIN:VTIMEZONE"), 1);
 
   Json byOccurrence = result("calendar.events.export",
                              {{"start", "2025-03-01"}, {"end", "2025-03-31"}, {"occurrence_only", true},
                               {"query", "weekly"}});
   EXPECT_EQ(byOccurrence["count"], 4);
+  EXPECT_EQ(occurrencesOf(byOccurrence["ics"], "VTIMEZONE"), 0);
+}
+
+TEST_F(EventsEndToEnd, ExportOfOneOffAndAllDayEventsByteForByte) {
+  Json exported = result("calendar.events.export", {{"start", "2025-03-03"}, {"end", "2025-03-06"}, {"query", "a"}});
+  std::string ics = exported["ics"];
+  // The stamp is the moment of the export; every event carries the same one.
+  const std::size_t stamp = ics.find("DTSTAMP:");
+  ASSERT_NE(stamp, std::string::npos);
+  const std::string stampLine = ics.substr(stamp, ics.find("\r\n", stamp) - stamp);
+  EXPECT_EQ(stampLine.size(), std::string("DTSTAMP:20250101T000000Z").size());
+  EXPECT_EQ(ics, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Wren//Device Actions//ZH\r\nCALSCALE:GREGORIAN\r\n"
+                 "BEGIN:VEVENT\r\nUID:standup-1\r\n" + stampLine + "\r\n"
+                 "DTSTART:20250303T140000Z\r\nDTEND:20250303T143000Z\r\nSUMMARY:Standup\r\nLOCATION:Room 4\r\n"
+                 "END:VEVENT\r\n"
+                 "BEGIN:VEVENT\r\nUID:holiday-1\r\n" + stampLine + "\r\n"
+                 "DTSTART;VALUE=DATE:20250305\r\nDTEND;VALUE=DATE:20250306\r\nSUMMARY:Café day\r\n"
+                 "DESCRIPTION:bring CAKE\r\nEND:VEVENT\r\n"
+                 "END:VCALENDAR\r\n");
+  EXPECT_EQ(exported["count"], 2);
+  EXPECT_EQ(exported["truncated"], false);
+  EXPECT_FALSE(exported.contains("notes"));
 }
 
 TEST_F(EventsEndToEnd, WithoutPermissionEveryMethodRefuses) {

@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include <strings.h>
+
 #include "platform/vdir/Ical.h"
 
 namespace wren::platform::vdir {
@@ -162,6 +164,12 @@ ParticipantStatus participantStatusOf(icalproperty* property) {
     case ICAL_PARTSTAT_DELEGATED: return ParticipantStatus::Delegated;
     case ICAL_PARTSTAT_COMPLETED: return ParticipantStatus::Completed;
     case ICAL_PARTSTAT_INPROCESS: return ParticipantStatus::InProcess;
+    case ICAL_PARTSTAT_X: {
+      // libical spells the standard value INPROCESS and reads the standard IN-PROCESS
+      // as an extension value, so that one is recognised by its text here.
+      const char* text = icalparameter_get_xvalue(parameter);
+      return text && strcasecmp(text, "IN-PROCESS") == 0 ? ParticipantStatus::InProcess : ParticipantStatus::Unknown;
+    }
     default: return ParticipantStatus::Unknown;
   }
 }
@@ -243,7 +251,9 @@ std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zone
   values.title = textOf(event, ICAL_SUMMARY_PROPERTY).value_or("");
   values.location = textOf(event, ICAL_LOCATION_PROPERTY);
   values.notes = textOf(event, ICAL_DESCRIPTION_PROPERTY);
+  // An empty URL property names no address; the event has no URL then.
   values.url = textOf(event, ICAL_URL_PROPERTY);
+  if (values.url && values.url->empty()) values.url.reset();
   values.recurrenceId = readTime(icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY), zones);
   values.availability = availabilityOf(event);
   values.status = statusOf(event);
@@ -418,6 +428,40 @@ std::optional<CivilKey> lastKeyOf(const EventValues& values) {
   return last;
 }
 
+// libical trims the blanks around every value it reads, but notes are the person's text and
+// keep them. A file is split into lines a second time only when one of its physical lines
+// could hold such a blank (after a colon or at a line end), which few files have.
+bool mayHoldBlanksAtValueEdges(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && blank(line.back())) return true;
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon + 1 < line.size() && blank(line[colon + 1])) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// The DESCRIPTION of each VEVENT as written, blanks included, in file order (which is the
+// order libical gives them in). Nothing when the file needs no second reading.
+using RawNotes = std::optional<std::string>;
+std::optional<std::vector<RawNotes>> notesAsWritten(std::string_view text) {
+  if (!mayHoldBlanksAtValueEdges(text)) return std::nullopt;
+  std::optional<RawComponent> calendar = splitComponents(text);
+  if (!calendar) return std::nullopt;
+  std::vector<RawNotes> notes;
+  for (const RawComponent& child : calendar->children) {
+    if (child.name != "VEVENT") continue;
+    const ContentLine* line = child.line("DESCRIPTION");
+    notes.push_back(line ? RawNotes(unescapeText(valueOf(*line))) : std::nullopt);
+  }
+  return notes;
+}
+
 EventExtent extentOf(const ParsedEventFile& file) {
   std::optional<CivilKey> earliest;
   std::optional<CivilKey> latest;
@@ -449,12 +493,15 @@ std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
   ComponentPtr calendar = parseCalendar(text);
   if (!calendar) return nullptr;
   const ZoneTable zones(calendar.get());
+  const std::optional<std::vector<RawNotes>> writtenNotes = notesAsWritten(text);
   auto file = std::make_shared<ParsedEventFile>();
   std::vector<EventValues> detached;
+  std::size_t index = 0;
   for (icalcomponent* event = icalcomponent_get_first_component(calendar.get(), ICAL_VEVENT_COMPONENT); event;
-       event = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT)) {
+       event = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT), ++index) {
     std::optional<EventValues> values = readEvent(event, zones);
     if (!values) continue;
+    if (writtenNotes && index < writtenNotes->size()) values->notes = (*writtenNotes)[index];
     if (values->recurrenceId) {
       detached.push_back(std::move(*values));
     } else if (!file->master) {
@@ -777,6 +824,20 @@ std::vector<int> countsBefore(const EventValues& master, CivilKey split) {
   return counts;
 }
 
+// The values of an RDATE or EXDATE line one by one, as lines of their own (libical reads a
+// list of values as one property per value too).
+std::vector<ContentLine> singleValued(const ContentLine& line) {
+  const std::string_view value = valueOf(line);
+  const std::string prefix = line.unfolded.substr(0, line.unfolded.size() - value.size());
+  std::vector<ContentLine> lines;
+  for (std::size_t at = 0; at <= value.size();) {
+    const std::size_t comma = std::min(value.find(',', at), value.size());
+    lines.push_back(ContentLine::fromLogical(prefix + std::string(value.substr(at, comma - at))));
+    at = comma + 1;
+  }
+  return lines;
+}
+
 // Ends the master's rules before the occurrence at `split` (UNTIL one second before it, in
 // place of COUNT too, so that the earlier occurrences stay exactly those), and takes the
 // RDATEs, EXDATEs and overrides from there on out of the file; they are returned.
@@ -795,13 +856,21 @@ SeriesTail endSeriesBefore(StoredFile& stored, RawComponent& master, CivilKey sp
     addLine(master, "RRULE:" + rruleText(rule, untilFormFor(values.start)));
   }
   SeriesTail tail;
-  std::erase_if(master.lines, [&](const ContentLine& line) {
-    if (line.name != "RDATE" && line.name != "EXDATE") return false;
-    const std::optional<CivilKey> key = timeKeyOf(line, stored);
-    if (!key || *key < split) return false;
-    tail.timeLines.push_back(line);
-    return true;
-  });
+  std::vector<ContentLine> kept;
+  for (ContentLine& line : master.lines) {
+    if (line.name != "RDATE" && line.name != "EXDATE") {
+      kept.push_back(std::move(line));
+      continue;
+    }
+    // A list of dates may reach past the split; a single date keeps its line as written.
+    std::vector<ContentLine> singles = singleValued(line);
+    if (singles.size() == 1) singles = {std::move(line)};
+    for (ContentLine& single : singles) {
+      const std::optional<CivilKey> key = timeKeyOf(single, stored);
+      (key && *key >= split ? tail.timeLines : kept).push_back(std::move(single));
+    }
+  }
+  master.lines = std::move(kept);
   std::erase_if(stored.calendar.children, [&](const RawComponent& child) {
     if (child.name != "VEVENT") return false;
     const std::optional<CivilKey> key = recurrenceKeyOf(child, stored);
@@ -826,10 +895,33 @@ std::vector<RecurrenceRule> continuedRules(const EventItem& event, const EventVa
   return rules;
 }
 
+// The continuation is the rest of the old series moved as its first occurrence moved (a
+// change of start with span "future" moves every later occurrence alike). Its excluded and
+// added dates and its overrides move with it, so that each still names the occurrence it
+// named before: a deleted occurrence stays deleted. The override of the first occurrence
+// itself is left out, because the saved event replaces it.
+void moveTail(SeriesTail& tail, const StoredFile& stored, CivilKey split, const EventItem& event,
+              const IcalTime& anchor) {
+  const EventValues& values = *stored.parsed->master;
+  std::erase_if(tail.overrides, [&](const RawComponent& child) { return recurrenceKeyOf(child, stored) == split; });
+  const milliseconds shift = event.start ? occurrenceKey(values, *event.start) - split : milliseconds{0};
+  if (shift == milliseconds{0}) return;
+  auto moved = [&](std::string_view name, CivilKey key) {
+    return ContentLine::fromLogical(timeLine(name, toInstant(civilOfKey(key + shift), values.start), anchor));
+  };
+  for (ContentLine& line : tail.timeLines) {
+    if (std::optional<CivilKey> key = timeKeyOf(line, stored)) line = moved(line.name, *key);
+  }
+  for (RawComponent& child : tail.overrides) {
+    if (std::optional<CivilKey> key = recurrenceKeyOf(child, stored)) child.setLine(moved("RECURRENCE-ID", *key));
+  }
+}
+
 std::string continuationText(const StoredFile& stored, RawComponent masterCopy, SeriesTail tail,
-                             const EventItem& event, const std::vector<int>& before) {
+                             const EventItem& event, const std::vector<int>& before, CivilKey split) {
   const EventValues& values = *stored.parsed->master;
   const std::string uid = newUid();
+  moveTail(tail, stored, split, event, anchorFor(event, &values));
   masterCopy.removeLines("RDATE");
   masterCopy.removeLines("EXDATE");
   masterCopy.removeLines("SEQUENCE");
@@ -918,7 +1010,7 @@ EventSaveResult saveEventText(std::string_view originalText, const EventItem& ev
   const RawComponent masterCopy = *master;
   const std::vector<int> before = countsBefore(*values, key);
   SeriesTail tail = endSeriesBefore(stored, *master, key, *event.occurrenceDate);
-  std::string continuation = continuationText(stored, masterCopy, std::move(tail), event, before);
+  std::string continuation = continuationText(stored, masterCopy, std::move(tail), event, before, key);
   return {finish(stored.calendar, from), std::move(continuation)};
 }
 

@@ -245,7 +245,7 @@ TEST(EventCodecExpansion, ReadsFieldsParticipantsAndAvailability) {
   for (std::size_t i = 0; i < item.attendees.size(); ++i) {
     SCOPED_TRACE(item.attendees[i].url);
     EXPECT_EQ(item.attendees[i].status, statuses[i]);
-    if (i > 0) EXPECT_FALSE(item.attendees[i].isCurrentUser);
+    EXPECT_EQ(item.attendees[i].isCurrentUser, i == 0);
   }
   ASSERT_EQ(item.alarms.size(), 1u);
   EXPECT_EQ(item.alarms[0].relativeOffset, 3600 - 600);
@@ -269,6 +269,22 @@ TEST(EventCodecExpansion, AvailabilityFromTranspAndBusyStatus) {
     SCOPED_TRACE(text);
     EXPECT_EQ(primary(text).availability, c.expected);
   }
+}
+
+TEST(EventCodecExpansion, NotesKeepTheBlanksAroundThemAndAnEmptyUrlIsNone) {
+  TimeZoneGuard zone("UTC");
+  const std::string text = calendarOf({
+      "BEGIN:VEVENT", "UID:n", "DTSTART:20250301T090000Z", "RRULE:FREQ=DAILY;COUNT=2",
+      "DESCRIPTION:  indented\\, and trailing  ", "URL:", "END:VEVENT",
+      "BEGIN:VEVENT", "UID:n", "RECURRENCE-ID:20250302T090000Z", "DTSTART:20250302T100000Z",
+      "DESCRIPTION:plain", "END:VEVENT",
+  });
+  const std::vector<EventItem> items = window(text, at(2025, 3, 1), at(2025, 3, 3));
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].notes, "  indented, and trailing  ");
+  EXPECT_EQ(items[0].url, std::nullopt);
+  EXPECT_EQ(items[1].notes, "plain");
+  EXPECT_TRUE(items[1].detached);
 }
 
 TEST(EventCodecRobustness, BadInputDoesNotCrashOrHang) {
@@ -421,6 +437,49 @@ TEST(EventCodecSaving, FutureFromTheFirstOccurrenceEditsTheWholeSeries) {
   ASSERT_EQ(items.size(), 10u);
   for (const EventItem& item : items) EXPECT_EQ(item.title, "All of them");
   EXPECT_NE(result.text.find("RRULE:FREQ=DAILY;COUNT=10"), std::string::npos) << "an unchanged rule keeps its text";
+}
+
+TEST(EventCodecSaving, FutureSplitMovesLaterExceptionsWithTheSeries) {
+  TimeZoneGuard zone("UTC");
+  // Daily at 09:00 Berlin time; the 5th and 8th March are deleted (one list of dates
+  // reaching across the split), the 7th moved to 12:00 and the 6th renamed.
+  const std::string text = calendarOf({
+      "BEGIN:VEVENT", "UID:s", "DTSTART;TZID=Europe/Berlin:20250303T090000",
+      "DTEND;TZID=Europe/Berlin:20250303T100000", "RRULE:FREQ=DAILY;COUNT=7", "SUMMARY:Daily",
+      "EXDATE;TZID=Europe/Berlin:20250305T090000,20250308T090000", "END:VEVENT",
+      "BEGIN:VEVENT", "UID:s", "RECURRENCE-ID;TZID=Europe/Berlin:20250306T090000",
+      "DTSTART;TZID=Europe/Berlin:20250306T090000", "DTEND;TZID=Europe/Berlin:20250306T100000",
+      "SUMMARY:Renamed before", "END:VEVENT",
+      "BEGIN:VEVENT", "UID:s", "RECURRENCE-ID;TZID=Europe/Berlin:20250307T090000",
+      "DTSTART;TZID=Europe/Berlin:20250307T120000", "DTEND;TZID=Europe/Berlin:20250307T130000",
+      "SUMMARY:Moved", "END:VEVENT",
+  });
+  ASSERT_EQ(occurrencesOf(text), 5u);
+  struct Case {
+    const char* name;
+    int hoursLater;
+  };
+  for (const Case& c : {Case{"same time", 0}, Case{"an hour later", 1}}) {
+    SCOPED_TRACE(c.name);
+    EventItem split = occurrence(text, 2);  // 6 March, the renamed override
+    ASSERT_TRUE(split.detached);
+    split.title = "From here";
+    split.start = *split.start + hours(c.hoursLater);
+    split.end = *split.end + hours(c.hoursLater);
+    const EventSaveResult result = saveEventText(text, split, Span::FutureEvents);
+    ASSERT_TRUE(result.continuation);
+    EXPECT_EQ(occurrencesOf(result.text), 2u);  // 3 and 4 March
+    const std::vector<EventItem> later = window(*result.continuation, at(2025, 3, 1), at(2025, 4, 1));
+    ASSERT_EQ(later.size(), 3u) << *result.continuation;  // 6, 7 and 9 March; the 8th stays deleted
+    EXPECT_EQ(later[0].title, "From here") << "the old override of the split occurrence is gone";
+    EXPECT_EQ(civilFromInstant(*later[0].start, "Europe/Berlin").hour, 9 + c.hoursLater);
+    EXPECT_EQ(later[1].title, "Moved");
+    EXPECT_EQ(civilFromInstant(*later[1].start, "Europe/Berlin").hour, 12);
+    EXPECT_EQ(later[2].title, "From here");
+    EXPECT_EQ(civilFromInstant(*later[2].start, "Europe/Berlin").day, 9);
+    EXPECT_EQ(civilFromInstant(*later[2].start, "Europe/Berlin").hour, 9 + c.hoursLater);
+    EXPECT_EQ(countOf(*result.continuation, "RECURRENCE-ID"), 1u);
+  }
 }
 
 TEST(EventCodecSaving, RemovingOccurrencesAndSeries) {
