@@ -12,19 +12,28 @@
 
 namespace wren::bench {
 
+// A home folder for one benchmark run, removed afterwards. A benchmark started with a
+// folder as its argument writes its store there instead, keeps it and measures nothing, so
+// that the store can be profiled by hand.
 class TempHome {
  public:
-  TempHome() {
+  explicit TempHome(const char* keepAt = nullptr) : keep_(keepAt != nullptr) {
     char pattern[] = "/tmp/wren-bench-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    home_ = pattern;
+    if (keep_) {
+      home_ = keepAt;
+    } else if (mkdtemp(pattern)) {
+      home_ = pattern;
+    } else {
+      throw std::runtime_error("mkdtemp failed");
+    }
     std::filesystem::create_directories(dataRoot());
     write(dataRoot() / "privacy.json", R"({"calendar":"granted","reminders":"granted"})");
   }
   ~TempHome() {
     std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
+    if (!keep_) std::filesystem::remove_all(home_, ignored);
   }
+  bool kept() const { return keep_; }
   const std::filesystem::path& home() const { return home_; }
   std::filesystem::path dataHome() const { return home_ / "share"; }
   std::filesystem::path dataRoot() const { return dataHome() / "wren"; }
@@ -48,6 +57,7 @@ class TempHome {
 
  private:
   std::filesystem::path home_;
+  bool keep_;
 };
 
 // iCalendar text with CR LF line ends.

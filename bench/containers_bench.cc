@@ -8,8 +8,8 @@
 
 using namespace wren::bench;
 
-int main() {
-  TempHome home;
+int main(int argc, char** argv) {
+  TempHome home(argc > 1 ? argv[1] : nullptr);
   for (int s = 0; s < 20; ++s) {
     std::string source = "source" + std::to_string(s);
     TempHome::write(home.dataRoot() / "calendars" / source / "source.json",
@@ -24,6 +24,7 @@ int main() {
     }
   }
 
+  if (home.kept()) return 0;
   InteractiveProcess helper({WREN_HELPER_PATH}, home.env());
   helper.request(R"({"id":0,"method":"calendar.calendars.list"})");
   constexpr int kRounds = 1000;

@@ -90,10 +90,11 @@ HelperFigures measure(const TempHome& home, const std::string& request, int warm
 
 }  // namespace
 
-int main() {
-  TempHome home;
+int main(int argc, char** argv) {
+  TempHome home(argc > 1 ? argv[1] : nullptr);
   writeStore(home);
   writeKhalConfig(home);
+  if (home.kept()) return 0;
 
   const std::string list14 = R"({"id":1,"method":"calendar.events.list","params":{"start":"2025-03-03","end":"2025-03-16","limit":500}})";
   const std::string listYear = R"({"id":2,"method":"calendar.events.list","params":{"start":"2025-01-01","end":"2025-12-31","query":"review"}})";

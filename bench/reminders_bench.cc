@@ -60,9 +60,10 @@ Figures measure(const TempHome& home, const std::string& request) {
 
 }  // namespace
 
-int main() {
-  TempHome home;
+int main(int argc, char** argv) {
+  TempHome home(argc > 1 ? argv[1] : nullptr);
   writeStore(home);
+  if (home.kept()) return 0;
   Figures plain = measure(home, R"({"id":1,"method":"reminders.items.list"})");
   Figures query = measure(home, R"({"id":2,"method":"reminders.items.list","params":{"status":"all","query":"café"}})");
   Figures due = measure(home, R"({"id":3,"method":"reminders.items.list","params":{"due_after":"2025-03-01","due_before":"2025-03-31"}})");

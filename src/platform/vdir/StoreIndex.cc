@@ -43,10 +43,26 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder) {
     if (!isItemName(entry->d_name)) continue;
     struct stat info;
     if (fstatat(dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
-    files.push_back({entry->d_name, stampFrom(info)});
+    bool link = entry->d_type == DT_LNK;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat own;
+      link = fstatat(dirfd(dir.get()), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
+    files.push_back({entry->d_name, stampFrom(info), link});
   }
   std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
   return files;
+}
+
+std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name) {
+  if (!isItemName(name)) return std::nullopt;
+  const std::filesystem::path path = folder / name;
+  struct stat own;
+  if (lstat(path.c_str(), &own) != 0) return std::nullopt;
+  const bool link = S_ISLNK(own.st_mode);
+  std::optional<FileStamp> stamp = link ? stampOf(path) : S_ISREG(own.st_mode) ? std::optional(stampFrom(own)) : std::nullopt;
+  if (!stamp) return std::nullopt;
+  return ListedFile{name, *stamp, link};
 }
 
 std::optional<FileVersion> readFileVersion(const std::filesystem::path& path) {

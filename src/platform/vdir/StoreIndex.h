@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/EventStore.h"
+#include "platform/vdir/FolderWatch.h"
 #include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
 
@@ -41,10 +42,13 @@ std::optional<FileStamp> stampOf(const std::filesystem::path& path);
 struct ListedFile {
   std::string name;
   FileStamp stamp;
+  bool link = false;  // reached through a symbolic link
 };
 // The *.ics files of a folder that are regular files (broken links and hidden files left
-// out); an unreadable folder has none.
+// out), in byte order of their names; an unreadable folder has none.
 std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder);
+// One entry of a folder as it is now, when it is an item file.
+std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name);
 
 // The text of a file with the stamp of the version read (taken from the open file, so the
 // two belong together even while another program writes).
@@ -86,10 +90,15 @@ struct IndexedFile {
 };
 
 // The parsed item files of one kind's calendars, shared by all request threads. Every
-// refresh checks each file against the disk: a file whose stamp changed, or a new file, is
-// read and parsed again (in parallel, outside the lock), and a vanished one is dropped, so
-// a request never sees an item as it was before. Entries are immutable and handed out by
-// shared pointer, so a request keeps its entries valid however the index changes after.
+// refresh brings each folder up to date with the disk: a file whose stamp changed, or a new
+// file, is read and parsed again (in parallel when there are many), and a vanished one is
+// dropped, so a request never sees an item as it was before. Which files to examine comes
+// from a FolderWatch: every file on the first look at a folder (and whenever the watch
+// cannot vouch for it), afterwards only those the watch names and those reached through
+// links. One refresh runs at a time, so a request that comes while another reads a cold
+// store waits for that reading and uses it instead of repeating it. Entries are immutable
+// and handed out by shared pointer, so a request keeps its entries valid however the index
+// changes after.
 template <class Codec>
 class ItemIndex {
  public:
@@ -105,6 +114,7 @@ class ItemIndex {
 
   // The files of the calendars as they are now.
   std::vector<CalendarFiles> refresh(const std::vector<const CalendarFolder*>& calendars) {
+    std::lock_guard refreshing(refreshMutex_);
     std::vector<Pending> pending;
     std::vector<Listing> listings;
     for (const CalendarFolder* calendar : calendars) listings.push_back(list(*calendar, pending));
@@ -119,10 +129,11 @@ class ItemIndex {
   void retain(const std::vector<const CalendarFolder*>& calendars) {
     std::set<std::string> keep;
     for (const CalendarFolder* calendar : calendars) keep.insert(calendar->folder.string());
+    std::lock_guard refreshing(refreshMutex_);
     std::unique_lock lock(mutex_);
     std::erase_if(folders_, [&](const auto& folder) {
       if (keep.contains(folder.first)) return false;
-      for (const auto& [name, entry] : folder.second) ids_.erase(entry->origin->itemId);
+      for (const auto& [name, entry] : folder.second.entries) ids_.erase(entry->origin->itemId);
       return true;
     });
   }
@@ -144,13 +155,17 @@ class ItemIndex {
   }
 
   void clear() {
+    std::lock_guard refreshing(refreshMutex_);
     std::unique_lock lock(mutex_);
     folders_.clear();
     ids_.clear();
   }
 
  private:
-  using Folder = std::map<std::string, EntryPtr>;
+  struct Folder {
+    std::map<std::string, EntryPtr> entries;  // by file name, parsed or not
+    std::set<std::string> links;              // names reached through symbolic links
+  };
 
   // A file to read: its folder's calendar and its name, and once read, its entry.
   struct Pending {
@@ -160,25 +175,55 @@ class ItemIndex {
   };
   struct Listing {
     const CalendarFolder* calendar;
-    std::vector<std::pair<std::string, EntryPtr>> files;  // null entry: see pending
+    std::vector<ListedFile> files;
+    std::vector<EntryPtr> known;  // per file: the entry of the same version, or null (pending)
     std::size_t firstPending = 0;
+    bool unchanged = false;  // the folder's entries stand as they are
   };
 
-  Listing list(const CalendarFolder& calendar, std::vector<Pending>& pending) const {
-    Listing listing{&calendar, {}, pending.size()};
-    std::vector<ListedFile> listed = listItemFiles(calendar.folder);
-    std::shared_lock lock(mutex_);
+  // Runs under refreshMutex_, so folders_ changes only in this refresh's store().
+  Listing list(const CalendarFolder& calendar, std::vector<Pending>& pending) {
+    Listing listing{&calendar, {}, {}, pending.size()};
+    FolderChanges changes = watch_.take(calendar.folder);
     auto folder = folders_.find(calendar.folder.string());
-    for (ListedFile& file : listed) {
+    if (folder == folders_.end() || changes.everything) {
+      listing.files = listItemFiles(calendar.folder);
+    } else if (changes.names.empty() && folder->second.links.empty()) {
+      listing.unchanged = true;
+      return listing;
+    } else {
+      listing.files = relist(calendar.folder, folder->second, changes.names);
+    }
+    for (const ListedFile& file : listing.files) {
       EntryPtr known;
       if (folder != folders_.end()) {
-        auto found = folder->second.find(file.name);
-        if (found != folder->second.end() && found->second->origin->stamp == file.stamp) known = found->second;
+        auto found = folder->second.entries.find(file.name);
+        if (found != folder->second.entries.end() && found->second->origin->stamp == file.stamp) known = found->second;
       }
       if (!known) pending.push_back({&calendar, file.name, nullptr});
-      listing.files.emplace_back(std::move(file.name), std::move(known));
+      listing.known.push_back(std::move(known));
     }
     return listing;
+  }
+
+  // The folder's files from what is known of them, with the changed names and the links
+  // examined afresh.
+  static std::vector<ListedFile> relist(const std::filesystem::path& path, const Folder& folder,
+                                        const std::set<std::string>& changed) {
+    std::vector<ListedFile> files;
+    for (const auto& [name, entry] : folder.entries) {
+      if (changed.contains(name) || folder.links.contains(name)) {
+        if (std::optional<ListedFile> now = examineItemFile(path, name)) files.push_back(std::move(*now));
+      } else {
+        files.push_back({name, entry->origin->stamp, false});
+      }
+    }
+    for (const std::string& name : changed) {
+      if (folder.entries.contains(name)) continue;
+      if (std::optional<ListedFile> now = examineItemFile(path, name)) files.push_back(std::move(*now));
+    }
+    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    return files;
   }
 
   void parseAll(std::vector<Pending>& pending) const {
@@ -214,25 +259,35 @@ class ItemIndex {
   }
 
   // Under the exclusive lock: replaces the folder's entries by the listing's.
-  CalendarFiles store(Listing& listing, const std::vector<Pending>& pending) {
-    const std::string calendarId = listing.calendar->calendar.id;
+  CalendarFiles store(const Listing& listing, const std::vector<Pending>& pending) {
     Folder& folder = folders_[listing.calendar->folder.string()];
-    for (const auto& [name, entry] : folder) ids_.erase(entry->origin->itemId);
-    Folder fresh;
     CalendarFiles result{listing.calendar, {}};
-    std::size_t next = listing.firstPending;
-    for (auto& [name, entry] : listing.files) {
-      if (!entry) entry = pending[next++].entry;
-      ids_[entry->origin->itemId] = {calendarId, name};
-      fresh.emplace(name, entry);
+    if (!listing.unchanged) replaceEntries(folder, listing, pending);
+    result.files.reserve(folder.entries.size());
+    for (const auto& [name, entry] : folder.entries)
       if (entry->parsed) result.files.push_back(entry);
-    }
-    folder = std::move(fresh);
     return result;
   }
 
+  void replaceEntries(Folder& folder, const Listing& listing, const std::vector<Pending>& pending) {
+    const std::string& calendarId = listing.calendar->calendar.id;
+    for (const auto& [name, entry] : folder.entries) ids_.erase(entry->origin->itemId);
+    Folder fresh;
+    std::size_t next = listing.firstPending;
+    for (std::size_t i = 0; i < listing.files.size(); ++i) {
+      const ListedFile& file = listing.files[i];
+      EntryPtr entry = listing.known[i] ? listing.known[i] : pending[next++].entry;
+      ids_[entry->origin->itemId] = {calendarId, file.name};
+      if (file.link) fresh.links.insert(file.name);
+      fresh.entries.emplace_hint(fresh.entries.end(), file.name, std::move(entry));
+    }
+    folder = std::move(fresh);
+  }
+
   EntityType kind_;
-  mutable std::shared_mutex mutex_;
+  FolderWatch watch_;
+  std::mutex refreshMutex_;          // one refresh at a time
+  mutable std::shared_mutex mutex_;  // folders_ and ids_, read by locate() meanwhile
   std::unordered_map<std::string, Folder> folders_;  // by folder path
   std::unordered_map<std::string, std::pair<std::string, std::string>> ids_;
 };

@@ -593,6 +593,29 @@ TEST_F(VdirItemsTest, EveryListingChecksTheFilesAgain) {
   EXPECT_EQ(titles(january()), (std::vector<std::string>{"Charlie"}));
 }
 
+TEST_F(VdirItemsTest, ChangesBehindLinksAndReplacedFoldersAreSeen) {
+  TimeZoneGuard zone("UTC");
+  // An item file that links to a file elsewhere: editing the target touches nothing in the
+  // calendar folder itself.
+  fs::path elsewhere = root() / "elsewhere.ics";
+  writeText(elsewhere, eventText("l@test", "Linked"));
+  fs::create_symlink(elsewhere, personal_ / "linked.ics");
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Linked"}));
+  writeText(elsewhere, eventText("l@test", "Linked and changed"));
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Linked and changed"}));
+
+  // A calendar folder removed and made again under the same name by another program.
+  fs::remove_all(personal_);
+  fs::create_directories(personal_);
+  writeText(personal_ / "displayname", "Personal");
+  writeText(personal_ / "b.ics", eventText("b@test", "Bravo"));
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Bravo"}));
+  // A file replaced by rename, as synchronisation tools write.
+  writeText(personal_ / ".b.ics.tmp", eventText("b@test", "Bravo renamed over"));
+  fs::rename(personal_ / ".b.ics.tmp", personal_ / "b.ics");
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Bravo renamed over"}));
+}
+
 TEST_F(VdirItemsTest, SavingWritesNewChangedAndMovedEvents) {
   TimeZoneGuard zone("UTC");
   EventItem fresh;
