@@ -86,6 +86,13 @@ TimeForm timeForm(const EventItem& event, VeventForm form) {
   return {TimeKind::Zoned, *event.timeZone};
 }
 
+// UNTIL is in UTC, as the rule text is everywhere else, but a floating series needs a
+// floating UNTIL: readers reject or misread a UTC one there.
+UntilForm untilForm(const EventItem& event, VeventForm form) {
+  if (event.allDay) return UntilForm::Day;
+  return timeForm(event, form).kind == TimeKind::Floating ? UntilForm::FloatingMoment : UntilForm::Moment;
+}
+
 std::string timeLine(const std::string& name, Instant instant, const TimeForm& time) {
   constexpr std::string_view kLocalPattern = "yyyyMMdd'T'HHmmss";
   switch (time.kind) {
@@ -244,9 +251,7 @@ std::vector<std::string> vevent(const EventItem& event, VeventForm form, const s
   if (event.location && !event.location->empty()) lines.push_back("LOCATION:" + icsEscape(*event.location));
   if (event.notes && !event.notes->empty()) lines.push_back("DESCRIPTION:" + icsEscape(*event.notes));
   if (event.url) lines.push_back("URL:" + *event.url);
-  if (form == VeventForm::Series && !event.rules.empty()) {
-    lines.push_back("RRULE:" + rruleText(event.rules.front(), event.allDay ? UntilForm::Day : UntilForm::Moment));
-  }
+  if (form == VeventForm::Series && !event.rules.empty()) lines.push_back("RRULE:" + rruleText(event.rules.front(), untilForm(event, form)));
   if (event.availability == platform::Availability::Free) lines.push_back("TRANSP:TRANSPARENT");
   if (event.status == platform::EventStatus::Canceled) lines.push_back("STATUS:CANCELLED");
   addAlarms(lines, event);

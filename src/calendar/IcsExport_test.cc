@@ -460,13 +460,20 @@ TEST(IcsExportZones, SeriesKeepTheirZoneOthersUseUtc) {
   }
 }
 
-TEST(IcsExportZones, UntilStaysInUtc) {
+TEST(IcsExportZones, UntilIsInUtcExceptForFloatingSeries) {
+  platform::TimeZoneGuard zone("America/New_York");
   EventItem zoned = weeklySeries("ny", utc(2025, 3, 3, 14));
   zoned.timeZone = "America/New_York";
   zoned.rules[0].occurrenceCount = 0;
   zoned.rules[0].endDate = utc(2025, 6, 30, 3, 59, 59);
   const std::vector<std::string> lines = vevent(zoned, VeventForm::Series, kStamp);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "RRULE:FREQ=WEEKLY;UNTIL=20250630T035959Z"), lines.end());
+  // A floating series needs a floating UNTIL, in the wall-clock time of the current zone.
+  EventItem floating = zoned;
+  floating.timeZone.reset();
+  const std::vector<std::string> floatingLines = vevent(floating, VeventForm::Series, kStamp);
+  EXPECT_NE(std::find(floatingLines.begin(), floatingLines.end(), "RRULE:FREQ=WEEKLY;UNTIL=20250629T235959"),
+            floatingLines.end());
 }
 
 TEST(IcsExportZones, OneVtimezonePerZoneBeforeTheEvents) {
@@ -602,6 +609,17 @@ TEST(IcsExportZonesReader, WeeklySeriesKeepsItsLocalTimeAcrossTheClockChange) {
 TEST(IcsExportZonesReader, FloatingSeriesStaysFloating) {
   platform::TimeZoneGuard zone("America/New_York");
   EventItem series = weeklySeries("float", utc(2025, 3, 3, 14));  // 09:00 local
+  const ReaderOutput read = readWithPython(exportOf({series})["ics"]);
+  if (!read.available) GTEST_SKIP() << "python3 with icalendar and dateutil is not installed";
+  EXPECT_EQ(read.lines, (std::vector<std::string>{"floating", "2025-03-03T09:00:00", "2025-03-10T09:00:00",
+                                                  "2025-03-17T09:00:00"}));
+}
+
+TEST(IcsExportZonesReader, FloatingSeriesWithAnEndIsReadToItsLastOccurrence) {
+  platform::TimeZoneGuard zone("America/New_York");
+  EventItem series = weeklySeries("float", utc(2025, 3, 3, 14));  // 09:00 local
+  series.rules[0].occurrenceCount = 0;
+  series.rules[0].endDate = utc(2025, 3, 17, 14);  // the third occurrence
   const ReaderOutput read = readWithPython(exportOf({series})["ics"]);
   if (!read.available) GTEST_SKIP() << "python3 with icalendar and dateutil is not installed";
   EXPECT_EQ(read.lines, (std::vector<std::string>{"floating", "2025-03-03T09:00:00", "2025-03-10T09:00:00",

@@ -153,7 +153,13 @@ void addNumbers(std::vector<std::string>& parts, const char* name, const std::ve
 
 std::optional<std::string> endPart(const RecurrenceRule& rule, UntilForm untilForm) {
   if (rule.endDate) {
-    return "UNTIL=" + (untilForm == UntilForm::Day ? icsDay(*rule.endDate) : icsUTC(*rule.endDate));
+    switch (untilForm) {
+      case UntilForm::Day: return "UNTIL=" + icsDay(*rule.endDate);
+      case UntilForm::FloatingMoment:
+        return "UNTIL=" + platform::formatPattern(*rule.endDate, "yyyyMMdd'T'HHmmss");
+      case UntilForm::Moment: break;
+    }
+    return "UNTIL=" + icsUTC(*rule.endDate);
   }
   if (rule.occurrenceCount >= 1) return "COUNT=" + std::to_string(rule.occurrenceCount);
   return std::nullopt;

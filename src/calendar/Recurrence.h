@@ -13,9 +13,10 @@ namespace wren {
 // invalid_args for a bad object.
 std::optional<platform::RecurrenceRule> recurrenceRule(const Json& object);
 
-// The value text of an iCalendar RRULE for the rule (no "RRULE:" prefix). `dateOnly`
-// writes UNTIL as a day rather than a UTC moment.
-enum class UntilForm { Moment, Day };
+// The value text of an iCalendar RRULE for the rule (no "RRULE:" prefix). UNTIL is written
+// as a UTC moment, as a day (for all-day series), or as a local wall-clock time in the
+// current zone (for a series whose times float, which iCalendar requires to match).
+enum class UntilForm { Moment, Day, FloatingMoment };
 std::string rruleText(const platform::RecurrenceRule& rule, UntilForm untilForm);
 
 // yyyyMMdd'T'HHmmss'Z' in UTC, and yyyyMMdd in the current zone.
