@@ -35,16 +35,21 @@ std::optional<FileStamp> stampOf(const std::filesystem::path& path) {
   return stampFrom(info);
 }
 
-std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder) {
+std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamps stamps) {
   std::vector<ListedFile> files;
   std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
   if (!dir) return files;
   while (dirent* entry = readdir(dir.get())) {
     if (!isItemName(entry->d_name)) continue;
+    const bool knownType = entry->d_type == DT_REG || entry->d_type == DT_LNK;
+    if (stamps == Stamps::Skip && knownType) {
+      files.push_back({entry->d_name, {}, entry->d_type == DT_LNK});
+      continue;
+    }
     struct stat info;
     if (fstatat(dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
     bool link = entry->d_type == DT_LNK;
-    if (entry->d_type == DT_UNKNOWN) {
+    if (!knownType) {
       struct stat own;
       link = fstatat(dirfd(dir.get()), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
     }
@@ -66,7 +71,8 @@ std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, c
 }
 
 std::optional<FileVersion> readFileVersion(const std::filesystem::path& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO under an item name cannot hold the reader up.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   FileVersion version;
   struct stat info;
