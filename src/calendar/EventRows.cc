@@ -107,6 +107,10 @@ void addDetail(Json& row, const EventItem& event) {
   if (event.lastModified) row["modified"] = localDateTimeText(*event.lastModified);
 }
 
+std::string occurrenceId(const EventItem& event, const std::string& startText) {
+  return event.itemId + "@" + startText;
+}
+
 }  // namespace
 
 bool isSeriesOccurrence(const EventItem& event) {
@@ -115,14 +119,17 @@ bool isSeriesOccurrence(const EventItem& event) {
 
 std::string eventId(const EventItem& event) {
   if (!isSeriesOccurrence(event) || !event.start) return event.itemId;
-  return event.itemId + "@" + localDateTimeText(*event.start);
+  return occurrenceId(event, localDateTimeText(*event.start));
 }
 
 Json eventRow(const EventItem& event, RowForm form) {
   Json row = Json::object();
-  row["event_id"] = eventId(event);
+  // A timed occurrence's id ends with the very text its start shows, so it is made once.
+  std::optional<std::string> startText;
+  if (event.start && !event.allDay) startText = localDateTimeText(*event.start);
+  row["event_id"] = startText && isSeriesOccurrence(event) ? occurrenceId(event, *startText) : eventId(event);
   row["title"] = event.title;
-  row["start"] = timeValue(event, event.start);
+  row["start"] = startText ? Json(*startText) : timeValue(event, event.start);
   row["end"] = timeValue(event, event.end);
   row["all_day"] = event.allDay;
   row["calendar"] = event.calendarTitle;

@@ -12,8 +12,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <map>
@@ -69,38 +71,45 @@ void ensureDefaultZone() {
   initDefaultZoneLocked();
 }
 
+void appendNumber(std::string& text, long long number) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, number);
+  text.append(digits, result.ptr);
+}
+
+// True when TZ alone decides the detected zone. ICU takes TZ for the zone's name when it
+// has no digit and no comma (the empty TZ included), and the C library, whose offset ICU
+// falls back on for a name it does not know, reads /etc/localtime only when TZ is unset.
+// For a rule such as "CET-1CEST" ICU turns to /etc/localtime instead.
+bool tzNamesTheZone(const char* tz) {
+  if (!tz) return false;
+  for (const char* c = tz; *c; ++c) {
+    if ((*c >= '0' && *c <= '9') || *c == ',') return false;
+  }
+  return true;
+}
+
 // What the host zone is decided by: TZ, else the /etc/localtime link and the file it
-// names. While none of these changed, the zone detected last is still the host's.
-std::string hostZoneSetting() {
+// names. While none of these changed, the zone detected last is still the host's. It is
+// read on every call, into a buffer the caller reuses, so reading it allocates nothing;
+// the file is looked at only when it matters, as doing so costs more than a conversion.
+void readHostZoneSetting(std::string& setting) {
   const char* tz = std::getenv("TZ");
-  std::string setting = tz ? std::string("TZ=") + tz : std::string("no TZ");
+  setting.assign(tz ? "TZ=" : "no TZ");
+  if (tz) setting.append(tz);
+  if (tzNamesTheZone(tz)) return;
   char target[4096];
   ssize_t length = readlink("/etc/localtime", target, sizeof target);
   if (length > 0) setting.append("|").append(target, static_cast<size_t>(length));
   struct stat info {};
   if (stat("/etc/localtime", &info) == 0) {
-    setting += "|" + std::to_string(info.st_ino) + "|" + std::to_string(info.st_mtim.tv_sec) + "." +
-               std::to_string(info.st_mtim.tv_nsec);
+    setting.append("|");
+    appendNumber(setting, static_cast<long long>(info.st_ino));
+    setting.append("|");
+    appendNumber(setting, static_cast<long long>(info.st_mtim.tv_sec));
+    setting.append(".");
+    appendNumber(setting, static_cast<long long>(info.st_mtim.tv_nsec));
   }
-  return setting;
-}
-
-// The zone the host is set to now. tzset() makes the C library read TZ again, and ICU reads
-// TZ (else the /etc/localtime link) afresh on each detection; a detection is repeated only
-// when the setting it depends on changed, because it is the costliest step of formatting.
-std::unique_ptr<icu::TimeZone> hostZone() {
-  std::lock_guard<std::mutex> lock(detectionMutex());
-  initDefaultZoneLocked();
-  static std::string detectedSetting;
-  static std::unique_ptr<icu::TimeZone> detected;
-  std::string setting = hostZoneSetting();
-  if (!detected || setting != detectedSetting) {
-    tzset();
-    detected.reset(icu::TimeZone::detectHostTimeZone());
-    if (!detected) fail("TimeZone::detectHostTimeZone", U_MEMORY_ALLOCATION_ERROR);
-    detectedSetting = std::move(setting);
-  }
-  return std::unique_ptr<icu::TimeZone>(detected->clone());
 }
 
 // ICU answers an id it does not know with its "Etc/Unknown" zone (which computes as UTC).
@@ -110,24 +119,6 @@ bool isUnknown(const icu::TimeZone& zone) {
   icu::UnicodeString id;
   zone.getID(id);
   return id == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID, -1, US_INV);
-}
-
-// A named zone, or nothing when the zone database does not know the id.
-std::unique_ptr<icu::TimeZone> namedZone(std::string_view zoneId) {
-  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(fromUtf8(zoneId)));
-  if (!zone) fail("TimeZone::createTimeZone", U_MEMORY_ALLOCATION_ERROR);
-  if (isUnknown(*zone)) return nullptr;
-  return zone;
-}
-
-// The zone conversions use: the named one, or the current zone for the empty id and for
-// ids the database does not know (a stale id from another system should still give
-// sensible local times rather than UTC).
-std::unique_ptr<icu::TimeZone> zoneFor(std::string_view zoneId) {
-  if (!zoneId.empty()) {
-    if (auto zone = namedZone(zoneId)) return zone;
-  }
-  return hostZone();
 }
 
 // ISO 8601 counts years on the proleptic Gregorian calendar, as std::chrono does; ICU
@@ -149,10 +140,10 @@ void setWallTimeOptions(icu::Calendar& calendar) {
   calendar.setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
 }
 
-// Each thread keeps one calendar: creating one reads the locale's week data, which is far
-// costlier than the conversions themselves.
-icu::GregorianCalendar& calendarIn(std::unique_ptr<icu::TimeZone> zone) {
-  thread_local std::unique_ptr<icu::GregorianCalendar> calendar = [] {
+// Creating a calendar reads the locale's week data, which is far costlier than the
+// conversions themselves, so each thread makes one and copies it for every zone it meets.
+const icu::GregorianCalendar& prototypeCalendar() {
+  thread_local const std::unique_ptr<icu::GregorianCalendar> calendar = [] {
     ensureDefaultZone();
     UErrorCode status = U_ZERO_ERROR;
     auto created = std::make_unique<icu::GregorianCalendar>(icu::Locale("en_US_POSIX"), status);
@@ -161,9 +152,196 @@ icu::GregorianCalendar& calendarIn(std::unique_ptr<icu::TimeZone> zone) {
     setWallTimeOptions(*created);
     return created;
   }();
-  calendar->adoptTimeZone(zone.release());
-  calendar->clear();
   return *calendar;
+}
+
+// A zone as one thread uses it. Loading a zone from the database, and setting one on a
+// calendar or format, both cost far more than a conversion, so each thread keeps its zones
+// with a calendar set to each, and formats remember (by serial) the zone they were given.
+// ICU zones never change once made, which makes keeping them safe.
+struct ZoneSlot {
+  std::unique_ptr<icu::TimeZone> zone;
+  std::unique_ptr<icu::GregorianCalendar> calendar;  // made on first use
+  std::uint64_t serial = 0;                          // unique within the thread, never 0
+};
+
+std::shared_ptr<ZoneSlot> makeSlot(std::unique_ptr<icu::TimeZone> zone) {
+  thread_local std::uint64_t lastSerial = 0;
+  auto slot = std::make_shared<ZoneSlot>();
+  slot->zone = std::move(zone);
+  slot->serial = ++lastSerial;
+  return slot;
+}
+
+// The slot of a named zone, or nothing when the zone database does not know the id (which
+// is remembered too, as stale ids tend to come back).
+std::shared_ptr<ZoneSlot> namedSlot(std::string_view zoneId) {
+  // Events name a handful of zones; the bound only guards against ever-new ids.
+  constexpr std::size_t kMaxCached = 128;
+  thread_local std::map<std::string, std::shared_ptr<ZoneSlot>, std::less<>> slots;
+  if (auto found = slots.find(zoneId); found != slots.end()) return found->second;
+  if (slots.size() >= kMaxCached) slots.clear();
+  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(fromUtf8(zoneId)));
+  if (!zone) fail("TimeZone::createTimeZone", U_MEMORY_ALLOCATION_ERROR);
+  std::shared_ptr<ZoneSlot> slot = isUnknown(*zone) ? nullptr : makeSlot(std::move(zone));
+  slots.emplace(std::string(zoneId), slot);
+  return slot;
+}
+
+// Detects the host zone again when its setting changed, and returns a copy of it unless
+// the caller's copy, taken at `generation`, is still current. tzset() makes the C library
+// read TZ again, and ICU reads TZ (else the /etc/localtime link) afresh on each detection.
+std::unique_ptr<icu::TimeZone> newerHostZone(const std::string& setting, std::uint64_t& generation) {
+  std::lock_guard<std::mutex> lock(detectionMutex());
+  initDefaultZoneLocked();
+  static std::string detectedSetting;
+  static std::unique_ptr<icu::TimeZone> detected;
+  static std::uint64_t detectedGeneration = 0;
+  if (!detected || setting != detectedSetting) {
+    tzset();
+    detected.reset(icu::TimeZone::detectHostTimeZone());
+    if (!detected) fail("TimeZone::detectHostTimeZone", U_MEMORY_ALLOCATION_ERROR);
+    detectedSetting = setting;
+    ++detectedGeneration;
+  }
+  if (generation == detectedGeneration) return nullptr;
+  std::unique_ptr<icu::TimeZone> copy(detected->clone());
+  if (!copy) fail("TimeZone::clone", U_MEMORY_ALLOCATION_ERROR);
+  generation = detectedGeneration;
+  return copy;
+}
+
+// The zone the host is set to now. Its setting is checked on every call, so a change
+// applies at once; the zone itself is detected (the costliest step) only after a change.
+std::shared_ptr<ZoneSlot> hostSlot() {
+  thread_local std::string setting;
+  thread_local std::uint64_t generation = 0;
+  thread_local std::shared_ptr<ZoneSlot> slot;
+  readHostZoneSetting(setting);
+  if (std::unique_ptr<icu::TimeZone> zone = newerHostZone(setting, generation)) {
+    slot = makeSlot(std::move(zone));
+  }
+  return slot;
+}
+
+// The zone conversions use: the named one, or the current zone for the empty id and for
+// ids the database does not know (a stale id from another system should still give
+// sensible local times rather than UTC). Callers hold the slot for as long as they use it.
+std::shared_ptr<ZoneSlot> slotFor(std::string_view zoneId) {
+  if (!zoneId.empty()) {
+    if (auto slot = namedSlot(zoneId)) return slot;
+  }
+  return hostSlot();
+}
+
+// The slot's calendar, cleared of any fields set before.
+icu::GregorianCalendar& calendarOf(ZoneSlot& slot) {
+  if (!slot.calendar) {
+    slot.calendar.reset(prototypeCalendar().clone());
+    if (!slot.calendar) fail("Calendar::clone", U_MEMORY_ALLOCATION_ERROR);
+    slot.calendar->setTimeZone(*slot.zone);
+  }
+  slot.calendar->clear();
+  return *slot.calendar;
+}
+
+int32_t offsetMillis(const icu::TimeZone& zone, Instant instant) {
+  int32_t raw = 0;
+  int32_t dst = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  zone.getOffset(toUDate(instant), false, raw, dst, status);
+  if (U_FAILURE(status)) fail("TimeZone::getOffset", status);
+  return raw + dst;
+}
+
+// Wall-clock times from 0001-01-01 up to the end of 9999 are worked out here from the
+// zone's offset instead of by a calendar, which is many times faster. In that range the
+// result is the calendar's: ICU adds the same offset, its calendar is made proleptic
+// Gregorian as std::chrono's is, and "yyyy" gives exactly four digits. Outside it (era
+// years, years of five digits) the calendar and formats keep the work.
+constexpr std::chrono::sys_days kQuickFirstDay{std::chrono::year(1) / 1 / 1};
+constexpr std::chrono::sys_days kQuickEndDay{std::chrono::year(10000) / 1 / 1};
+
+struct LocalReading {
+  CivilTime civil;
+  int32_t offset = 0;  // milliseconds
+};
+
+std::optional<LocalReading> quickReading(Instant instant, const icu::TimeZone& zone) {
+  using namespace std::chrono;
+  // Offsets stay within a day, so a day's margin keeps the addition below from overflowing.
+  if (instant < kQuickFirstDay - days(1) || instant >= kQuickEndDay + days(1)) return std::nullopt;
+  const int32_t offset = offsetMillis(zone, instant);
+  const Instant local = instant + milliseconds(offset);
+  if (local < kQuickFirstDay || local >= kQuickEndDay) return std::nullopt;
+  const sys_days day = floor<days>(local);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> time{local - day};
+  LocalReading reading;
+  reading.civil.year = static_cast<int>(date.year());
+  reading.civil.month = static_cast<int>(static_cast<unsigned>(date.month()));
+  reading.civil.day = static_cast<int>(static_cast<unsigned>(date.day()));
+  reading.civil.hour = static_cast<int>(time.hours().count());
+  reading.civil.minute = static_cast<int>(time.minutes().count());
+  reading.civil.second = static_cast<int>(time.seconds().count());
+  reading.civil.millisecond = static_cast<int>(time.subseconds().count());
+  reading.offset = offset;
+  return reading;
+}
+
+void appendPadded(std::string& text, int value, int width) {
+  char digits[4];
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  text.append(digits, static_cast<std::size_t>(width));
+}
+
+void appendDay(std::string& text, const CivilTime& civil) {
+  appendPadded(text, civil.year, 4);
+  text += '-';
+  appendPadded(text, civil.month, 2);
+  text += '-';
+  appendPadded(text, civil.day, 2);
+}
+
+// ICU's "XXX": "Z" when the offset is under a minute, else the sign and the hours and
+// minutes of its size; leftover seconds (of old local mean times) are dropped, not rounded.
+void appendOffset(std::string& text, int32_t offset) {
+  constexpr int32_t kMinute = 60 * 1000;
+  const int32_t size = offset < 0 ? -offset : offset;
+  if (size < kMinute) {
+    text += 'Z';
+    return;
+  }
+  text += offset < 0 ? '-' : '+';
+  appendPadded(text, size / (60 * kMinute), 2);
+  text += ':';
+  appendPadded(text, size / kMinute % 60, 2);
+}
+
+constexpr std::string_view kDayPattern = "yyyy-MM-dd";
+constexpr std::string_view kDateTimePattern = "yyyy-MM-dd'T'HH:mm:ssXXX";
+
+// The two patterns every listed row uses, formatted without ICU; nothing for other
+// patterns and for instants outside the quick range.
+std::optional<std::string> quickFormat(Instant instant, std::string_view pattern, const icu::TimeZone& zone) {
+  if (pattern != kDayPattern && pattern != kDateTimePattern) return std::nullopt;
+  const std::optional<LocalReading> reading = quickReading(instant, zone);
+  if (!reading) return std::nullopt;
+  std::string text;
+  text.reserve(kDateTimePattern.size());
+  appendDay(text, reading->civil);
+  if (pattern == kDayPattern) return text;
+  text += 'T';
+  appendPadded(text, reading->civil.hour, 2);
+  text += ':';
+  appendPadded(text, reading->civil.minute, 2);
+  text += ':';
+  appendPadded(text, reading->civil.second, 2);
+  appendOffset(text, reading->offset);
+  return text;
 }
 
 int field(const icu::Calendar& calendar, UCalendarDateFields which) {
@@ -186,6 +364,15 @@ CivilTime civilFromCalendar(const icu::Calendar& calendar) {
   return civil;
 }
 
+CivilTime civilInSlot(Instant instant, ZoneSlot& slot) {
+  if (std::optional<LocalReading> reading = quickReading(instant, *slot.zone)) return reading->civil;
+  icu::GregorianCalendar& calendar = calendarOf(slot);
+  UErrorCode status = U_ZERO_ERROR;
+  calendar.setTime(toUDate(instant), status);
+  if (U_FAILURE(status)) fail("Calendar::setTime", status);
+  return civilFromCalendar(calendar);
+}
+
 // Field validity is checked here rather than by a non-lenient ICU calendar, because such a
 // calendar also refuses wall-clock times skipped by a change of offset, which should
 // resolve instead.
@@ -199,9 +386,11 @@ bool isValidCivil(const CivilTime& civil) {
          civil.second >= 0 && civil.second <= 59 && civil.millisecond >= 0 && civil.millisecond <= 999;
 }
 
-std::optional<Instant> instantInZone(const CivilTime& civil, std::unique_ptr<icu::TimeZone> zone) {
+// The calendar resolves wall-clock times at changes of offset by the rules its options
+// set, which is why this direction always goes through it.
+std::optional<Instant> instantInSlot(const CivilTime& civil, ZoneSlot& slot) {
   if (!isValidCivil(civil)) return std::nullopt;
-  icu::GregorianCalendar& calendar = calendarIn(std::move(zone));
+  icu::GregorianCalendar& calendar = calendarOf(slot);
   calendar.set(UCAL_EXTENDED_YEAR, civil.year);
   calendar.set(UCAL_MONTH, civil.month - 1);
   calendar.set(UCAL_DATE, civil.day);
@@ -215,16 +404,7 @@ std::optional<Instant> instantInZone(const CivilTime& civil, std::unique_ptr<icu
   return fromUDate(date);
 }
 
-// Date formats are costly to create (they load the locale's symbols), so each thread keeps
-// one per pattern; callers set the zone before every use.
-icu::SimpleDateFormat& formatFor(std::string_view pattern) {
-  // The helper uses a handful of fixed patterns; the bound only guards against a caller
-  // passing ever-new ones.
-  constexpr std::size_t kMaxCached = 32;
-  thread_local std::map<std::string, std::unique_ptr<icu::SimpleDateFormat>, std::less<>> formats;
-  if (auto found = formats.find(pattern); found != formats.end()) return *found->second;
-  if (formats.size() >= kMaxCached) formats.clear();
-
+std::unique_ptr<icu::SimpleDateFormat> makeFormat(std::string_view pattern) {
   ensureDefaultZone();
   UErrorCode status = U_ZERO_ERROR;
   auto format = std::make_unique<icu::SimpleDateFormat>(fromUtf8(pattern), icu::Locale("en_US_POSIX"), status);
@@ -232,15 +412,36 @@ icu::SimpleDateFormat& formatFor(std::string_view pattern) {
   // A non-lenient format turns off the parse leniencies (white space, partial matches,
   // numeric months for names) and makes its calendar reject out-of-range fields.
   format->setLenient(false);
-  auto calendar = std::make_unique<icu::GregorianCalendar>(icu::Locale("en_US_POSIX"), status);
-  if (U_FAILURE(status)) fail("GregorianCalendar::GregorianCalendar", status);
-  makeProleptic(*calendar);
-  setWallTimeOptions(*calendar);
+  std::unique_ptr<icu::GregorianCalendar> calendar(prototypeCalendar().clone());
+  if (!calendar) fail("Calendar::clone", U_MEMORY_ALLOCATION_ERROR);
   calendar->setLenient(false);
   format->adoptCalendar(calendar.release());
-  auto& stored = formats[std::string(pattern)];
-  stored = std::move(format);
-  return *stored;
+  return format;
+}
+
+struct CachedFormat {
+  std::unique_ptr<icu::SimpleDateFormat> format;
+  std::uint64_t zoneSerial = 0;  // the slot whose zone the format has; 0: none yet
+};
+
+// Date formats are costly to create (they load the locale's symbols), so each thread keeps
+// one per pattern, and gives it a zone only when it differs from the one it has.
+icu::SimpleDateFormat& formatIn(std::string_view pattern, const ZoneSlot& slot) {
+  // The helper uses a handful of fixed patterns; the bound only guards against a caller
+  // passing ever-new ones.
+  constexpr std::size_t kMaxCached = 32;
+  thread_local std::map<std::string, CachedFormat, std::less<>> formats;
+  auto found = formats.find(pattern);
+  if (found == formats.end()) {
+    if (formats.size() >= kMaxCached) formats.clear();
+    found = formats.emplace(std::string(pattern), CachedFormat{makeFormat(pattern), 0}).first;
+  }
+  CachedFormat& cached = found->second;
+  if (cached.zoneSerial != slot.serial) {
+    cached.format->setTimeZone(*slot.zone);
+    cached.zoneSerial = slot.serial;
+  }
+  return *cached.format;
 }
 
 // Parses the whole text with the format's current zone; nothing when any of it is left over.
@@ -254,61 +455,46 @@ std::optional<Instant> parseWhole(const icu::SimpleDateFormat& format, const icu
 }  // namespace
 
 std::string currentZoneId() {
-  std::unique_ptr<icu::TimeZone> zone = hostZone();
+  std::shared_ptr<ZoneSlot> slot = hostSlot();
   // Without TZ and without a readable /etc/localtime ICU reports its unknown zone, which
   // computes as UTC; callers expect an IANA id, so it is named as such.
-  if (isUnknown(*zone)) return "UTC";
+  if (isUnknown(*slot->zone)) return "UTC";
   icu::UnicodeString id;
-  zone->getID(id);
+  slot->zone->getID(id);
   return toUtf8(id);
 }
 
-bool isKnownZone(std::string_view zoneId) { return !zoneId.empty() && namedZone(zoneId) != nullptr; }
+bool isKnownZone(std::string_view zoneId) { return !zoneId.empty() && namedSlot(zoneId) != nullptr; }
 
 CivilTime civilFromInstant(Instant instant, std::string_view zoneId) {
-  icu::GregorianCalendar& calendar = calendarIn(zoneFor(zoneId));
-  UErrorCode status = U_ZERO_ERROR;
-  calendar.setTime(toUDate(instant), status);
-  if (U_FAILURE(status)) fail("Calendar::setTime", status);
-  return civilFromCalendar(calendar);
+  return civilInSlot(instant, *slotFor(zoneId));
 }
 
 std::optional<Instant> instantFromCivil(const CivilTime& civil, std::string_view zoneId) {
-  return instantInZone(civil, zoneFor(zoneId));
+  return instantInSlot(civil, *slotFor(zoneId));
 }
 
 int utcOffsetSeconds(Instant instant, std::string_view zoneId) {
-  std::unique_ptr<icu::TimeZone> zone = zoneFor(zoneId);
-  int32_t raw = 0;
-  int32_t dst = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  zone->getOffset(toUDate(instant), false, raw, dst, status);
-  if (U_FAILURE(status)) fail("TimeZone::getOffset", status);
-  return (raw + dst) / 1000;
+  return offsetMillis(*slotFor(zoneId)->zone, instant) / 1000;
 }
 
 Instant startOfDay(Instant instant, std::string_view zoneId) {
-  // The zone is detected once so that both steps agree even if it changes meanwhile.
-  std::unique_ptr<icu::TimeZone> zone = zoneFor(zoneId);
-  std::unique_ptr<icu::TimeZone> copy(zone->clone());
-  if (!copy) fail("TimeZone::clone", U_MEMORY_ALLOCATION_ERROR);
-  icu::GregorianCalendar& calendar = calendarIn(std::move(zone));
-  UErrorCode status = U_ZERO_ERROR;
-  calendar.setTime(toUDate(instant), status);
-  if (U_FAILURE(status)) fail("Calendar::setTime", status);
-  CivilTime civil = civilFromCalendar(calendar);
+  // The zone is looked up once so that both steps agree even if it changes meanwhile.
+  std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
+  CivilTime civil = civilInSlot(instant, *slot);
   civil.hour = 0;
   civil.minute = 0;
   civil.second = 0;
   civil.millisecond = 0;
   // Where midnight itself is skipped, the skipped-time rule yields the first instant of the
-  // day. The fields came from a calendar, so they are always valid.
-  return instantInZone(civil, std::move(copy)).value_or(instant);
+  // day. The fields came from the zone, so they are always valid.
+  return instantInSlot(civil, *slot).value_or(instant);
 }
 
 Instant addDays(Instant instant, int days, std::string_view zoneId) {
   if (days == 0) return instant;
-  icu::GregorianCalendar& calendar = calendarIn(zoneFor(zoneId));
+  std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
+  icu::GregorianCalendar& calendar = calendarOf(*slot);
   UErrorCode status = U_ZERO_ERROR;
   calendar.setTime(toUDate(instant), status);
   if (U_FAILURE(status)) fail("Calendar::setTime", status);
@@ -322,33 +508,28 @@ Instant addDays(Instant instant, int days, std::string_view zoneId) {
 }
 
 std::string formatPattern(Instant instant, std::string_view pattern, std::string_view zoneId) {
-  icu::SimpleDateFormat& format = formatFor(pattern);
-  format.adoptTimeZone(zoneFor(zoneId).release());
+  std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
+  if (std::optional<std::string> text = quickFormat(instant, pattern, *slot->zone)) return *text;
   icu::UnicodeString text;
-  format.format(toUDate(instant), text);
+  formatIn(pattern, *slot).format(toUDate(instant), text);
   return toUtf8(text);
 }
 
 std::optional<Instant> parsePattern(std::string_view text, std::string_view pattern, std::string_view zoneId) {
-  icu::SimpleDateFormat& format = formatFor(pattern);
-  std::unique_ptr<icu::TimeZone> zone = zoneFor(zoneId);
-  std::unique_ptr<icu::TimeZone> zoneCopy(zone->clone());
-  if (!zoneCopy) fail("TimeZone::clone", U_MEMORY_ALLOCATION_ERROR);
-  format.adoptTimeZone(zone.release());
+  std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
   const icu::UnicodeString unicodeText = fromUtf8(text);
-  if (auto parsed = parseWhole(format, unicodeText)) return parsed;
+  if (auto parsed = parseWhole(formatIn(pattern, *slot), unicodeText)) return parsed;
 
   // The non-lenient calendar also refuses a wall-clock time that a change of offset skips
   // in this zone. UTC skips nothing, so if the text parses there it is valid, and it was
   // refused only for the gap (a text naming its own zone or offset parses alike in both):
   // its fields then resolve in the zone as every other conversion does.
-  std::unique_ptr<icu::TimeZone> utc(icu::TimeZone::getGMT()->clone());
-  if (!utc) fail("TimeZone::clone", U_MEMORY_ALLOCATION_ERROR);
-  format.adoptTimeZone(utc.release());
-  const std::optional<Instant> inUtc = parseWhole(format, unicodeText);
+  std::shared_ptr<ZoneSlot> utc = namedSlot("UTC");
+  if (!utc) fail("TimeZone::createTimeZone", U_ILLEGAL_ARGUMENT_ERROR);
+  const std::optional<Instant> inUtc = parseWhole(formatIn(pattern, *utc), unicodeText);
   if (!inUtc) return std::nullopt;
   // In UTC the instant reads back as exactly the wall-clock fields of the text.
-  return instantInZone(civilFromInstant(*inUtc, "UTC"), std::move(zoneCopy));
+  return instantInSlot(civilInSlot(*inUtc, *utc), *slot);
 }
 
 }  // namespace wren::platform
