@@ -163,7 +163,7 @@ TEST(RequestLoop, ManySlowRequestsRunAtOnce) {
   router.registerMethod("wait", [&](const Params&) {
     int now = ++running;
     for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {}
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(500ms);
     --running;
     return Json();
   });

@@ -72,9 +72,10 @@ void TaskPool::work() {
   if (--threads_ == 0) allGone_.notify_all();
 }
 
-// Starts a worker whenever queued tasks have not moved for `stallAfter` and no worker is
+// Starts workers whenever queued tasks have not moved for `stallAfter` and no worker is
 // idle: every worker is then busy with a task that takes long, and the queue must not wait
-// for them.
+// for them. One worker per waiting task (a bounded number at a time), so a batch of slow
+// requests gets going at once rather than one per tick.
 void TaskPool::supervise() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {
@@ -84,7 +85,9 @@ void TaskPool::supervise() {
     }
     const uint64_t takenBefore = taken_;
     watch_.wait_for(lock, options_.stallAfter, [this] { return stopping_; });
-    if (!stopping_ && !queue_.empty() && taken_ == takenBefore && idle_ == 0) startWorkerLocked();
+    if (stopping_ || queue_.empty() || taken_ != takenBefore || idle_ > 0) continue;
+    constexpr size_t kMostAtOnce = 64;
+    for (size_t i = 0; i < std::min(queue_.size(), kMostAtOnce); ++i) startWorkerLocked();
   }
 }
 
