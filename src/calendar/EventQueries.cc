@@ -52,15 +52,17 @@ bool declinedByCurrentUser(const EventItem& event) {
 
 bool matchesFolded(const EventItem& event, const std::u16string& needle) {
   return platform::containsFolded(event.title, needle) ||
-         platform::containsFolded(event.location.value_or(""), needle) ||
-         platform::containsFolded(event.notes.value_or(""), needle);
+         (event.location && platform::containsFolded(*event.location, needle)) ||
+         (event.notes && platform::containsFolded(*event.notes, needle));
 }
 
 // The occurrence of the series `base` whose start, or else whose original start, lies
 // within a second of `at`.
 std::optional<EventItem> occurrenceNear(platform::EventStore& store, const std::string& base, Instant at) {
-  std::vector<EventItem> candidates = store.events(at - kOccurrenceSearch, at + kOccurrenceSearch, std::nullopt);
-  std::erase_if(candidates, [&](const EventItem& event) { return event.itemId != base; });
+  std::vector<EventItem> candidates;
+  store.forEachEvent(at - kOccurrenceSearch, at + kOccurrenceSearch, std::nullopt, [&](EventItem&& event) {
+    if (event.itemId == base) candidates.push_back(std::move(event));
+  });
   for (const EventItem& event : candidates)
     if (withinOneSecond(event.start, at)) return event;
   for (const EventItem& event : candidates)
@@ -93,8 +95,18 @@ std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& para
   return list;
 }
 
+EventFilter::EventFilter(const std::optional<std::string>& query, Declined declined) : declined_(declined) {
+  if (query) needle_ = platform::foldForSearch(*query);
+}
+
+bool EventFilter::keeps(const EventItem& event) const {
+  if (needle_ && !matchesFolded(event, *needle_)) return false;
+  return declined_ == Declined::Keep || !declinedByCurrentUser(event);
+}
+
 std::vector<EventItem> fetchEvents(platform::EventStore& store, EventWindow window,
-                                   const std::optional<std::vector<platform::Calendar>>& calendars) {
+                                   const std::optional<std::vector<platform::Calendar>>& calendars,
+                                   const EventFilter& filter) {
   std::optional<std::vector<std::string>> calendarIds;
   if (calendars) {
     calendarIds.emplace();
@@ -102,25 +114,23 @@ std::vector<EventItem> fetchEvents(platform::EventStore& store, EventWindow wind
   }
   std::vector<EventItem> result;
   std::unordered_set<std::string> seen;
+  auto take = [&](EventItem&& event) {
+    if (!seen.insert(event.calendarId + "|" + eventId(event)).second) return;
+    if (seen.size() > kMostFetchedEvents)
+      throwInvalidArgs("More than 50000 events in that window; narrow start/end or pick a calendar.");
+    if (filter.keeps(event)) result.push_back(std::move(event));
+  };
   for (Instant cursor = window.start; cursor < window.end;) {
     Instant chunkEnd = std::min<Instant>(cursor + kFetchChunk, window.end);
-    for (EventItem& event : store.events(cursor, chunkEnd, calendarIds)) {
-      if (!seen.insert(event.calendarId + "|" + eventId(event)).second) continue;
-      result.push_back(std::move(event));
-      if (result.size() > kMostFetchedEvents)
-        throwInvalidArgs("More than 50000 events in that window; narrow start/end or pick a calendar.");
-    }
+    store.forEachEvent(cursor, chunkEnd, calendarIds, take);
     cursor = chunkEnd;
   }
   return result;
 }
 
 void keepMatching(std::vector<EventItem>& events, const std::optional<std::string>& query, Declined declined) {
-  if (query) {
-    std::u16string needle = platform::foldForSearch(*query);
-    std::erase_if(events, [&](const EventItem& event) { return !matchesFolded(event, needle); });
-  }
-  if (declined == Declined::Drop) std::erase_if(events, declinedByCurrentUser);
+  const EventFilter filter(query, declined);
+  std::erase_if(events, [&](const EventItem& event) { return !filter.keeps(event); });
 }
 
 void sortForListing(std::vector<EventItem>& events) {
@@ -174,8 +184,8 @@ Json listEvents(const Params& params) {
   ensureEvents(EntityType::Event);
   EventWindow window = eventWindow(params);
   Declined declined = params.boolean("include_declined") == true ? Declined::Keep : Declined::Drop;
-  std::vector<EventItem> events = fetchEvents(EventStoreBox::shared().store(), window, eventCalendars(params));
-  keepMatching(events, params.string("query"), declined);
+  std::vector<EventItem> events = fetchEvents(EventStoreBox::shared().store(), window, eventCalendars(params),
+                                              EventFilter(params.string("query"), declined));
   sortForListing(events);
   return listingPage(events, pageBounds(params, events.size()), window);
 }

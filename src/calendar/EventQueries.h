@@ -5,8 +5,8 @@
 // occurrence by its event id.
 //
 //   EventWindow window = eventWindow(params);
-//   auto events = fetchEvents(store, window, eventCalendars(params));
-//   keepMatching(events, params.string("query"), Declined::Drop);
+//   auto events = fetchEvents(store, window, eventCalendars(params),
+//                             EventFilter(params.string("query"), Declined::Drop));
 //   sortForListing(events);
 
 #include <cstddef>
@@ -33,17 +33,32 @@ EventWindow eventWindow(const Params& params);
 // nothing when neither is given, never an empty list.
 std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& params);
 
-// Every event and occurrence of the window, fetched in pieces of 365 days and kept once
-// per calendar and event id, in fetch order. Fails when more than 50000 are collected.
-std::vector<platform::EventItem> fetchEvents(platform::EventStore& store, EventWindow window,
-                                             const std::optional<std::vector<platform::Calendar>>& calendars);
-
 // Whether events the current user declined stay in a listing.
 enum class Declined { Drop, Keep };
 
-// Keeps, in order, the events whose title, location or notes contain the query (ignoring
-// case and diacritics; no query keeps all) and, with Declined::Drop, that the current user
-// has not declined.
+// Which events a listing keeps: those whose title, location or notes contain the query
+// (ignoring case and diacritics; no query keeps all) and, with Declined::Drop, that the
+// current user has not declined. The default keeps every event.
+class EventFilter {
+ public:
+  EventFilter() = default;
+  EventFilter(const std::optional<std::string>& query, Declined declined);
+  bool keeps(const platform::EventItem& event) const;
+
+ private:
+  std::optional<std::u16string> needle_;
+  Declined declined_ = Declined::Keep;
+};
+
+// Every event and occurrence of the window that the filter keeps, fetched in pieces of 365
+// days and kept once per calendar and event id, in fetch order. The filter applies as the
+// events arrive, so the others are never held; they count all the same: the fetch fails when
+// more than 50000 distinct events arrive, kept or not.
+std::vector<platform::EventItem> fetchEvents(platform::EventStore& store, EventWindow window,
+                                             const std::optional<std::vector<platform::Calendar>>& calendars,
+                                             const EventFilter& filter = {});
+
+// Keeps, in order, the events the filter keeps.
 void keepMatching(std::vector<platform::EventItem>& events, const std::optional<std::string>& query,
                   Declined declined);
 

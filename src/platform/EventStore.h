@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -194,10 +195,17 @@ class EventStore {
   // Removes the container with all its items (recoverably: it goes to the Trash).
   virtual void removeCalendar(EntityType kind, const std::string& calendarId) = 0;
 
-  // Every event and occurrence overlapping [start, end), in all calendars or in the
-  // given ones.
-  virtual std::vector<EventItem> events(Instant start, Instant end,
-                                        const std::optional<std::vector<std::string>>& calendarIds) = 0;
+  // Every event and occurrence overlapping [start, end), in all calendars or in the given
+  // ones, handed to `take` one by one, so that a caller that keeps few of them need not hold
+  // them all at once. An exception from `take` ends the walk and passes through.
+  virtual void forEachEvent(Instant start, Instant end, const std::optional<std::vector<std::string>>& calendarIds,
+                            const std::function<void(EventItem&&)>& take) = 0;
+  // The same events, collected.
+  std::vector<EventItem> events(Instant start, Instant end, const std::optional<std::vector<std::string>>& calendarIds) {
+    std::vector<EventItem> result;
+    forEachEvent(start, end, calendarIds, [&](EventItem&& event) { result.push_back(std::move(event)); });
+    return result;
+  }
   // The stored event with that item id (for a series: its first occurrence), or nothing.
   virtual std::optional<EventItem> event(const std::string& itemId) = 0;
   // Saves a new event (no origin) or a changed one (with the span for occurrences of a

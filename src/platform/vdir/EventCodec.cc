@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include <strings.h>
@@ -91,12 +93,17 @@ struct EventValues {
   bool repeats = false;
 };
 
+class RuleKeyCache;
+
 struct ParsedEventFile {
   std::optional<EventValues> master;
   // Overrides of a series by the key of the occurrence they replace; without a master,
   // the file's events (each shown on its own).
   std::map<CivilKey, EventValues> overrides;
   EventExtent extent;
+  // The keys of the master's rules as far as windows have needed them; none without rules.
+  // It changes behind the const file (see RuleKeyCache).
+  std::unique_ptr<RuleKeyCache> ruleKeys;
 };
 
 namespace {
@@ -299,28 +306,44 @@ struct IteratorDeleter {
 };
 using IteratorPtr = std::unique_ptr<icalrecur_iterator, IteratorDeleter>;
 
+// Why a walk through the keys of a rule ended.
+enum class WalkEnd { Exhausted, PastLast, Stopped };
+
+// Calls `visit(key)` for the keys libical gives for the rule, in order, up to `last`
+// (inclusive); `visit` returns false to stop. UNTIL is left to the caller.
+template <typename Visit>
+WalkEnd walkRuleKeys(const EventValues& values, std::size_t ruleIndex, CivilKey last, Visit&& visit) {
+  const CivilKey first = keyOf(values.start.civil);
+  IteratorPtr iterator(icalrecur_iterator_new(values.recurrences[ruleIndex], icalOfKey(first, values.allDay)));
+  icalerror_clear_errno();
+  if (!iterator) return WalkEnd::Exhausted;
+  for (std::size_t step = 0; step < kMaxIterations; ++step) {
+    const icaltimetype next = icalrecur_iterator_next(iterator.get());
+    if (icaltime_is_null_time(next)) return WalkEnd::Exhausted;
+    const CivilKey key = keyOf(CivilTime{next.year, next.month, next.day, next.hour, next.minute, next.second, 0});
+    if (key > last) return WalkEnd::PastLast;
+    if (!visit(key)) return WalkEnd::Stopped;
+  }
+  return WalkEnd::Exhausted;
+}
+
+// Whether the occurrence at the key comes after the rule's UNTIL.
+bool pastUntil(const EventValues& values, std::size_t ruleIndex, CivilKey key) {
+  const std::optional<Instant>& until = values.rules[ruleIndex].endDate;
+  return until && toInstant(civilOfKey(key), values.start) > *until;
+}
+
 // Calls `visit(key)` for the rule's occurrences in order, up to `last` (inclusive) and
 // the rule's own end; `visit` returns false to stop.
 template <typename Visit>
 void forEachRuleKey(const EventValues& values, std::size_t ruleIndex, CivilKey last, Visit&& visit) {
-  const CivilKey first = keyOf(values.start.civil);
-  IteratorPtr iterator(icalrecur_iterator_new(values.recurrences[ruleIndex], icalOfKey(first, values.allDay)));
-  icalerror_clear_errno();
-  if (!iterator) return;
-  const std::optional<Instant>& until = values.rules[ruleIndex].endDate;
-  for (std::size_t step = 0; step < kMaxIterations; ++step) {
-    const icaltimetype next = icalrecur_iterator_next(iterator.get());
-    if (icaltime_is_null_time(next)) return;
-    const CivilKey key = keyOf(CivilTime{next.year, next.month, next.day, next.hour, next.minute, next.second, 0});
-    if (key > last) return;
-    if (until && toInstant(civilOfKey(key), values.start) > *until) return;
-    if (!visit(key)) return;
-  }
+  walkRuleKeys(values, ruleIndex, last,
+               [&](CivilKey key) { return !pastUntil(values, ruleIndex, key) && visit(key); });
 }
 
-// Every occurrence key of the series up to `last`, DTSTART first (it is always an
-// occurrence, matching its rule or not), EXDATEs removed.
-std::set<CivilKey> seriesKeys(const EventValues& values, CivilKey from, CivilKey last) {
+// Every occurrence key of the series in [from, last], DTSTART first (it is always an
+// occurrence, matching its rule or not), EXDATEs removed, each rule walked from DTSTART.
+std::set<CivilKey> walkedSeriesKeys(const EventValues& values, CivilKey from, CivilKey last) {
   std::set<CivilKey> keys;
   const CivilKey first = keyOf(values.start.civil);
   auto add = [&](CivilKey key) {
@@ -331,6 +354,118 @@ std::set<CivilKey> seriesKeys(const EventValues& values, CivilKey from, CivilKey
   for (std::size_t i = 0; i < values.recurrences.size(); ++i) forEachRuleKey(values, i, last, add);
   for (CivilKey key : values.rdates) add(key);
   for (CivilKey key : values.exdates) keys.erase(key);
+  return keys;
+}
+
+// The keys one rule gives from DTSTART on, as far as a window has needed them. UNTIL is
+// applied when they are used, because it compares instants, and those of floating and
+// all-day series depend on the current zone, which may change; the keys do not.
+struct RuleKeys {
+  std::vector<CivilKey> keys;          // ascending
+  CivilKey reached = CivilKey::min();  // every key up to this one is in `keys`
+  bool complete = false;               // the rule gives no key after the last one here
+  bool walkAlways = false;             // keys out of order, or too many to keep
+};
+
+// A window reaching past the keys kept expands the rule this much further, so that a
+// window moving on a day at a time walks the rule about once a year.
+constexpr days kLookahead{366};
+// Keys are kept up to this far past the present (the widest window a request may ask for);
+// a window beyond it is walked as before rather than growing what every series keeps.
+constexpr days kKeptHorizon{3660};
+
+RuleKeys expandRule(const EventValues& values, std::size_t ruleIndex, CivilKey bound) {
+  RuleKeys rule;
+  // No key this far past UNTIL can name an instant before it, whatever the zone.
+  const std::optional<Instant>& until = values.rules[ruleIndex].endDate;
+  const bool untilFirst = until && *until < bound - kOffsetMargin;
+  const CivilKey stop = untilFirst ? *until + kOffsetMargin : bound;
+  const WalkEnd end = walkRuleKeys(values, ruleIndex, stop, [&](CivilKey key) {
+    if (!rule.keys.empty() && key <= rule.keys.back()) return false;
+    rule.keys.push_back(key);
+    return rule.keys.size() < kMaxOccurrences;
+  });
+  rule.complete = end == WalkEnd::Exhausted || (end == WalkEnd::PastLast && untilFirst);
+  // A walk cut short is known only up to its last key (the next one might come before it).
+  rule.reached = end == WalkEnd::Stopped ? rule.keys.back() - milliseconds(1) : bound;
+  rule.walkAlways = end == WalkEnd::Stopped;
+  return rule;
+}
+
+// How many of the rule's kept keys (all up to `last`) come before UNTIL. Only keys within
+// a day or so of UNTIL can fall either side of it, so only those are converted.
+std::size_t keysBeforeUntil(const EventValues& values, std::size_t ruleIndex, const std::vector<CivilKey>& keys,
+                            std::size_t count) {
+  const std::optional<Instant>& until = values.rules[ruleIndex].endDate;
+  if (!until) return count;
+  std::size_t at = std::lower_bound(keys.begin(), keys.begin() + count, *until - kOffsetMargin) - keys.begin();
+  while (at < count && !pastUntil(values, ruleIndex, keys[at])) ++at;
+  return at;
+}
+
+}  // namespace
+
+// The occurrence keys of a series' rules, kept with the parsed file once walked, so that
+// windows do not walk every rule from DTSTART with libical again. The parsed file is shared
+// between request threads; this is the one part of it that changes, under its own lock.
+class RuleKeyCache {
+ public:
+  explicit RuleKeyCache(std::size_t ruleCount) : rules_(ruleCount) {}
+
+  // Appends the keys in [from, last] of every rule, UNTIL applied, or gives false when a
+  // rule has to be walked afresh (its keys cannot be kept, or the window may hold more
+  // occurrences than one window is given).
+  bool collect(const EventValues& values, CivilKey from, CivilKey last, std::vector<CivilKey>& keys) {
+    std::lock_guard lock(mutex_);
+    std::size_t total = 1;  // DTSTART
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+      const RuleKeys* rule = covering(values, i, last);
+      if (!rule) return false;
+      const auto begin = std::lower_bound(rule->keys.begin(), rule->keys.end(), from);
+      const auto upTo = std::upper_bound(rule->keys.begin(), rule->keys.end(), last);
+      const auto end = rule->keys.begin() + keysBeforeUntil(values, i, rule->keys, upTo - rule->keys.begin());
+      if (begin >= end) continue;
+      total += end - begin;
+      if (total >= kMaxOccurrences) return false;
+      keys.insert(keys.end(), begin, end);
+    }
+    return true;
+  }
+
+ private:
+  // The rule's keys, walked up to `last` at least; null when they cannot be kept.
+  const RuleKeys* covering(const EventValues& values, std::size_t ruleIndex, CivilKey last) {
+    RuleKeys& rule = rules_[ruleIndex];
+    if (rule.complete || rule.reached >= last) return &rule;
+    const CivilKey horizon = now() + kKeptHorizon;
+    if (rule.walkAlways || last > horizon) return nullptr;
+    rule = expandRule(values, ruleIndex, last < horizon - kLookahead ? last + kLookahead : horizon);
+    return rule.walkAlways && rule.reached < last ? nullptr : &rule;
+  }
+
+  std::mutex mutex_;
+  std::vector<RuleKeys> rules_;
+};
+
+namespace {
+
+// Every occurrence key of the series in [from, last], ascending: as walkedSeriesKeys gives
+// them, taken from the file's kept keys where it can.
+std::vector<CivilKey> seriesKeys(const EventValues& values, RuleKeyCache* cache, CivilKey from, CivilKey last) {
+  std::vector<CivilKey> keys;
+  const bool kept = values.recurrences.empty() || (cache && cache->collect(values, from, last, keys));
+  if (!kept) {
+    const std::set<CivilKey> walked = walkedSeriesKeys(values, from, last);
+    return {walked.begin(), walked.end()};
+  }
+  auto inWindow = [&](CivilKey key) { return key >= from && key <= last; };
+  if (const CivilKey first = keyOf(values.start.civil); inWindow(first)) keys.push_back(first);
+  std::copy_if(values.rdates.begin(), values.rdates.end(), std::back_inserter(keys), inWindow);
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::erase_if(keys, [&](CivilKey key) {
+    return std::binary_search(values.exdates.begin(), values.exdates.end(), key);
+  });
   return keys;
 }
 
@@ -362,9 +497,9 @@ bool isCurrentUser(const Participant& participant, const ItemContext& context) {
   });
 }
 
-// The item for one occurrence: `values` give its fields, `series` the series it belongs
-// to (the same for a master's own occurrences).
-EventItem itemOf(const EventValues& values, const EventValues* series, CivilKey key,
+// The item for one occurrence covering `span` (see spanOf): `values` give its fields,
+// `series` the series it belongs to (the same for a master's own occurrences).
+EventItem itemOf(const EventValues& values, const EventValues* series, std::pair<Instant, Instant> span,
                  std::optional<Instant> occurrenceDate, const ItemContext& context) {
   EventItem item;
   item.itemId = context.itemId;
@@ -374,7 +509,7 @@ EventItem itemOf(const EventValues& values, const EventValues* series, CivilKey 
   item.location = values.location;
   item.notes = values.notes;
   item.url = values.url;
-  const auto [start, end] = spanOf(values, key);
+  const auto [start, end] = span;
   item.start = start;
   item.end = values.allDay ? end - seconds(1) : end;
   item.allDay = values.allDay;
@@ -399,10 +534,15 @@ EventItem itemOf(const EventValues& values, const EventValues* series, CivilKey 
   return item;
 }
 
-EventItem overrideItem(const EventValues& values, const EventValues* master, const ItemContext& context) {
+std::pair<Instant, Instant> overrideSpan(const EventValues& values) {
+  return spanOf(values, keyOf(values.start.civil));
+}
+
+EventItem overrideItem(const EventValues& values, const EventValues* master, std::pair<Instant, Instant> span,
+                       const ItemContext& context) {
   std::optional<Instant> original;
   if (values.recurrenceId) original = toInstant(*values.recurrenceId);
-  return itemOf(values, master ? master : &values, keyOf(values.start.civil), original, context);
+  return itemOf(values, master ? master : &values, span, original, context);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -515,6 +655,9 @@ std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
   }
   if (!file->master && file->overrides.empty()) return nullptr;
   file->extent = extentOf(*file);
+  if (file->master && !file->master->recurrences.empty()) {
+    file->ruleKeys = std::make_unique<RuleKeyCache>(file->master->recurrences.size());
+  }
   return file;
 }
 
@@ -525,24 +668,35 @@ std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start
   std::vector<EventItem> items;
   if (file.extent.earliest && *file.extent.earliest >= end) return items;
   if (file.extent.latest && *file.extent.latest <= start) return items;
+  // What overlaps the window, found in this order: the master's occurrences, then the
+  // overrides. It is put in order by start before any item is made, so that no item moves;
+  // std::sort orders these stand-ins exactly as it would order the items themselves.
+  struct Found {
+    std::pair<Instant, Instant> span;
+    const EventValues* overriding;  // null for an occurrence of the master
+  };
+  std::vector<Found> found;
   const EventValues* master = file.master ? &*file.master : nullptr;
   if (master) {
     const CivilKey from = keyOf(civilIn(start, master->start)) - kOffsetMargin - master->length - days(master->dayCount);
     const CivilKey last = keyOf(civilIn(end, master->start)) + kOffsetMargin;
-    for (CivilKey key : seriesKeys(*master, from, last)) {
+    for (CivilKey key : seriesKeys(*master, file.ruleKeys.get(), from, last)) {
       if (file.overrides.count(key)) continue;
-      const auto [occurrenceStart, occurrenceEnd] = spanOf(*master, key);
-      if (!overlaps(occurrenceStart, occurrenceEnd, start, end)) continue;
-      items.push_back(itemOf(*master, master->repeats ? master : nullptr, key, occurrenceStart, context));
+      const std::pair<Instant, Instant> span = spanOf(*master, key);
+      if (overlaps(span.first, span.second, start, end)) found.push_back({span, nullptr});
     }
   }
   for (const auto& [key, values] : file.overrides) {
     if (master && std::binary_search(master->exdates.begin(), master->exdates.end(), key)) continue;
-    const auto [overrideStart, overrideEnd] = spanOf(values, keyOf(values.start.civil));
-    if (!overlaps(overrideStart, overrideEnd, start, end)) continue;
-    items.push_back(overrideItem(values, master, context));
+    const std::pair<Instant, Instant> span = overrideSpan(values);
+    if (overlaps(span.first, span.second, start, end)) found.push_back({span, &values});
   }
-  std::sort(items.begin(), items.end(), [](const EventItem& a, const EventItem& b) { return a.start < b.start; });
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.span.first < b.span.first; });
+  items.reserve(found.size());
+  for (const auto& [span, overriding] : found) {
+    items.push_back(overriding ? overrideItem(*overriding, master, span, context)
+                               : itemOf(*master, master->repeats ? master : nullptr, span, span.first, context));
+  }
   return items;
 }
 
@@ -551,12 +705,13 @@ std::optional<EventItem> primaryEvent(const ParsedEventFile& file, const ItemCon
     const EventValues& master = *file.master;
     const CivilKey first = keyOf(master.start.civil);
     if (auto found = file.overrides.find(first); found != file.overrides.end()) {
-      return overrideItem(found->second, &master, context);
+      return overrideItem(found->second, &master, overrideSpan(found->second), context);
     }
-    return itemOf(master, master.repeats ? &master : nullptr, first, std::nullopt, context);
+    return itemOf(master, master.repeats ? &master : nullptr, spanOf(master, first), std::nullopt, context);
   }
   if (file.overrides.empty()) return std::nullopt;
-  return overrideItem(file.overrides.begin()->second, nullptr, context);
+  const EventValues& only = file.overrides.begin()->second;
+  return overrideItem(only, nullptr, overrideSpan(only), context);
 }
 
 }  // namespace wren::platform::vdir
@@ -711,8 +866,8 @@ void writeAlarms(RawComponent& component, const EventItem& event, const std::vec
 
 // What a component held, in the item's terms, for telling which fields the item changes.
 EventItem itemBefore(const EventValues& values, Role role) {
-  EventItem item = itemOf(values, role == Role::Master ? &values : nullptr, keyOf(values.start.civil), std::nullopt,
-                          ItemContext{});
+  EventItem item = itemOf(values, role == Role::Master ? &values : nullptr, spanOf(values, keyOf(values.start.civil)),
+                          std::nullopt, ItemContext{});
   if (role == Role::Master) item.repeats = values.repeats;
   return item;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "platform/LocalTime.h"
 #include "platform/TimeZoneGuard.h"
@@ -344,6 +345,99 @@ TEST(EventCodecRobustness, EndlessSeriesAndManyOverridesStayBounded) {
   for (const EventItem& item : items) detached += item.detached ? 1 : 0;
   EXPECT_EQ(detached, 3652u);  // the overrides of 2 January 2020 to 31 December 2029
   EXPECT_LT(took, std::chrono::seconds(20));
+}
+
+// ---------------------------------------------------------------------------------------
+// Occurrence keys kept with the parsed file.
+
+// What a listing shows of each occurrence, for comparing two expansions.
+std::vector<std::string> shown(const std::vector<EventItem>& items) {
+  std::vector<std::string> list;
+  for (const EventItem& item : items) {
+    list.push_back(item.title + " " + utcText(*item.start) + "-" + utcText(*item.end) + " from " +
+                   utcText(*item.occurrenceDate) + (item.detached ? " detached" : ""));
+  }
+  return list;
+}
+
+const std::string kKeptSeries[] = {
+    // Floating, so its UNTIL falls on another occurrence in every zone.
+    calendarOf({"BEGIN:VEVENT", "UID:a", "DTSTART:20250301T090000", "DURATION:PT1H", "SUMMARY:floating",
+                "RRULE:FREQ=DAILY;UNTIL=20250305T090000Z", "END:VEVENT"}),
+    calendarOf({"BEGIN:VEVENT", "UID:b", "DTSTART;VALUE=DATE:20250301", "SUMMARY:all day",
+                "RRULE:FREQ=WEEKLY;UNTIL=20250412", "EXDATE;VALUE=DATE:20250315", "END:VEVENT"}),
+    calendarOf({"BEGIN:VEVENT", "UID:c", "DTSTART;TZID=America/New_York:20250303T100000", "DURATION:PT1H",
+                "SUMMARY:zoned", "RRULE:FREQ=WEEKLY", "EXDATE;TZID=America/New_York:20250317T100000",
+                "RDATE;TZID=America/New_York:20250305T120000", "END:VEVENT", "BEGIN:VEVENT", "UID:c",
+                "RECURRENCE-ID;TZID=America/New_York:20250310T100000",
+                "DTSTART;TZID=America/New_York:20250324T100000", "DURATION:PT1H", "SUMMARY:moved", "END:VEVENT"}),
+    calendarOf({"BEGIN:VEVENT", "UID:d", "DTSTART:20250301T090000Z", "DURATION:PT30M", "SUMMARY:two rules",
+                "RRULE:FREQ=DAILY;COUNT=20", "RRULE:FREQ=MONTHLY;BYMONTHDAY=-1", "END:VEVENT"}),
+};
+
+TEST(EventCodecKeptKeys, FloatingUntilFollowsTheZoneOfEachWindow) {
+  const std::string& text = kKeptSeries[0];
+  std::shared_ptr<const ParsedEventFile> file = parseEventFile(text);
+  ASSERT_TRUE(file);
+  // 09:00 on 5 March is 08:00 UTC in Berlin, before UNTIL, and 17:00 UTC in Los Angeles, after it.
+  const struct {
+    const char* zone;
+    std::size_t count;
+  } cases[] = {{"America/Los_Angeles", 4}, {"Europe/Berlin", 5}, {"America/Los_Angeles", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    TimeZoneGuard zone(c.zone);
+    EXPECT_EQ(eventsInWindow(*file, at(2025, 2, 1), at(2025, 4, 1), kContext).size(), c.count);
+  }
+}
+
+TEST(EventCodecKeptKeys, WindowsOfOneParsedFileMatchAFreshParse) {
+  // Windows moving forward, far ahead, back, across UNTIL, and in another zone: whatever the
+  // file kept from earlier windows, each gives what a file parsed just for it gives.
+  const struct {
+    const char* zone;
+    Instant start;
+    Instant end;
+  } windows[] = {
+      {"America/Los_Angeles", at(2025, 3, 3), at(2025, 3, 17)}, {"Europe/Berlin", at(2025, 3, 10), at(2025, 3, 24)},
+      {"Europe/Berlin", at(2031, 6, 1), at(2031, 7, 1)},    {"Europe/Berlin", at(2025, 1, 1), at(2026, 1, 1)},
+      {"America/Los_Angeles", at(2025, 3, 1), at(2025, 5, 1)}, {"Asia/Tokyo", at(2024, 12, 1), at(2025, 3, 6)},
+      {"Europe/Berlin", at(2026, 1, 1), at(2034, 1, 1)},   {"Europe/Berlin", at(2090, 1, 1), at(2090, 3, 1)},
+      {"Europe/Berlin", at(2025, 3, 3), at(2025, 3, 17)},
+  };
+  for (const std::string& text : kKeptSeries) {
+    std::shared_ptr<const ParsedEventFile> kept = parseEventFile(text);
+    ASSERT_TRUE(kept);
+    for (const auto& w : windows) {
+      SCOPED_TRACE(lineOf(text, "SUMMARY") + " in " + w.zone + " from " + utcText(w.start));
+      TimeZoneGuard zone(w.zone);
+      EXPECT_EQ(shown(eventsInWindow(*kept, w.start, w.end, kContext)), shown(window(text, w.start, w.end)));
+    }
+  }
+}
+
+TEST(EventCodecKeptKeys, ThreadsSharingAParsedFileSeeTheSameOccurrences) {
+  TimeZoneGuard zone("Europe/Berlin");
+  const std::string& text = kKeptSeries[2];
+  std::vector<std::vector<std::string>> expected;
+  for (int year = 0; year < 8; ++year) {
+    expected.push_back(shown(window(text, at(2025 + year, 1, 1), at(2026 + year, 1, 1))));
+  }
+  std::shared_ptr<const ParsedEventFile> file = parseEventFile(text);
+  ASSERT_TRUE(file);
+  std::vector<std::vector<std::string>> seen(expected.size());
+  std::vector<std::thread> threads;
+  // Each thread reaches further than the one before, so the keys grow while others read.
+  for (std::size_t t = 0; t < expected.size(); ++t) {
+    threads.emplace_back([&, t] {
+      const int year = 2025 + static_cast<int>(t);
+      for (int round = 0; round < 20; ++round) {
+        seen[t] = shown(eventsInWindow(*file, at(year, 1, 1), at(year + 1, 1, 1), kContext));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(seen, expected);
 }
 
 // ---------------------------------------------------------------------------------------

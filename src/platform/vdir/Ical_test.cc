@@ -61,7 +61,9 @@ TEST(IcalFolding, FoldsAt75OctetsWithoutSplittingCharacters) {
     ASSERT_FALSE(lines.empty());
     for (std::size_t i = 0; i < lines.size(); ++i) {
       EXPECT_LE(lines[i].size(), 75u) << "line " << i;
-      if (i > 0) EXPECT_EQ(lines[i].front(), ' ');
+      if (i > 0) {
+        EXPECT_EQ(lines[i].front(), ' ');
+      }
       // Each physical line on its own is whole UTF-8: no character was cut in two.
       EXPECT_TRUE(isValidUtf8(i > 0 ? lines[i].substr(1) : lines[i])) << "line " << i;
     }

@@ -257,26 +257,26 @@ void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendar
   vdir::moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
 }
 
-std::vector<EventItem> VdirEventStore::events(Instant start, Instant end,
-                                              const std::optional<std::vector<std::string>>& calendarIds) {
+void VdirEventStore::forEachEvent(Instant start, Instant end,
+                                  const std::optional<std::vector<std::string>>& calendarIds,
+                                  const std::function<void(EventItem&&)>& take) {
   StoreLayout layout = currentLayout(EntityType::Event);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
-  std::vector<EventItem> result;
   for (const auto& calendarFiles : events_->refresh(selected)) {
     for (const auto& entry : calendarFiles.files) {
       if (!mayOverlap(entry->summary, start, end)) continue;
-      // A file that the codec cannot expand is skipped like any malformed file.
+      // A file that the codec cannot expand is skipped like any malformed file; what `take`
+      // throws is the caller's and passes through.
+      std::vector<EventItem> items;
       try {
-        for (EventItem& item : vdir::eventsInWindow(*entry->parsed, start, end,
-                                                    contextFor(*calendarFiles.calendar, *entry->origin)))
-          result.push_back(decorated(std::move(item), *calendarFiles.calendar, entry->origin));
+        items = vdir::eventsInWindow(*entry->parsed, start, end, contextFor(*calendarFiles.calendar, *entry->origin));
       } catch (const std::exception&) {
         continue;
       }
+      for (EventItem& item : items) take(decorated(std::move(item), *calendarFiles.calendar, entry->origin));
     }
   }
   if (!calendarIds) events_->retain(selected);
-  return result;
 }
 
 std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {

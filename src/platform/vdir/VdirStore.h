@@ -46,8 +46,8 @@ class VdirEventStore : public EventStore {
                           const std::optional<std::string>& title, std::optional<Rgb> color) override;
   void removeCalendar(EntityType kind, const std::string& calendarId) override;
 
-  std::vector<EventItem> events(Instant start, Instant end,
-                                const std::optional<std::vector<std::string>>& calendarIds) override;
+  void forEachEvent(Instant start, Instant end, const std::optional<std::vector<std::string>>& calendarIds,
+                    const std::function<void(EventItem&&)>& take) override;
   std::optional<EventItem> event(const std::string& itemId) override;
   EventItem saveEvent(const EventItem& event, Span span) override;
   void removeEvent(const EventItem& event, Span span) override;
