@@ -29,8 +29,6 @@ void OutputWriter::reply(const Json& envelope) {
   }
   line += '\n';
   std::unique_lock lock(mutex_);
-  // While the host reads slowly, callers wait here rather than pile up their lines.
-  roomForLines_.wait(lock, [this] { return !writing_ || pending_.size() < kPendingLimit; });
   if (pending_.empty()) {
     pending_ = std::move(line);
   } else {
@@ -48,6 +46,11 @@ void OutputWriter::reply(const Json& envelope) {
     lock.lock();
   }
   writing_ = false;
+}
+
+void OutputWriter::waitForRoom() {
+  std::unique_lock lock(mutex_);
+  roomForLines_.wait(lock, [this] { return pending_.size() < kPendingLimit; });
 }
 
 void OutputWriter::diagnostic(const std::string& line) {

@@ -23,6 +23,11 @@ class OutputWriter {
       : outputFd_(outputFd), diagnosticsFd_(diagnosticsFd) {}
 
   void reply(const Json& envelope);
+  // Returns once the lines waiting to be written are few. The reader calls it before it
+  // takes more requests, so that a host that reads its replies slowly slows the reading of
+  // requests down rather than letting replies pile up in memory; request tasks themselves
+  // never wait for the host.
+  void waitForRoom();
   // One line on standard error, "wren-mac-helper: unreadable request" for example.
   void diagnostic(const std::string& line);
 

@@ -78,6 +78,7 @@ void RequestLoop::run(int inputFd) {
       readLine(std::string_view(pending).substr(begin, end - begin), batch);
     }
     start(std::move(batch));
+    output_.waitForRoom();
     pending.erase(0, begin);
     scanned = pending.size();
   }
