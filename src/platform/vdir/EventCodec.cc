@@ -568,29 +568,11 @@ std::optional<CivilKey> lastKeyOf(const EventValues& values) {
   return last;
 }
 
-// libical trims the blanks around every value it reads, but notes are the person's text and
-// keep them. A file is split into lines a second time only when one of its physical lines
-// could hold such a blank (after a colon or at a line end), which few files have.
-bool mayHoldBlanksAtValueEdges(std::string_view text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty() && blank(line.back())) return true;
-    const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && colon + 1 < line.size() && blank(line[colon + 1])) return true;
-    at = end + 1;
-  }
-  return false;
-}
-
 // The DESCRIPTION of each VEVENT as written, blanks included, in file order (which is the
 // order libical gives them in). Nothing when the file needs no second reading.
 using RawNotes = std::optional<std::string>;
 std::optional<std::vector<RawNotes>> notesAsWritten(std::string_view text) {
-  if (!mayHoldBlanksAtValueEdges(text)) return std::nullopt;
+  if (!notesMayHoldEdgeBlanks(text)) return std::nullopt;
   std::optional<RawComponent> calendar = splitComponents(text);
   if (!calendar) return std::nullopt;
   std::vector<RawNotes> notes;

@@ -279,13 +279,17 @@ TEST(EventCodecExpansion, NotesKeepTheBlanksAroundThemAndAnEmptyUrlIsNone) {
       "DESCRIPTION:  indented\\, and trailing  ", "URL:", "END:VEVENT",
       "BEGIN:VEVENT", "UID:n", "RECURRENCE-ID:20250302T090000Z", "DTSTART:20250302T100000Z",
       "DESCRIPTION:plain", "END:VEVENT",
+      // The value starts on the folded line after the colon, with a blank.
+      "BEGIN:VEVENT", "UID:n", "RECURRENCE-ID:20250303T090000Z", "DTSTART:20250303T090000Z",
+      "DESCRIPTION:", "  late", "END:VEVENT",
   });
-  const std::vector<EventItem> items = window(text, at(2025, 3, 1), at(2025, 3, 3));
-  ASSERT_EQ(items.size(), 2u);
+  const std::vector<EventItem> items = window(text, at(2025, 3, 1), at(2025, 3, 4));
+  ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].notes, "  indented, and trailing  ");
   EXPECT_EQ(items[0].url, std::nullopt);
   EXPECT_EQ(items[1].notes, "plain");
   EXPECT_TRUE(items[1].detached);
+  EXPECT_EQ(items[2].notes, " late");
 }
 
 TEST(EventCodecRobustness, BadInputDoesNotCrashOrHang) {

@@ -829,4 +829,39 @@ void syncTimezones(RawComponent& calendar, Instant from) {
                            std::make_move_iterator(added.end()));
 }
 
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool startsDescription(std::string_view line) {
+  constexpr std::string_view kName = "DESCRIPTION";
+  if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
+  return std::equal(kName.begin(), kName.end(), line.begin(),
+                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
+}
+
+bool valueMayStartBlank(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return i + 1 == line.size() || isBlank(line[i + 1]);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool notesMayHoldEdgeBlanks(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && isBlank(line.back())) return true;
+    if (startsDescription(line) && valueMayStartBlank(line)) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 }  // namespace wren::platform::vdir

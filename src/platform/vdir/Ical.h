@@ -210,6 +210,12 @@ std::string escapeText(std::string_view text);
 std::string unescapeText(std::string_view text);
 // The value of a content line: its logical text after the first ':' outside quotes.
 std::string_view valueOf(const ContentLine& line);
+
+// libical trims the blanks around every value it reads, but notes are the person's text and
+// keep them. True when a DESCRIPTION value of the file text may begin with a blank (or on
+// its next physical line) or some physical line ends in one, which few files do: only then
+// need the notes be read again from the raw lines.
+bool notesMayHoldEdgeBlanks(std::string_view text);
 // A parameter value, quoted when it holds ':', ';' or ','; a '"' inside becomes '\''.
 std::string parameterValue(std::string_view value);
 

@@ -173,41 +173,6 @@ RawComponent* masterRaw(RawComponent& calendar) {
   return first;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool startsDescription(std::string_view line) {
-  constexpr std::string_view kName = "DESCRIPTION";
-  if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
-  return std::equal(kName.begin(), kName.end(), line.begin(),
-                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
-}
-
-bool valueMayStartBlank(std::string_view line) {
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') quoted = !quoted;
-    if (line[i] == ':' && !quoted) return i + 1 == line.size() || isBlank(line[i + 1]);
-  }
-  return true;
-}
-
-// libical trims the blanks around every value it reads, but notes are the person's text and
-// keep them. A file is split into lines a second time only when a DESCRIPTION value may begin
-// with a blank (or on the next physical line) or some physical line ends in one, which few
-// files do.
-bool mayHoldEdgeBlanks(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty() && isBlank(line.back())) return true;
-    if (startsDescription(line) && valueMayStartBlank(line)) return true;
-    at = end + 1;
-  }
-  return false;
-}
-
 // The notes as written in the master VTODO's DESCRIPTION line, blanks included.
 std::optional<std::string> notesAsWritten(std::string_view text) {
   std::optional<RawComponent> calendar = splitComponents(text);
@@ -517,7 +482,7 @@ std::shared_ptr<const ParsedTodoFile> parseTodoFile(std::string_view text) {
   reminder.externalId = textOf(icalcomponent_get_uid(todo)).value_or("");
   reminder.title = textOf(icalcomponent_get_summary(todo)).value_or("");
   reminder.notes = textOf(icalcomponent_get_description(todo));
-  if (mayHoldEdgeBlanks(text)) {
+  if (notesMayHoldEdgeBlanks(text)) {
     if (std::optional<std::string> notes = notesAsWritten(text)) reminder.notes = std::move(notes);
   }
   icalproperty* url = icalcomponent_get_first_property(todo, ICAL_URL_PROPERTY);
