@@ -636,6 +636,7 @@ std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
     file->overrides.insert_or_assign(key, std::move(values));
   }
   if (!file->master && file->overrides.empty()) return nullptr;
+  if (file->master) keepWrittenDayOrder(file->master->rules, text, "VEVENT");
   file->extent = extentOf(*file);
   if (file->master && !file->master->recurrences.empty()) {
     file->ruleKeys = std::make_unique<RuleKeyCache>(file->master->recurrences.size());

@@ -292,6 +292,20 @@ TEST(EventCodecExpansion, NotesKeepTheBlanksAroundThemAndAnEmptyUrlIsNone) {
   EXPECT_EQ(items[2].notes, " late");
 }
 
+TEST(EventCodecExpansion, RuleDaysKeepTheOrderTheyAreWrittenIn) {
+  TimeZoneGuard zone("UTC");
+  using platform::RecurrenceDay;
+  const EventItem weekly = primary(calendarOf({"BEGIN:VEVENT", "UID:d", "DTSTART:20250303T090000Z",
+                                               "RRULE:FREQ=WEEKLY;BYDAY=FR,MO,-1SU", "END:VEVENT"}));
+  ASSERT_EQ(weekly.rules.size(), 1u);
+  EXPECT_EQ(weekly.rules[0].daysOfWeek,
+            (std::vector<RecurrenceDay>{{6, 0}, {2, 0}, {1, -1}}));
+  // A rule whose days cannot be matched to its line keeps libical's order.
+  const EventItem odd = primary(calendarOf({"BEGIN:VEVENT", "UID:e", "DTSTART:20250303T090000Z",
+                                            "RRULE:FREQ=WEEKLY;BYDAY=FR,XX", "END:VEVENT"}));
+  for (const auto& rule : odd.rules) EXPECT_LE(rule.daysOfWeek.size(), 1u);
+}
+
 TEST(EventCodecRobustness, BadInputDoesNotCrashOrHang) {
   TimeZoneGuard zone("Europe/Berlin");
   const struct {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -862,6 +863,91 @@ bool notesMayHoldEdgeBlanks(std::string_view text) {
     at = end + 1;
   }
   return false;
+}
+
+namespace {
+
+// The weekday number (1 Sunday ... 7 Saturday) of a two-letter code, or 0.
+int weekdayOfCode(std::string_view code) {
+  constexpr std::array<std::string_view, 7> kCodes = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+  for (std::size_t i = 0; i < kCodes.size(); ++i) {
+    if (code.size() == 2 && std::toupper(static_cast<unsigned char>(code[0])) == kCodes[i][0] &&
+        std::toupper(static_cast<unsigned char>(code[1])) == kCodes[i][1])
+      return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+// The days of a rule value's BYDAY part as written ("2TU", "-1FR", "MO"), or nothing.
+std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
+  for (std::size_t at = 0; at <= rule.size();) {
+    std::size_t end = std::min(rule.find(';', at), rule.size());
+    std::string_view part = rule.substr(at, end - at);
+    at = end + 1;
+    constexpr std::string_view kName = "BYDAY=";
+    if (part.size() <= kName.size() ||
+        !std::equal(kName.begin(), kName.end(), part.begin(),
+                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); }))
+      continue;
+    std::vector<RecurrenceDay> days;
+    std::string_view list = part.substr(kName.size());
+    for (std::size_t from = 0; from <= list.size();) {
+      std::size_t comma = std::min(list.find(',', from), list.size());
+      std::string_view token = list.substr(from, comma - from);
+      from = comma + 1;
+      if (token.size() < 2) return std::nullopt;
+      const int weekday = weekdayOfCode(token.substr(token.size() - 2));
+      std::string_view number = token.substr(0, token.size() - 2);
+      int weekNumber = 0;
+      if (!number.empty()) {
+        if (number.front() == '+') number.remove_prefix(1);
+        auto [rest, error] = std::from_chars(number.data(), number.data() + number.size(), weekNumber);
+        if (error != std::errc() || rest != number.data() + number.size()) return std::nullopt;
+      }
+      if (weekday == 0) return std::nullopt;
+      days.push_back({weekday, weekNumber});
+    }
+    return days;
+  }
+  return std::nullopt;
+}
+
+std::vector<RecurrenceDay> sortedDays(std::vector<RecurrenceDay> days) {
+  std::sort(days.begin(), days.end(), [](const RecurrenceDay& a, const RecurrenceDay& b) {
+    return std::pair(a.weekNumber, a.weekday) < std::pair(b.weekNumber, b.weekday);
+  });
+  return days;
+}
+
+}  // namespace
+
+void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, std::string_view text, std::string_view componentName) {
+  if (std::none_of(rules.begin(), rules.end(), [](const RecurrenceRule& rule) { return rule.daysOfWeek.size() > 1; }))
+    return;
+  std::optional<RawComponent> calendar = splitComponents(text);
+  if (!calendar) return;
+  const RawComponent* master = nullptr;
+  for (const RawComponent& child : calendar->children) {
+    if (child.name == componentName && !child.line("RECURRENCE-ID")) {
+      master = &child;
+      break;
+    }
+  }
+  if (!master) return;
+  std::vector<std::vector<RecurrenceDay>> written;
+  for (const ContentLine& line : master->lines) {
+    if (line.name != "RRULE") continue;
+    if (std::optional<std::vector<RecurrenceDay>> days = writtenDays(valueOf(line))) written.push_back(std::move(*days));
+  }
+  for (RecurrenceRule& rule : rules) {
+    if (rule.daysOfWeek.size() < 2) continue;
+    const std::vector<RecurrenceDay> read = sortedDays(rule.daysOfWeek);
+    auto match = std::find_if(written.begin(), written.end(),
+                              [&](const std::vector<RecurrenceDay>& days) { return sortedDays(days) == read; });
+    if (match == written.end()) continue;
+    rule.daysOfWeek = std::move(*match);
+    written.erase(match);
+  }
 }
 
 }  // namespace wren::platform::vdir

@@ -144,6 +144,12 @@ std::string timeLine(std::string_view name, Instant instant, const IcalTime& anc
 // ---------------------------------------------------------------------------------------
 // Recurrence rules.
 
+// libical puts the days of BYDAY in week order as it reads a rule, but a rule keeps the
+// order it was written in. Puts each rule's days back in the order of the RRULE lines of the
+// component of that name in the file text (the one without a RECURRENCE-ID); rules and
+// lines are matched by the days they hold.
+void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, std::string_view text, std::string_view componentName);
+
 // A rule read from libical. `start` is the series' DTSTART: it decides how an UNTIL
 // without zone is read (a DATE UNTIL counts until the end of that day, 23:59:59 local).
 // Nothing when the rule has no usable frequency (secondly, minutely, hourly or none).

@@ -490,6 +490,7 @@ std::shared_ptr<const ParsedTodoFile> parseTodoFile(std::string_view text) {
   reminder.priority = priorityOf(todo);
   reminder.completed = isCompleted(todo);
   readDates(todo, zones, reminder);
+  keepWrittenDayOrder(reminder.rules, text, "VTODO");
   readAlarmsInto(todo, zones, *parsed);
   return parsed;
 }

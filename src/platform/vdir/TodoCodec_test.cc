@@ -138,6 +138,13 @@ TEST(TodoCodecRead, NotesKeepTheBlanksAroundThem) {
   }
 }
 
+TEST(TodoCodecRead, RuleDaysKeepTheOrderTheyAreWrittenIn) {
+  const ReminderItem reminder =
+      read(calendarWith({"DUE:20250303T090000Z", "RRULE:FREQ=WEEKLY;BYDAY=SA,TU"}));
+  ASSERT_EQ(reminder.rules.size(), 1u);
+  EXPECT_EQ(reminder.rules[0].daysOfWeek, (std::vector<platform::RecurrenceDay>{{7, 0}, {3, 0}}));
+}
+
 TEST(TodoCodecRead, CompletionFromStatusOrCompletedProperty) {
   struct Case {
     const char* name;
