@@ -10,7 +10,7 @@ packages=(
   # Libraries of the helper.
   libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev
   # Tests and benchmarks.
-  googletest libgtest-dev libbenchmark-dev jq python3 python3-icalendar khal todoman
+  googletest libgtest-dev jq python3 python3-icalendar khal todoman
 )
 
 missing=()

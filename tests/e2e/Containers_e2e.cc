@@ -430,5 +430,53 @@ TEST_F(ContainersE2e, AGrantBetweenRequestsTakesEffectAtOnce) {
   EXPECT_EQ(live.ask(request(2, "calendar.sources"))["result"]["sources"].size(), 2u);
 }
 
+// What another vdir program makes of a container the helper created: khal lists the new
+// calendar by its name and reads its colour, todoman lists the reminders of a new list.
+std::string commandOutput(const std::string& line) {
+  std::string out;
+  FILE* pipe = popen(line.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+bool haveCommand(const std::string& name) {
+  return !commandOutput("command -v " + name + " 2>/dev/null").empty();
+}
+
+TEST_F(ContainersE2e, OtherVdirProgramsReadCreatedContainers) {
+  if (!haveCommand("khal") || !haveCommand("todoman")) GTEST_SKIP() << "khal or todoman is not installed";
+  grant();
+  HelperRun created = helper_.run({request(1, "calendar.calendars.create", {{"name", "Football Club"}, {"color", "#3366CC"}}),
+                                   request(2, "reminders.lists.create", {{"name", "Garden"}})});
+  const std::string calendarId = created.result(1)["id"];
+  const std::string listId = created.result(2)["id"];
+  HelperRun items = helper_.run({request(3, "reminders.items.create", {{"title", "Plant tulips"}, {"list", listId}})});
+  ASSERT_EQ(items.reply(3)["ok"], true) << items.out;
+
+  const fs::path home = helper_.home();
+  const fs::path calendars = helper_.dataRoot() / "calendars";
+  // The trailing slash keeps the glob to folders: an account folder also holds source.json.
+  helper_.writeFile("khal.conf", "[calendars]\n[[wren]]\npath = " + (calendars / "*" / "*").string() +
+                                     "/\ntype = discover\n[sqlite]\npath = " + (home / "khal.db").string() + "\n");
+  const std::string names = commandOutput("HOME='" + home.string() + "' khal -c '" +
+                                          (home / ".local/share/khal.conf").string() + "' printcalendars 2>&1");
+  EXPECT_NE(names.find("Football Club\n"), std::string::npos) << names;
+  const std::string color = commandOutput(
+      "/usr/bin/python3 -c 'import sys; from khal.settings.utils import get_color_from_vdir; "
+      "print(get_color_from_vdir(sys.argv[1]))' '" + (calendars / calendarId).string() + "' 2>&1");
+  EXPECT_EQ(color, "#3366CC\n");
+
+  helper_.writeFile("todoman.py", "path = \"" + (helper_.dataRoot() / "reminders" / "*" / "*").string() +
+                                      "/\"\ndate_format = \"%Y-%m-%d\"\ntime_format = \"%H:%M\"\n"
+                                      "cache_path = \"" + (home / "todoman.sqlite").string() + "\"\n");
+  const std::string tasks = commandOutput("HOME='" + home.string() + "' todoman --config '" +
+                                          (home / ".local/share/todoman.py").string() + "' --porcelain list 2>&1");
+  EXPECT_NE(tasks.find("\"summary\": \"Plant tulips\""), std::string::npos) << tasks;
+  EXPECT_NE(tasks.find("\"list\": \"Garden\""), std::string::npos) << tasks;
+}
+
 }  // namespace
 }  // namespace wren::testing
