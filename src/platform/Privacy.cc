@@ -28,13 +28,9 @@ std::filesystem::path decisionsPath() { return dataRoot() / "privacy.json"; }
 
 // The decisions as an object; a missing, unreadable or malformed file counts as none.
 Json readDecisions() {
-  std::string text;
-  try {
-    text = vdir::readWholeFile(decisionsPath());
-  } catch (const StoreError&) {
-    return Json::object();
-  }
-  Json decisions = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  std::optional<std::string> text = vdir::readFileIfPresent(decisionsPath());
+  if (!text) return Json::object();
+  Json decisions = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   return decisions.is_object() ? decisions : Json::object();
 }
 

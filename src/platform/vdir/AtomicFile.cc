@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <utility>
+#include <variant>
 
 #include "platform/EventStore.h"
 
@@ -89,18 +90,39 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view tex
   syncFolder(path.parent_path());
 }
 
-std::string readWholeFile(const std::filesystem::path& path) {
+namespace {
+
+// Reads to the end; the failing call and its errno when it fails.
+struct ReadFailure {
+  const char* call;
+  int error;
+};
+std::variant<std::string, ReadFailure> readAll(const std::filesystem::path& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) fail("open", path, errno);
+  if (fd.get() < 0) return ReadFailure{"open", errno};
   std::string text;
   char buffer[16384];
   for (;;) {
     ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) fail("read", path, errno);
+    if (count < 0) return ReadFailure{"read", errno};
     if (count == 0) return text;
     text.append(buffer, static_cast<size_t>(count));
   }
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& path) {
+  auto result = readAll(path);
+  if (auto* failure = std::get_if<ReadFailure>(&result)) fail(failure->call, path, failure->error);
+  return std::move(std::get<std::string>(result));
+}
+
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path) {
+  auto result = readAll(path);
+  if (std::holds_alternative<ReadFailure>(result)) return std::nullopt;
+  return std::move(std::get<std::string>(result));
 }
 
 void syncFolder(const std::filesystem::path& folder) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view tex
 
 // The whole file; throws StoreError when it cannot be opened or read.
 std::string readWholeFile(const std::filesystem::path& path);
+// The same, or nothing when the file cannot be read (a missing file is the usual case).
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
 
 // Flushes a folder's entries (a rename or a new file in it) to disk.
 void syncFolder(const std::filesystem::path& folder);

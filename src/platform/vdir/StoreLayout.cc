@@ -40,17 +40,9 @@ std::vector<std::string> subfolders(const std::filesystem::path& folder) {
   return names;
 }
 
-std::optional<std::string> readIfPresent(const std::filesystem::path& path) {
-  try {
-    return readWholeFile(path);
-  } catch (const StoreError&) {
-    return std::nullopt;
-  }
-}
-
 // A metadata file as a JSON object; anything else reads as an empty object.
 Json readObject(const std::filesystem::path& path) {
-  std::optional<std::string> text = readIfPresent(path);
+  std::optional<std::string> text = readFileIfPresent(path);
   if (!text) return Json::object();
   Json value = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   return value.is_object() ? value : Json::object();
@@ -120,10 +112,10 @@ CalendarFolder readCalendar(const SourceFolder& source, const std::string& name)
   CalendarFolder entry{{}, source.folder / name};
   Calendar& calendar = entry.calendar;
   calendar.id = source.source.id + "/" + name;
-  std::optional<std::string> displayName = readIfPresent(entry.folder / "displayname");
+  std::optional<std::string> displayName = readFileIfPresent(entry.folder / "displayname");
   calendar.title = displayName ? titleFromDisplayName(*displayName) : "";
   if (calendar.title.empty()) calendar.title = toValidUtf8(name);
-  if (std::optional<std::string> color = readIfPresent(entry.folder / "color"))
+  if (std::optional<std::string> color = readFileIfPresent(entry.folder / "color"))
     calendar.color = parseColorText(*color);
   Json meta = readObject(entry.folder / "calendar.json");
   calendar.type = calendarTypeFromText(stringKey(meta, "type"), source.source.type);
@@ -178,6 +170,30 @@ StoreLayout readLayout(const std::filesystem::path& store) {
   std::optional<std::string> named = stringKey(readObject(store / "store.json"), "default");
   if (named && layout.findCalendar(*named)) layout.defaultCalendarId = named;
   return layout;
+}
+
+namespace {
+
+// True when `name` is one of the visible folders of `parent`, as subfolders() lists them.
+bool isVisibleSubfolder(const std::filesystem::path& parent, std::string_view name) {
+  if (name.empty() || name.front() == '.' || name.find('/') != std::string_view::npos) return false;
+  struct stat info;
+  return stat((parent / name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+std::optional<CalendarFolder> readDefaultCalendar(const std::filesystem::path& store) {
+  std::optional<std::string> named = stringKey(readObject(store / "store.json"), "default");
+  if (!named) return std::nullopt;
+  const std::size_t slash = named->find('/');
+  if (slash == std::string::npos) return std::nullopt;
+  const std::string sourceName = named->substr(0, slash);
+  const std::string calendarName = named->substr(slash + 1);
+  if (!isVisibleSubfolder(store, sourceName)) return std::nullopt;
+  const SourceFolder source = readSource(store, sourceName);
+  if (!isVisibleSubfolder(source.folder, calendarName)) return std::nullopt;
+  return readCalendar(source, calendarName);
 }
 
 std::optional<Rgb> parseColorText(std::string_view text) {

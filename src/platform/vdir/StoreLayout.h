@@ -49,6 +49,9 @@ std::filesystem::path storeFolder(const std::filesystem::path& dataRoot, EntityT
 
 // Reads the store folder; a missing or unreadable folder is an empty store.
 StoreLayout readLayout(const std::filesystem::path& store);
+// The calendar store.json names as the default, read on its own: the same answer as
+// readLayout's, without reading every other calendar's metadata.
+std::optional<CalendarFolder> readDefaultCalendar(const std::filesystem::path& store);
 
 // Colour files hold "#RRGGBB" or "#RRGGBBAA" (alpha ignored); anything else is no colour.
 std::optional<Rgb> parseColorText(std::string_view text);

@@ -233,9 +233,10 @@ std::vector<Calendar> VdirEventStore::calendars(EntityType kind) {
 }
 
 std::optional<Calendar> VdirEventStore::defaultCalendar(EntityType kind) {
-  StoreLayout layout = currentLayout(kind);
-  if (!layout.defaultCalendarId) return std::nullopt;
-  return layout.findCalendar(*layout.defaultCalendarId)->calendar;
+  vdir::ensureDefaultStore(kind);
+  std::optional<CalendarFolder> found = vdir::readDefaultCalendar(vdir::storeFolder(dataRoot(), kind));
+  if (!found) return std::nullopt;
+  return std::move(found->calendar);
 }
 
 Calendar VdirEventStore::createCalendar(EntityType kind, const std::string& sourceId, const std::string& title,

@@ -206,7 +206,14 @@ TEST_F(VdirStoreTest, DefaultCalendarIsTheOneStoreJsonNamesWhenItExists) {
       {R"({"default":"home/chores"})", std::nullopt},  // a reminder list, not a calendar
       {R"({"default":["home/personal"]})", std::nullopt},
       {"home/personal", std::nullopt},
+      // Names that are not plain folder names find nothing, wherever they would lead.
+      {R"({"default":"home/../home/personal"})", std::nullopt},
+      {R"({"default":"home/personal/"})", std::nullopt},
+      {R"({"default":"./home/personal"})", std::nullopt},
+      {R"({"default":"home/.hidden"})", std::nullopt},
+      {R"({"default":"home"})", std::nullopt},
   };
+  fs::create_directories(root() / "calendars/home/.hidden");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.storeJson);
     home_.write("calendars/store.json", c.storeJson);
