@@ -74,20 +74,26 @@ void TaskPool::work() {
 
 // Starts workers whenever queued tasks have not moved for `stallAfter` and no worker is
 // idle: every worker is then busy with a task that takes long, and the queue must not wait
-// for them. One worker per waiting task (a bounded number at a time), so a batch of slow
-// requests gets going at once rather than one per tick.
+// for them. Each further stalled tick starts twice as many as the one before (never more
+// than there are waiting tasks), so a batch of slow requests gets going within a few ticks,
+// while a machine that was merely too busy to move the queue for a moment gains one thread.
 void TaskPool::supervise() {
   std::unique_lock lock(mutex_);
+  size_t ramp = 1;
   while (!stopping_) {
     if (queue_.empty()) {
+      ramp = 1;
       watch_.wait(lock, [this] { return !queue_.empty() || stopping_; });
       continue;
     }
     const uint64_t takenBefore = taken_;
     watch_.wait_for(lock, options_.stallAfter, [this] { return stopping_; });
-    if (stopping_ || queue_.empty() || taken_ != takenBefore || idle_ > 0) continue;
-    constexpr size_t kMostAtOnce = 64;
-    for (size_t i = 0; i < std::min(queue_.size(), kMostAtOnce); ++i) startWorkerLocked();
+    if (stopping_ || queue_.empty() || taken_ != takenBefore || idle_ > 0) {
+      ramp = 1;
+      continue;
+    }
+    for (size_t i = 0; i < std::min(queue_.size(), ramp); ++i) startWorkerLocked();
+    ramp = std::min<size_t>(ramp * 2, 64);
   }
 }
 

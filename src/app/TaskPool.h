@@ -16,7 +16,8 @@ namespace wren {
 // Tasks wait in one queue that the workers drain back to back, so a flood of quick requests
 // costs no thread start and no wake-up each. A task never waits behind slow ones for long:
 // a supervisor watches the queue, and when it has made no progress for `stallAfter` while
-// every worker is busy, it starts one more worker, and so on until the queue moves again.
+// every worker is busy, it starts more workers, more on each stalled tick, until the queue
+// moves again.
 // Workers left idle for `idleLifetime` end, so a burst of slow requests leaves no threads
 // behind.
 //
