@@ -107,10 +107,18 @@ inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::st
   int inFd = input.empty() ? (close(child.in), -1) : child.in;
   int outFd = child.out;
   std::vector<char> buffer(1 << 16);
+  // Reading /proc after every poll would slow the reading of a fast writer's output, so
+  // memory is sampled at most every few milliseconds, and once more when the output ends.
+  constexpr auto kSampleInterval = std::chrono::milliseconds(5);
+  auto lastSample = started - kSampleInterval;
+  auto sampleMemory = [&] {
+    lastSample = std::chrono::steady_clock::now();
+    run.peakRssKiB = std::max(run.peakRssKiB, highWaterKiB(child.pid));
+  };
   while (outFd >= 0) {
     pollfd fds[2] = {{inFd, POLLOUT, 0}, {outFd, POLLIN, 0}};
     poll(fds, 2, 5);
-    run.peakRssKiB = std::max(run.peakRssKiB, highWaterKiB(child.pid));
+    if (std::chrono::steady_clock::now() - lastSample >= kSampleInterval) sampleMemory();
     if (inFd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
       ssize_t n = write(inFd, input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);
@@ -118,7 +126,7 @@ inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::st
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
       ssize_t n = read(outFd, buffer.data(), buffer.size());
-      if (n <= 0) { close(outFd); outFd = -1; continue; }
+      if (n <= 0) { sampleMemory(); close(outFd); outFd = -1; continue; }
       if (run.firstOutputSeconds < 0)
         run.firstOutputSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       run.out.append(buffer.data(), static_cast<size_t>(n));

@@ -65,7 +65,6 @@ bool hasExactShape(std::string_view text) {
 }
 
 constexpr std::string_view kLocalMillisShape = "dddd-dd-ddTdd:dd:dd.ddd";
-constexpr std::string_view kLocalSecondsShape = "dddd-dd-ddTdd:dd:dd";
 constexpr std::string_view kLocalMinutesShape = "dddd-dd-ddTdd:dd";
 constexpr std::string_view kSpacedSecondsShape = "dddd-dd-dd dd:dd:dd";
 constexpr std::string_view kSpacedMinutesShape = "dddd-dd-dd dd:dd";
@@ -77,7 +76,7 @@ constexpr std::array<DateForm, 8> kDateForms{{
     {isZonedWithFraction, "yyyy-MM-dd'T'HH:mm:ss.SSSXXX", "UTC"},
     {isZonedWithoutFraction, "yyyy-MM-dd'T'HH:mm:ssXXX", "UTC"},
     {hasExactShape<kLocalMillisShape>, "yyyy-MM-dd'T'HH:mm:ss.SSS", ""},
-    {hasExactShape<kLocalSecondsShape>, "yyyy-MM-dd'T'HH:mm:ss", ""},
+    {hasExactShape<kDateTimeShape>, "yyyy-MM-dd'T'HH:mm:ss", ""},
     {hasExactShape<kLocalMinutesShape>, "yyyy-MM-dd'T'HH:mm", ""},
     {hasExactShape<kSpacedSecondsShape>, "yyyy-MM-dd HH:mm:ss", ""},
     {hasExactShape<kSpacedMinutesShape>, "yyyy-MM-dd HH:mm", ""},
@@ -94,13 +93,15 @@ std::optional<Instant> parseDate(std::string_view text) {
   return std::nullopt;
 }
 
+bool isDayText(std::string_view text) { return matchesExactly(text, kDayShape); }
+
 std::optional<std::string> isoDay(std::optional<Instant> instant) {
   if (!instant) return std::nullopt;
-  return platform::formatPattern(*instant, "yyyy-MM-dd");
+  return platform::formatDay(*instant);
 }
 
 std::string localDateTimeText(Instant instant) {
-  return platform::formatPattern(instant, "yyyy-MM-dd'T'HH:mm:ssXXX");
+  return platform::formatDateTime(instant);
 }
 
 Json dateTimeValue(std::optional<Instant> instant) {

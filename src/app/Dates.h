@@ -15,6 +15,9 @@ namespace wren {
 // yyyy-MM-dd HH:mm:ss, yyyy-MM-dd HH:mm and yyyy-MM-dd (local midnight). The whole text
 // must match. No trimming.
 std::optional<Instant> parseDate(std::string_view text);
+// True when the text has the plain day form yyyy-MM-dd, which parseDate reads as local
+// midnight and callers take as naming the whole day.
+bool isDayText(std::string_view text);
 
 // The calendar day of the instant in the current zone, as yyyy-MM-dd.
 std::optional<std::string> isoDay(std::optional<Instant> instant);

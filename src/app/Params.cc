@@ -1,9 +1,11 @@
 #include "app/Params.h"
 
+#include <cctype>
 #include <cmath>
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
+#include "platform/LocalTime.h"
 #include "platform/Text.h"
 
 namespace wren {
@@ -14,6 +16,24 @@ namespace {
 constexpr double kTwoToThe63 = 9223372036854775808.0;
 
 bool inInt64Range(double value) { return value >= -kTwoToThe63 && value < kTwoToThe63; }
+
+// RFC 3986: a scheme is a letter followed by letters, digits, "+", "-" or ".", ended by ":".
+bool hasScheme(const std::string& text) {
+  std::size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string::npos || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// Controls and the space can never stand unescaped in a URL.
+bool hasOnlyUrlCharacters(const std::string& text, std::string_view alsoRefused) {
+  for (unsigned char c : text)
+    if (c <= 0x20 || c == 0x7f || alsoRefused.find(static_cast<char>(c)) != std::string_view::npos) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -42,6 +62,12 @@ std::optional<std::string> Params::string(const std::string& key) const {
   std::string trimmed = platform::trimWhitespace(value->get_ref<const std::string&>());
   if (trimmed.empty()) return std::nullopt;
   return trimmed;
+}
+
+std::optional<std::string> Params::untrimmedString(const std::string& key) const {
+  const Json* value = find(key);
+  if (!value || !value->is_string() || value->get_ref<const std::string&>().empty()) return std::nullopt;
+  return value->get<std::string>();
 }
 
 std::optional<bool> Params::boolean(const std::string& key) const {
@@ -97,6 +123,19 @@ Instant Params::requireDate(const std::string& key) const {
   std::optional<Instant> parsed = date(key);
   if (!parsed) throwInvalidArgs(key + " is required");
   return *parsed;
+}
+
+std::optional<Instant> Params::endDate(const std::string& key) const {
+  std::optional<Instant> end = date(key);
+  if (end && isDayText(*string(key))) end = platform::addDays(*end, 1);
+  return end;
+}
+
+std::optional<std::string> Params::absoluteUrl(const std::string& key, std::string_view alsoRefused) const {
+  std::optional<std::string> url = string(key);
+  if (url && !(hasScheme(*url) && hasOnlyUrlCharacters(*url, alsoRefused)))
+    throwInvalidArgs(key + " must be an absolute URL, got " + *url);
+  return url;
 }
 
 std::string Params::requireString(const std::string& key) const {

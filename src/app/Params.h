@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Json.h"
@@ -12,7 +13,7 @@ namespace wren {
 
 // The params object of one request. Handlers read it only through these forgiving
 // accessors: a value of the wrong JSON type reads as absent, and JSON null reads like a
-// missing key. Only the date accessors fail (invalid_args).
+// missing key. Only the date and URL accessors fail (invalid_args).
 class Params {
  public:
   Params() : raw_(Json::object()) {}
@@ -20,6 +21,8 @@ class Params {
 
   // The value trimmed of Unicode white space and line breaks; absent when empty.
   std::optional<std::string> string(const std::string& key) const;
+  // The text exactly as sent, white space included; absent when empty or not text.
+  std::optional<std::string> untrimmedString(const std::string& key) const;
   std::optional<bool> boolean(const std::string& key) const;
   // Exact integers as they are; finite fractions truncated toward zero; numbers outside
   // the signed 64-bit range are absent.
@@ -33,6 +36,13 @@ class Params {
   std::optional<Instant> date(const std::string& key) const;
   // Like date, and fails with "{key} is required" when absent.
   Instant requireDate(const std::string& key) const;
+  // Like date, but a plain day (yyyy-MM-dd) stands for the whole day and gives the midnight
+  // that ends it.
+  std::optional<Instant> endDate(const std::string& key) const;
+  // Like string, and fails with "{key} must be an absolute URL, got {value}" unless the text
+  // starts with a scheme and a colon and holds no space, control character or character of
+  // `alsoRefused`. Non-ASCII text passes, as it does in the host's own URL handling.
+  std::optional<std::string> absoluteUrl(const std::string& key, std::string_view alsoRefused = {}) const;
   // Like string, and fails with "{key} is required" when absent.
   std::string requireString(const std::string& key) const;
 

@@ -25,7 +25,6 @@ class Router {
   Json handle(const std::string& method, const Params& params) const;
   // The handler of the method, or nullptr.
   const Handler* find(const std::string& method) const;
-  bool has(const std::string& method) const { return find(method) != nullptr; }
 
  private:
   std::unordered_map<std::string, Handler> handlers_;

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/HelperError.h"
+#include "calendar/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "platform/SystemInfo.h"
@@ -33,14 +34,16 @@ struct KindWords {
   const char* group;       // the prefix of the list, get, create, update and delete methods
   const char* listKey;     // the key of the list answer
   const char* idParam;     // the param naming one container
+  const char* app;         // the application the person keeps the items in
+  const char* shortNoun;   // the container in texts that name the application first
 };
 
 KindWords kindWords(EntityType kind) {
   if (kind == EntityType::Event)
     return {"calendar", "calendar.list", "calendar", "Calendars",
-            "calendar", "calendar.calendars", "calendars", "calendar_id"};
+            "calendar", "calendar.calendars", "calendars", "calendar_id", "Calendar", "calendar"};
   return {"reminder list", "reminders.lists", "reminders", "Reminders",
-          "reminders", "reminders.lists", "lists", "list_id"};
+          "reminders", "reminders.lists", "lists", "list_id", "Reminders", "list"};
 }
 
 platform::EventStore& store() { return EventStoreBox::shared().store(); }
@@ -70,11 +73,12 @@ const char* calendarTypeText(platform::CalendarType type) {
   return "unknown";
 }
 
-std::optional<std::string> defaultCalendarId(EntityType kind) {
-  std::optional<Calendar> fallback = store().defaultCalendar(kind);
-  if (!fallback) return std::nullopt;
-  return fallback->id;
+std::optional<std::string> idOf(const std::optional<Calendar>& calendar) {
+  if (!calendar) return std::nullopt;
+  return calendar->id;
 }
+
+std::optional<std::string> defaultCalendarId(EntityType kind) { return idOf(store().defaultCalendar(kind)); }
 
 // The one builder of container rows; callers listing many rows look the default up once.
 Json buildContainerRow(const Calendar& calendar, const std::optional<std::string>& defaultId) {
@@ -96,12 +100,6 @@ std::string sourceTitle(const Calendar& calendar) {
   return calendar.source ? calendar.source->title : std::string();
 }
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
-  return text;
-}
-
 [[noreturn]] void failReadOnly(EntityType kind, const std::string& title) {
   throwInvalidArgs("The " + std::string(kindWords(kind).noun) + " \"" + title +
                    "\" is read-only; pick a writable one.");
@@ -116,7 +114,7 @@ std::string joined(const std::vector<std::string>& parts) {
     titles.push_back(calendar.title);
   }
   throwInvalidArgs("No " + std::string(kindWords(kind).noun) + " named \"" + reference +
-                   "\" on this Mac. Available: " + joined(titles));
+                   "\" on this Mac. Available: " + joined(titles, ", "));
 }
 
 [[noreturn]] void failSeveralNames(EntityType kind, const std::string& reference,
@@ -125,7 +123,7 @@ std::string joined(const std::vector<std::string>& parts) {
   for (const Calendar& calendar : candidates)
     choices.push_back(calendar.id + " (" + (calendar.source ? calendar.source->title : "?") + ")");
   throwInvalidArgs("Several " + std::string(kindWords(kind).noun) + "s are named \"" + reference +
-                   "\": " + joined(choices) + ". Pass the id instead.");
+                   "\": " + joined(choices, ", ") + ". Pass the id instead.");
 }
 
 bool isHexDigit(char c) {
@@ -155,8 +153,7 @@ std::optional<uint32_t> parseSixHexDigits(std::string_view digits) {
 
 // The account a new container goes to when the request names none: the default
 // container's, else the first local one.
-std::optional<Source> defaultAccount(EntityType kind, const std::vector<Source>& sources) {
-  std::optional<Calendar> fallback = store().defaultCalendar(kind);
+std::optional<Source> defaultAccount(const std::optional<Calendar>& fallback, const std::vector<Source>& sources) {
   if (fallback && fallback->source) return fallback->source;
   auto local = std::find_if(sources.begin(), sources.end(), [](const Source& source) {
     return source.type == platform::SourceType::Local;
@@ -165,7 +162,7 @@ std::optional<Source> defaultAccount(EntityType kind, const std::vector<Source>&
   return *local;
 }
 
-Source chooseAccount(EntityType kind, const Params& params) {
+Source chooseAccount(EntityType kind, const Params& params, const std::optional<Calendar>& fallback) {
   KindWords words = kindWords(kind);
   std::vector<Source> sources = store().sources(kind);
   if (auto sourceId = params.string("source_id")) {
@@ -176,7 +173,7 @@ Source chooseAccount(EntityType kind, const Params& params) {
                        ".sources.list.");
     return *found;
   }
-  if (auto account = defaultAccount(kind, sources)) return *account;
+  if (auto account = defaultAccount(fallback, sources)) return *account;
   throwInvalidArgs("No default account to put the new " + std::string(words.noun) +
                    " in; pass source_id from " + words.family + ".sources.list.");
 }
@@ -212,8 +209,6 @@ Json getContainer(EntityType kind, const Params& params, const std::string& idPa
 }
 
 }  // namespace
-
-std::string containerNoun(EntityType kind) { return kindWords(kind).noun; }
 
 std::optional<std::string> hexColor(const std::optional<Rgb>& color) {
   if (!color) return std::nullopt;
@@ -251,15 +246,23 @@ std::vector<Calendar> containers(EntityType kind, bool writableOnly,
 }
 
 Calendar containerById(EntityType kind, const std::string& id) {
-  for (Calendar& calendar : store().calendars(kind))
-    if (calendar.id == id) return std::move(calendar);
+  return containerById(kind, store().calendars(kind), id);
+}
+
+Calendar containerById(EntityType kind, const std::vector<Calendar>& all, const std::string& id) {
+  for (const Calendar& calendar : all)
+    if (calendar.id == id) return calendar;
   KindWords words = kindWords(kind);
   throwInvalidArgs("No " + std::string(words.noun) + " with id " + id + " on this Mac. Get ids from " +
                    words.listAction + ".");
 }
 
 Calendar resolveContainer(EntityType kind, const std::string& reference, Access access) {
-  std::vector<Calendar> all = store().calendars(kind);
+  return resolveContainer(kind, store().calendars(kind), reference, access);
+}
+
+Calendar resolveContainer(EntityType kind, const std::vector<Calendar>& all, const std::string& reference,
+                          Access access) {
   for (const Calendar& calendar : all) {
     if (calendar.id != reference) continue;
     if (access == Access::Writable && !calendar.allowsContentModifications)
@@ -277,6 +280,34 @@ Calendar resolveContainer(EntityType kind, const std::string& reference, Access 
   if (candidates.size() > 1) failSeveralNames(kind, reference, candidates);
   if (anyNameMatched) failReadOnly(kind, reference);
   failNoName(kind, reference, all, access);
+}
+
+std::vector<Calendar> namedContainers(EntityType kind, const std::optional<std::string>& reference,
+                                      const std::vector<std::string>& ids) {
+  if (!reference && ids.empty()) return {};
+  const std::vector<Calendar> all = store().calendars(kind);
+  std::vector<Calendar> named;
+  if (reference) named.push_back(resolveContainer(kind, all, *reference, Access::Any));
+  for (const std::string& id : ids) named.push_back(containerById(kind, all, id));
+  return named;
+}
+
+Calendar containerForNewItem(EntityType kind, const std::optional<std::string>& reference) {
+  if (reference) return resolveContainer(kind, *reference, Access::Writable);
+  std::optional<Calendar> preferred = store().defaultCalendar(kind);
+  if (preferred && preferred->allowsContentModifications) return *preferred;
+  std::vector<Calendar> writable = containers(kind, true, std::nullopt);
+  if (writable.empty()) {
+    KindWords words = kindWords(kind);
+    throwExecutionFailed("This Mac's " + std::string(words.app) + " has no writable " + words.shortNoun + ".");
+  }
+  return writable.front();
+}
+
+bool isWritableContainer(const std::vector<Calendar>& all, const std::string& id) {
+  return std::any_of(all.begin(), all.end(), [&](const Calendar& calendar) {
+    return calendar.id == id && calendar.allowsContentModifications;
+  });
 }
 
 Json sourcesList(EntityType kind) {
@@ -333,9 +364,12 @@ Rgb parseHexColor(const std::string& text) {
 Json createContainer(EntityType kind, const Params& params) {
   std::string name = params.requireString("name");
   std::optional<Rgb> color = colorParam(params);
-  Source account = chooseAccount(kind, params);
+  // Creating a container leaves the default as it is, so one reading of it serves both the
+  // choice of account and the row.
+  std::optional<Calendar> fallback = store().defaultCalendar(kind);
+  Source account = chooseAccount(kind, params, fallback);
   try {
-    return containerRow(store().createCalendar(kind, account.id, name, color), kind);
+    return buildContainerRow(store().createCalendar(kind, account.id, name, color), idOf(fallback));
   } catch (const platform::StoreError& error) {
     throwExecutionFailed("The account \"" + account.title + "\" did not accept a new " +
                          kindWords(kind).noun + ": " + error.what() + ". Try another source_id.");
@@ -377,35 +411,36 @@ std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filt
   return store().reminders(filter, calendarIds);
 }
 
+Handler guarded(EntityType kind, Handler handler) {
+  return [kind, handler = std::move(handler)](const Params& params) {
+    ensureEvents(kind);
+    return handler(params);
+  };
+}
+
 void registerContainerMethods(Router& router, EntityType kind) {
   KindWords words = kindWords(kind);
   const std::string service = words.service;
   const std::string group = words.group;
   const std::string idParam = words.idParam;
-  // Every method but the status one checks access first, before it reads any param.
-  auto guarded = [kind](auto operation) {
-    return [kind, operation](const Params& params) {
-      ensureEvents(kind);
-      return operation(params);
-    };
-  };
+  // Every method but the status one checks access first.
   router.registerMethod(service + ".status", [kind](const Params&) { return ekStatus(kind); });
-  router.registerMethod(service + ".sources", guarded([kind](const Params&) {
+  router.registerMethod(service + ".sources", guarded(kind, [kind](const Params&) {
     return Json{{"sources", sourcesList(kind)}};
   }));
-  router.registerMethod(group + ".list", guarded([kind](const Params& params) {
+  router.registerMethod(group + ".list", guarded(kind, [kind](const Params& params) {
     return listContainers(kind, params);
   }));
-  router.registerMethod(group + ".get", guarded([kind, idParam](const Params& params) {
+  router.registerMethod(group + ".get", guarded(kind, [kind, idParam](const Params& params) {
     return getContainer(kind, params, idParam);
   }));
-  router.registerMethod(group + ".create", guarded([kind](const Params& params) {
+  router.registerMethod(group + ".create", guarded(kind, [kind](const Params& params) {
     return createContainer(kind, params);
   }));
-  router.registerMethod(group + ".update", guarded([kind, idParam](const Params& params) {
+  router.registerMethod(group + ".update", guarded(kind, [kind, idParam](const Params& params) {
     return updateContainer(kind, params, idParam);
   }));
-  router.registerMethod(group + ".delete", guarded([kind, idParam](const Params& params) {
+  router.registerMethod(group + ".delete", guarded(kind, [kind, idParam](const Params& params) {
     return deleteContainer(kind, params, idParam);
   }));
 }

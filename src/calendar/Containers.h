@@ -15,9 +15,6 @@ using platform::EntityType;
 // Whether a resolved container must accept new or changed items.
 enum class Access { Any, Writable };
 
-// "calendar" or "reminder list".
-std::string containerNoun(EntityType kind);
-
 // "#RRGGBB" in upper case, or nothing.
 std::optional<std::string> hexColor(const std::optional<platform::Rgb>& color);
 Json sourceRow(const platform::Source& source);
@@ -27,11 +24,24 @@ Json containerRow(const platform::Calendar& calendar, EntityType kind);
 // (account title, container title).
 std::vector<platform::Calendar> containers(EntityType kind, bool writableOnly,
                                            const std::optional<std::string>& sourceId);
-// The container with exactly that id, or invalid_args naming the method that lists ids.
+// The container with exactly that id, or invalid_args naming the method that lists ids. The
+// forms that take `all` look among those containers instead of reading the store.
 platform::Calendar containerById(EntityType kind, const std::string& id);
+platform::Calendar containerById(EntityType kind, const std::vector<platform::Calendar>& all, const std::string& id);
 // A container named by id, else by title ignoring case and diacritics, with messages that
 // say how to recover when nothing, several or only read-only containers match.
 platform::Calendar resolveContainer(EntityType kind, const std::string& reference, Access access);
+platform::Calendar resolveContainer(EntityType kind, const std::vector<platform::Calendar>& all,
+                                    const std::string& reference, Access access);
+// The containers a request names: the one `reference` names (id or title), then those with
+// the exact `ids`, all looked up in one reading of the store; empty when nothing is named.
+std::vector<platform::Calendar> namedContainers(EntityType kind, const std::optional<std::string>& reference,
+                                                const std::vector<std::string>& ids);
+// The container a new item goes to: the one `reference` names (it must be writable), else
+// the store's default when writable, else the first writable one by account and title.
+platform::Calendar containerForNewItem(EntityType kind, const std::optional<std::string>& reference);
+// Whether a container with that id is among `all` and accepts changes to its items.
+bool isWritableContainer(const std::vector<platform::Calendar>& all, const std::string& id);
 
 // Every account with the ids of its containers of the kind, sorted by name.
 Json sourcesList(EntityType kind);
@@ -52,6 +62,9 @@ Json deleteContainer(EntityType kind, const Params& params, const std::string& i
 // The reminders matching a filter (all lists when no ids are given).
 std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filter,
                                                    const std::optional<std::vector<std::string>>& calendarIds);
+
+// The handler that checks access to the data of the kind first, before it reads any param.
+Handler guarded(EntityType kind, Handler handler);
 
 // Registers the seven container methods of a kind: status, sources, list, get, create,
 // update, delete, under "calendar.*"/"calendar.calendars.*" or "reminders.*"/"reminders.lists.*".

@@ -1,9 +1,8 @@
 #include "calendar/EventEditing.h"
 
-#include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstring>
+#include <string_view>
 
 #include "app/HelperError.h"
 #include "calendar/Containers.h"
@@ -27,26 +26,9 @@ constexpr const char* kNothingToChange =
     "Nothing to change: pass at least one field (title, start, end, all_day, calendar, location, notes, "
     "url, alarms_minutes_before, recurrence).";
 
-// RFC 3986: a scheme is a letter followed by letters, digits, "+", "-" or ".", ended by ":".
-bool hasScheme(const std::string& text) {
-  std::size_t colon = text.find(':');
-  if (colon == 0 || colon == std::string::npos || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  for (std::size_t i = 1; i < colon; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
-  }
-  return true;
-}
-
-// Characters a URL cannot hold unescaped: controls, the space and the delimiters RFC 3986
-// excludes. Non-ASCII text passes, as it does in the host's own URL handling.
-bool hasOnlyUrlCharacters(const std::string& text) {
-  for (unsigned char c : text)
-    if (c <= 0x20 || c == 0x7f || std::strchr("\"<>\\^`{|}", c) != nullptr) return false;
-  return true;
-}
-
-bool isAbsoluteUrl(const std::string& text) { return hasScheme(text) && hasOnlyUrlCharacters(text); }
+// The delimiters RFC 3986 excludes from URLs, which an event's url may not hold unescaped
+// either.
+constexpr std::string_view kExcludedDelimiters = "\"<>\\^`{|}";
 
 // The end an event gets when the request names none.
 Instant derivedEnd(const EventItem& event, Instant start, bool startGiven, Editing editing) {
@@ -113,15 +95,12 @@ void applyTexts(EventItem& event, const Params& params, std::vector<std::string>
     event.location = params.string("location");
     changed.push_back("location");
   }
-  if (const Json* notes = params.find("notes")) {
-    bool text = notes->is_string() && !notes->get_ref<const std::string&>().empty();
-    event.notes = text ? std::optional<std::string>(notes->get<std::string>()) : std::nullopt;
+  if (params.contains("notes")) {
+    event.notes = params.untrimmedString("notes");
     changed.push_back("notes");
   }
   if (params.contains("url")) {
-    std::optional<std::string> url = params.string("url");
-    if (url && !isAbsoluteUrl(*url)) throwInvalidArgs("url must be an absolute URL, got " + *url);
-    event.url = url;
+    event.url = params.absoluteUrl("url", kExcludedDelimiters);
     changed.push_back("url");
   }
 }
@@ -142,10 +121,9 @@ void applyAlarmsAndRecurrence(EventItem& event, const Params& params, std::vecto
 
 // Update and delete refuse events of calendars that do not accept changes; `verb` is
 // "changed" or "deleted".
-void requireWritableCalendar(platform::EventStore& store, const EventItem& event, const std::string& verb) {
-  for (const platform::Calendar& calendar : store.calendars(EntityType::Event)) {
-    if (calendar.id == event.calendarId && calendar.allowsContentModifications) return;
-  }
+void requireWritableCalendar(const std::vector<platform::Calendar>& calendars, const EventItem& event,
+                             const std::string& verb) {
+  if (isWritableContainer(calendars, event.calendarId)) return;
   throwInvalidArgs("\"" + event.title + "\" is in the read-only calendar \"" + event.calendarTitle +
                    "\" and cannot be " + verb + ".");
 }
@@ -162,16 +140,6 @@ EventItem saveOrFail(platform::EventStore& store, const EventItem& event, platfo
 }
 
 }  // namespace
-
-platform::Calendar writableEventCalendar(const Params& params) {
-  if (std::optional<std::string> reference = params.string("calendar"))
-    return resolveContainer(EntityType::Event, *reference, Access::Writable);
-  std::optional<platform::Calendar> preferred = EventStoreBox::shared().store().defaultCalendar(EntityType::Event);
-  if (preferred && preferred->allowsContentModifications) return *preferred;
-  std::vector<platform::Calendar> writable = containers(EntityType::Event, true, std::nullopt);
-  if (writable.empty()) throwExecutionFailed("This Mac's Calendar has no writable calendar.");
-  return writable.front();
-}
 
 std::optional<std::vector<platform::Alarm>> alarmList(const Params& params) {
   const Json* value = params.find("alarms_minutes_before");
@@ -212,10 +180,9 @@ std::vector<std::string> applyEventFields(EventItem& event, const Params& params
 }
 
 Json createEvent(const Params& params) {
-  ensureEvents(EntityType::Event);
   params.requireString("title");
   params.requireDate("start");
-  platform::Calendar calendar = writableEventCalendar(params);
+  platform::Calendar calendar = containerForNewItem(EntityType::Event, params.string("calendar"));
   EventItem event;
   event.calendarId = calendar.id;
   event.calendarTitle = calendar.title;
@@ -226,15 +193,16 @@ Json createEvent(const Params& params) {
 }
 
 Json updateEvent(const Params& params) {
-  ensureEvents(EntityType::Event);
   std::string id = params.requireString("event_id");
   platform::EventStore& store = EventStoreBox::shared().store();
   EventItem event = resolveEvent(store, id);
-  requireWritableCalendar(store, event, "changed");
+  // One reading of the calendars serves both the check and the move to another calendar.
+  std::vector<platform::Calendar> calendars = store.calendars(EntityType::Event);
+  requireWritableCalendar(calendars, event, "changed");
   platform::Span sp = span(params, event);
   std::vector<std::string> changed = applyEventFields(event, params, Editing::Updating);
   if (std::optional<std::string> reference = params.string("calendar")) {
-    platform::Calendar target = resolveContainer(EntityType::Event, *reference, Access::Writable);
+    platform::Calendar target = resolveContainer(EntityType::Event, calendars, *reference, Access::Writable);
     event.calendarId = target.id;
     event.calendarTitle = target.title;
     changed.push_back("calendar");
@@ -248,14 +216,13 @@ Json updateEvent(const Params& params) {
 }
 
 Json deleteEvent(const Params& params) {
-  ensureEvents(EntityType::Event);
   std::string id = params.requireString("event_id");
   platform::EventStore& store = EventStoreBox::shared().store();
   EventItem event = resolveEvent(store, id);
   platform::Span sp = span(params, event);
   Json row = eventRow(event, RowForm::Summary);
   requireConfirmation(params, "要删除日程「" + event.title + "」吗？", Json{{"event", row}});
-  requireWritableCalendar(store, event, "deleted");
+  requireWritableCalendar(store.calendars(EntityType::Event), event, "deleted");
   try {
     store.removeEvent(event, sp);
   } catch (const platform::StoreError& error) {

@@ -1,11 +1,11 @@
 #pragma once
 
-// Changing events: the calendar a new event goes to, the alarms and span of a request, and
-// the one routine that reads the editable fields (title, all_day, start, end, location,
-// notes, url, alarms_minutes_before, recurrence) and writes them into an event.
+// Changing events: the alarms and span of a request, and the one routine that reads the
+// editable fields (title, all_day, start, end, location, notes, url, alarms_minutes_before,
+// recurrence) and writes them into an event.
 //
 //   platform::EventItem event;
-//   event.calendarId = writableEventCalendar(params).id;
+//   event.calendarId = containerForNewItem(EntityType::Event, params.string("calendar")).id;
 //   std::vector<std::string> changed = applyEventFields(event, params, Editing::Creating);
 
 #include <optional>
@@ -17,10 +17,6 @@
 #include "platform/EventStore.h"
 
 namespace wren {
-
-// The calendar named by `calendar` (it must be writable), else the store's default when
-// writable, else the first writable calendar by account and calendar title.
-platform::Calendar writableEventCalendar(const Params& params);
 
 // The alarms of `alarms_minutes_before`: nothing when the key is absent (the alarms stay
 // as they are), an empty list to remove them all.
@@ -41,7 +37,8 @@ enum class Editing { Creating, Updating };
 // invalid_args; fields written before stay written in the (unsaved) event.
 std::vector<std::string> applyEventFields(platform::EventItem& event, const Params& params, Editing editing);
 
-// The handlers of calendar.events.create, .update and .delete.
+// The handlers of calendar.events.create, .update and .delete; access is checked where they
+// are registered.
 Json createEvent(const Params& params);
 Json updateEvent(const Params& params);
 Json deleteEvent(const Params& params);

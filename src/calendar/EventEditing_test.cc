@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Dates.h"
-#include "app/HelperError.h"
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 
 namespace wren {
@@ -11,25 +10,10 @@ namespace {
 
 using platform::EventItem;
 using platform::Span;
+using testing::at;
+using testing::invalidArgsMessage;
+using testing::params;
 using Changed = std::vector<std::string>;
-
-Params params(const std::string& json) { return Params(Json::parse(json)); }
-
-Instant at(const char* text) {
-  std::optional<Instant> parsed = parseDate(text);
-  if (!parsed) throw std::runtime_error(std::string("unreadable test date ") + text);
-  return *parsed;
-}
-
-std::string invalidArgsMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const HelperError& error) {
-    EXPECT_EQ(error.code(), ErrorCode::InvalidArgs);
-    return error.message();
-  }
-  return "(no failure)";
-}
 
 EventItem stored(const char* start, const char* end, bool allDay = false) {
   EventItem event;

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
-#include <cstdlib>
 #include <unordered_set>
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
+#include "app/Paging.h"
 #include "calendar/Containers.h"
 #include "calendar/EventRows.h"
 #include "permissions/Permissions.h"
@@ -27,17 +26,6 @@ constexpr seconds kFetchChunk{31536000};  // 365 days
 constexpr seconds kOccurrenceSearch{172800};  // two days either side
 constexpr std::chrono::milliseconds kSameInstant{1000};
 constexpr std::size_t kMostFetchedEvents = 50000;
-constexpr int64_t kDefaultLimit = 50;
-constexpr int64_t kLargestLimit = 500;
-// A plain yyyy-MM-dd date, as opposed to a date with a time.
-constexpr std::size_t kPlainDateLength = 10;
-
-std::optional<Instant> windowEnd(const Params& params) {
-  std::optional<Instant> end = params.date("end");
-  std::optional<std::string> text = params.string("end");
-  if (end && text && text->size() == kPlainDateLength) end = platform::addDays(*end, 1);
-  return end;
-}
 
 bool withinOneSecond(const std::optional<Instant>& a, Instant b) {
   if (!a) return false;
@@ -73,7 +61,7 @@ std::optional<EventItem> occurrenceNear(platform::EventStore& store, const std::
 }  // namespace
 
 EventWindow eventWindow(const Params& params) {
-  std::optional<Instant> endParam = windowEnd(params);
+  std::optional<Instant> endParam = params.endDate("end");
   std::optional<Instant> startParam = params.date("start");
   Instant start = startParam ? *startParam
                   : endParam ? *endParam - kDefaultWindow
@@ -86,11 +74,9 @@ EventWindow eventWindow(const Params& params) {
 }
 
 std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& params) {
-  std::vector<platform::Calendar> list;
-  if (std::optional<std::string> reference = params.string("calendar"))
-    list.push_back(resolveContainer(EntityType::Event, *reference, Access::Any));
-  for (const std::string& id : params.strings("calendar_ids").value_or(std::vector<std::string>{}))
-    list.push_back(containerById(EntityType::Event, id));
+  std::vector<platform::Calendar> list =
+      namedContainers(EntityType::Event, params.string("calendar"),
+                      params.strings("calendar_ids").value_or(std::vector<std::string>{}));
   if (list.empty()) return std::nullopt;
   return list;
 }
@@ -147,23 +133,16 @@ void sortByStart(std::vector<EventItem>& events) {
 }
 
 PageBounds pageBounds(const Params& params, std::size_t total) {
-  int64_t offset = std::max<int64_t>(params.integer("offset").value_or(0), 0);
-  int64_t limit = std::clamp<int64_t>(params.integer("limit").value_or(kDefaultLimit), 1, kLargestLimit);
-  return {std::min(static_cast<std::size_t>(offset), total), static_cast<std::size_t>(limit)};
+  PageRequest request = pageRequest(params);
+  return {std::min(static_cast<std::size_t>(request.offset), total), static_cast<std::size_t>(request.limit)};
 }
 
 Json listingPage(const std::vector<EventItem>& sorted, PageBounds bounds, EventWindow window) {
-  std::size_t offset = std::min(bounds.offset, sorted.size());
-  std::size_t stop = std::min(sorted.size(), offset + bounds.limit);
+  std::size_t stop = std::min(sorted.size(), bounds.offset + bounds.limit);
   Json rows = Json::array();
-  for (std::size_t i = offset; i < stop; ++i) rows.push_back(eventRow(sorted[i], RowForm::Summary));
-  bool hasMore = stop < sorted.size();
-  Json page = {{"events", std::move(rows)},
-               {"total", sorted.size()},
-               {"has_more", hasMore},
-               {"range", {{"start", localDateTimeText(window.start)}, {"end", localDateTimeText(window.end)}}}};
-  if (hasMore) page["next_cursor"] = std::to_string(stop);
-  return page;
+  for (std::size_t i = bounds.offset; i < stop; ++i) rows.push_back(eventRow(sorted[i], RowForm::Summary));
+  Json range = {{"start", localDateTimeText(window.start)}, {"end", localDateTimeText(window.end)}};
+  return pagedAnswer("events", std::move(rows), sorted.size(), stop, Json{{"range", std::move(range)}});
 }
 
 EventItem resolveEvent(platform::EventStore& store, const std::string& id) {
@@ -181,7 +160,6 @@ EventItem resolveEvent(platform::EventStore& store, const std::string& id) {
 }
 
 Json listEvents(const Params& params) {
-  ensureEvents(EntityType::Event);
   EventWindow window = eventWindow(params);
   Declined declined = params.boolean("include_declined") == true ? Declined::Keep : Declined::Drop;
   std::vector<EventItem> events = fetchEvents(EventStoreBox::shared().store(), window, eventCalendars(params),
@@ -191,7 +169,6 @@ Json listEvents(const Params& params) {
 }
 
 Json getEvent(const Params& params) {
-  ensureEvents(EntityType::Event);
   std::string id = params.requireString("event_id");
   return eventRow(resolveEvent(EventStoreBox::shared().store(), id), RowForm::Detail);
 }

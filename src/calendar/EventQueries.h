@@ -83,7 +83,8 @@ Json listingPage(const std::vector<platform::EventItem>& sorted, PageBounds boun
 // the store as a whole.
 platform::EventItem resolveEvent(platform::EventStore& store, const std::string& id);
 
-// The handlers of calendar.events.list and calendar.events.get.
+// The handlers of calendar.events.list and calendar.events.get; access is checked where they
+// are registered.
 Json listEvents(const Params& params);
 Json getEvent(const Params& params);
 

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Dates.h"
-#include "app/HelperError.h"
+#include "app/TestSupport.h"
 #include "platform/LocalTime.h"
 #include "platform/TimeZoneGuard.h"
 
@@ -12,24 +11,9 @@ namespace {
 
 using platform::EventItem;
 using std::chrono::seconds;
-
-Params params(const char* json) { return Params(Json::parse(json)); }
-
-Instant at(const char* text) {
-  std::optional<Instant> parsed = parseDate(text);
-  if (!parsed) throw std::runtime_error(std::string("unreadable test date ") + text);
-  return *parsed;
-}
-
-std::string invalidArgsMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const HelperError& error) {
-    EXPECT_EQ(error.code(), ErrorCode::InvalidArgs);
-    return error.message();
-  }
-  return "(no failure)";
-}
+using testing::at;
+using testing::invalidArgsMessage;
+using testing::params;
 
 EventItem oneOff(const std::string& id, const std::string& title, std::optional<Instant> start) {
   EventItem event;

@@ -16,8 +16,6 @@ using platform::EventItem;
 using platform::Participant;
 using platform::ParticipantStatus;
 
-constexpr std::size_t kSummaryNotesLimit = 300;
-constexpr std::size_t kDetailNotesLimit = 2000;
 constexpr std::size_t kDetailAttendeeLimit = 20;
 constexpr std::string_view kMailtoScheme = "mailto:";
 
@@ -49,14 +47,6 @@ std::optional<std::string> availabilityText(Availability availability) {
 
 Json timeValue(const EventItem& event, const std::optional<Instant>& instant) {
   return event.allDay ? dayValue(instant) : dateTimeValue(instant);
-}
-
-void addNotes(Json& row, const EventItem& event, RowForm form) {
-  if (!event.notes || event.notes->empty()) return;
-  const std::size_t limit = form == RowForm::Detail ? kDetailNotesLimit : kSummaryNotesLimit;
-  platform::Prefix prefix = platform::graphemePrefix(*event.notes, limit);
-  row["notes"] = std::move(prefix.text);
-  if (prefix.truncated) row["notes_truncated"] = true;
 }
 
 void addAttendeeSummary(Json& row, const EventItem& event) {
@@ -136,7 +126,7 @@ Json eventRow(const EventItem& event, RowForm form) {
   row["calendar_id"] = event.calendarId;
   row["recurring"] = isSeriesOccurrence(event);
   if (event.location && !event.location->empty()) row["location"] = *event.location;
-  addNotes(row, event, form);
+  addNotes(row, event.notes, form == RowForm::Detail ? kDetailNotesLimit : kSummaryNotesLimit);
   if (event.url) row["url"] = *event.url;
   if (std::optional<std::string> availability = availabilityText(event.availability)) {
     row["availability"] = *availability;
@@ -163,6 +153,13 @@ std::string participantName(const Participant& participant) {
   if (!participant.name.empty()) return participant.name;
   if (std::optional<std::string> email = participantEmail(participant)) return *email;
   return participant.url;
+}
+
+void addNotes(Json& row, const std::optional<std::string>& notes, std::size_t limit) {
+  if (!notes || notes->empty()) return;
+  platform::Prefix prefix = platform::graphemePrefix(*notes, limit);
+  row["notes"] = std::move(prefix.text);
+  if (prefix.truncated) row["notes_truncated"] = true;
 }
 
 long long alarmMinutesBefore(const platform::Alarm& alarm) {

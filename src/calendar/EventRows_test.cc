@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 
 namespace wren {
@@ -18,10 +19,7 @@ using platform::EventItem;
 using platform::EventStatus;
 using platform::Participant;
 using platform::ParticipantStatus;
-
-Instant utc(int y, unsigned mo, unsigned d, int h = 0, int mi = 0, int s = 0) {
-  return Instant(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s));
-}
+using testing::utc;
 
 EventItem timedEvent() {
   EventItem event;

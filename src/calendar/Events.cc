@@ -1,6 +1,6 @@
 #include "calendar/Events.h"
 
-#include "app/HelperError.h"
+#include "calendar/Containers.h"
 #include "calendar/EventEditing.h"
 #include "calendar/EventQueries.h"
 #include "calendar/IcsExport.h"
@@ -13,15 +13,13 @@ namespace {
 // calendar.events.export: one event by id (its whole series unless occurrence_only), or
 // the events of a window that match the query, by start. Declined events are exported too.
 Json exportEvents(const Params& params) {
-  ensureEvents(EntityType::Event);
   OccurrenceExport mode =
       params.boolean("occurrence_only") == true ? OccurrenceExport::OneByOne : OccurrenceExport::AsSeries;
   platform::EventStore& store = EventStoreBox::shared().store();
   if (std::optional<std::string> id = params.string("event_id")) return exportICS({resolveEvent(store, *id)}, mode);
   EventWindow window = eventWindow(params);
-  std::optional<std::string> query = params.string("query");
-  std::vector<platform::EventItem> events = fetchEvents(store, window, eventCalendars(params));
-  keepMatching(events, query, Declined::Keep);
+  EventFilter filter(params.string("query"), Declined::Keep);
+  std::vector<platform::EventItem> events = fetchEvents(store, window, eventCalendars(params), filter);
   sortByStart(events);
   return exportICS(events, mode);
 }
@@ -29,12 +27,12 @@ Json exportEvents(const Params& params) {
 }  // namespace
 
 void registerEventMethods(Router& router) {
-  router.registerMethod("calendar.events.list", listEvents);
-  router.registerMethod("calendar.events.get", getEvent);
-  router.registerMethod("calendar.events.create", createEvent);
-  router.registerMethod("calendar.events.update", updateEvent);
-  router.registerMethod("calendar.events.delete", deleteEvent);
-  router.registerMethod("calendar.events.export", exportEvents);
+  router.registerMethod("calendar.events.list", guarded(EntityType::Event, listEvents));
+  router.registerMethod("calendar.events.get", guarded(EntityType::Event, getEvent));
+  router.registerMethod("calendar.events.create", guarded(EntityType::Event, createEvent));
+  router.registerMethod("calendar.events.update", guarded(EntityType::Event, updateEvent));
+  router.registerMethod("calendar.events.delete", guarded(EntityType::Event, deleteEvent));
+  router.registerMethod("calendar.events.export", guarded(EntityType::Event, exportEvents));
 }
 
 }  // namespace wren

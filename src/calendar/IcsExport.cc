@@ -40,26 +40,13 @@ bool isPlainAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c != '\r'; });
 }
 
-// The longest run of whole characters at the start of the text that fits in the limit,
-// found by bisecting over the number of characters. A single character longer than the
-// limit is taken whole, because a character is never split.
+// The longest run of whole characters at the start of the text that fits in the limit. A
+// single character longer than the limit is taken whole, because a character is never split.
 std::size_t chunkLength(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return text.size();
   if (isPlainAscii(text.substr(0, limit + 1))) return limit;
-  std::size_t fits = 0;  // characters known to fit
-  std::size_t fitsBytes = 0;
-  std::size_t tooMany = limit + 1;  // limit characters take at least limit bytes
-  while (tooMany - fits > 1) {
-    const std::size_t middle = fits + (tooMany - fits) / 2;
-    const std::size_t bytes = platform::graphemePrefix(text, middle).text.size();
-    if (bytes <= limit) {
-      fits = middle;
-      fitsBytes = bytes;
-    } else {
-      tooMany = middle;
-    }
-  }
-  return fits > 0 ? fitsBytes : platform::graphemePrefix(text, 1).text.size();
+  const std::size_t fits = platform::graphemeBoundaryAtOrBefore(text, limit);
+  return fits > 0 ? fits : platform::graphemePrefix(text, 1).text.size();
 }
 
 // How the start and end of a timed event are written. Only a series exported with its

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 
 namespace wren {
@@ -21,12 +22,9 @@ namespace {
 
 using namespace std::chrono;
 using platform::EventItem;
+using testing::utc;
 
 const std::string kStamp = "20250101T000000Z";
-
-Instant utc(int y, unsigned mo, unsigned d, int h = 0, int mi = 0, int s = 0) {
-  return Instant(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s));
-}
 
 EventItem oneHour() {
   EventItem event;

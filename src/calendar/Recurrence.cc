@@ -32,8 +32,6 @@ constexpr std::array<WeekdayCode, 7> kWeekdayCodes{{
 }};
 
 constexpr int kMaxInterval = 999;
-// A plain yyyy-MM-dd date, which ends the rule at the end of that day.
-constexpr std::size_t kPlainDateLength = 10;
 
 std::optional<int> weekdayOfCode(std::string_view code) {
   for (const WeekdayCode& entry : kWeekdayCodes) {
@@ -86,7 +84,7 @@ std::optional<Instant> untilOf(const Json& object) {
   if (text.empty()) return std::nullopt;
   const std::optional<Instant> parsed = parseDate(text);
   if (!parsed) throwInvalidArgs("recurrence.until must be an ISO 8601 date, got " + text);
-  if (text.size() != kPlainDateLength) return parsed;
+  if (!isDayText(text)) return parsed;
   return platform::addDays(*parsed, 1) - std::chrono::seconds(1);
 }
 
@@ -128,15 +126,6 @@ std::string frequencyText(Frequency frequency) {
     case Frequency::Daily: break;
   }
   return "DAILY";
-}
-
-std::string joined(const std::vector<std::string>& items, std::string_view separator) {
-  std::string text;
-  for (const std::string& item : items) {
-    if (!text.empty()) text += separator;
-    text += item;
-  }
-  return text;
 }
 
 std::string dayText(const RecurrenceDay& day) {
@@ -209,6 +198,15 @@ std::string icsUTC(Instant instant) {
 
 std::string icsDay(Instant instant) {
   return platform::formatPattern(instant, "yyyyMMdd");
+}
+
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string text;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += separator;
+    text += item;
+  }
+  return text;
 }
 
 }  // namespace wren

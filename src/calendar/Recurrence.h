@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/Json.h"
 #include "platform/EventStore.h"
@@ -22,5 +24,9 @@ std::string rruleText(const platform::RecurrenceRule& rule, UntilForm untilForm)
 // yyyyMMdd'T'HHmmss'Z' in UTC, and yyyyMMdd in the current zone.
 std::string icsUTC(Instant instant);
 std::string icsDay(Instant instant);
+
+// The items with the separator between them; an item adds no separator while the text
+// joined so far is empty.
+std::string joined(const std::vector<std::string>& items, std::string_view separator);
 
 }  // namespace wren

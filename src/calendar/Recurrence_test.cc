@@ -2,24 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "app/HelperError.h"
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 
 namespace wren {
 namespace {
 
-using namespace std::chrono;
 using platform::Frequency;
 using platform::RecurrenceDay;
 using platform::RecurrenceRule;
-
-Instant utc(int y, unsigned mo, unsigned d, int h = 0, int mi = 0, int s = 0) {
-  return Instant(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s));
-}
+using testing::utc;
 
 // The message of the invalid_args failure the object causes, or a marker when it passes.
 std::string failureOf(const Json& object) {

@@ -12,11 +12,10 @@ namespace {
 
 using platform::PrivacyKind;
 
+// The settings links end in the anchor of the pane to open.
 constexpr const char* kSecurityPrefix = "x-apple.systempreferences:com.apple.preference.security?";
-constexpr const char* kContactsUrl =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_Contacts";
-constexpr const char* kLocationUrl =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_LocationServices";
+constexpr const char* kContactsAnchor = "Privacy_Contacts";
+constexpr const char* kLocationAnchor = "Privacy_LocationServices";
 
 // The words the event-store messages use for a kind.
 struct EventNames {
@@ -31,8 +30,9 @@ EventNames eventNames(EntityType kind) {
   return {"Reminders", "Reminders", "提醒事项", "Privacy_Reminders"};
 }
 
-[[noreturn]] void denyAccess(const std::string& message, const std::string& settingsUrl) {
-  throw HelperError(ErrorCode::OsPermission, message, Json{{"settingsUrl", settingsUrl}});
+[[noreturn]] void denyAccess(const std::string& message, const char* settingsAnchor) {
+  throw HelperError(ErrorCode::OsPermission, message,
+                    Json{{"settingsUrl", std::string(kSecurityPrefix) + settingsAnchor}});
 }
 
 std::string eventAccessMessage(const std::string& status, const EventNames& names) {
@@ -85,7 +85,7 @@ void ensureEvents(EntityType kind) {
   std::string status = eventStatus(kind);
   if (status == "granted") return;
   EventNames names = eventNames(kind);
-  denyAccess(eventAccessMessage(status, names), std::string(kSecurityPrefix) + names.anchor);
+  denyAccess(eventAccessMessage(status, names), names.anchor);
 }
 
 void ensureContacts() {
@@ -94,16 +94,16 @@ void ensureContacts() {
   if (decision == "denied" || decision == "restricted")
     denyAccess("macOS has not allowed Wren to access Contacts: System Settings → Privacy & Security → "
                "Contacts → turn on Wren.",
-               kContactsUrl);
+               kContactsAnchor);
   denyAccess("Wren has not been allowed to access Contacts on this Mac yet. Connect \"通讯录\" in Wren "
              "→ Settings → Devices on this computer (macOS will ask once).",
-             kContactsUrl);
+             kContactsAnchor);
 }
 
 void ensureLocation() {
   std::string status = locationStatus();
   if (status == "granted") return;
-  denyAccess(locationAccessMessage(status), kLocationUrl);
+  denyAccess(locationAccessMessage(status), kLocationAnchor);
 }
 
 EventStoreBox::EventStoreBox() : store_(platform::makeVdirEventStore()) {}

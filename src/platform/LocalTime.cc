@@ -21,25 +21,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
+
+#include "platform/IcuSupport.h"
 
 namespace wren::platform {
 namespace {
 
-[[noreturn]] void fail(const char* call, UErrorCode status) {
-  throw std::runtime_error(std::string(call) + " failed: " + u_errorName(status));
-}
-
-icu::UnicodeString fromUtf8(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
-
-std::string toUtf8(const icu::UnicodeString& text) {
-  std::string result;
-  text.toUTF8String(result);
-  return result;
-}
+using icuSupport::fail;
+using icuSupport::fromUtf8;
+using icuSupport::toUtf8;
 
 UDate toUDate(Instant instant) { return static_cast<UDate>(instant.time_since_epoch().count()); }
 
@@ -213,14 +204,19 @@ std::unique_ptr<icu::TimeZone> newerHostZone(const std::string& setting, std::ui
 
 // The zone the host is set to now. Its setting is checked on every call, so a change
 // applies at once; the zone itself is detected (the costliest step) only after a change.
+// While the setting is the one the thread's slot was made under, that slot is the host's
+// zone still, and the process-wide lock is not taken at all.
 std::shared_ptr<ZoneSlot> hostSlot() {
   thread_local std::string setting;
+  thread_local std::string slotSetting;
   thread_local std::uint64_t generation = 0;
   thread_local std::shared_ptr<ZoneSlot> slot;
   readHostZoneSetting(setting);
+  if (slot && setting == slotSetting) return slot;
   if (std::unique_ptr<icu::TimeZone> zone = newerHostZone(setting, generation)) {
     slot = makeSlot(std::move(zone));
   }
+  slotSetting = setting;
   return slot;
 }
 
@@ -321,26 +317,29 @@ void appendOffset(std::string& text, int32_t offset) {
   appendPadded(text, size / kMinute % 60, 2);
 }
 
+// The two patterns every listed row uses; formatDay and formatDateTime write them without
+// ICU inside the quick range.
 constexpr std::string_view kDayPattern = "yyyy-MM-dd";
 constexpr std::string_view kDateTimePattern = "yyyy-MM-dd'T'HH:mm:ssXXX";
 
-// The two patterns every listed row uses, formatted without ICU; nothing for other
-// patterns and for instants outside the quick range.
-std::optional<std::string> quickFormat(Instant instant, std::string_view pattern, const icu::TimeZone& zone) {
-  if (pattern != kDayPattern && pattern != kDateTimePattern) return std::nullopt;
-  const std::optional<LocalReading> reading = quickReading(instant, zone);
-  if (!reading) return std::nullopt;
+std::string dayText(const CivilTime& civil) {
+  std::string text;
+  text.reserve(kDayPattern.size());
+  appendDay(text, civil);
+  return text;
+}
+
+std::string dateTimeText(const LocalReading& reading) {
   std::string text;
   text.reserve(kDateTimePattern.size());
-  appendDay(text, reading->civil);
-  if (pattern == kDayPattern) return text;
+  appendDay(text, reading.civil);
   text += 'T';
-  appendPadded(text, reading->civil.hour, 2);
+  appendPadded(text, reading.civil.hour, 2);
   text += ':';
-  appendPadded(text, reading->civil.minute, 2);
+  appendPadded(text, reading.civil.minute, 2);
   text += ':';
-  appendPadded(text, reading->civil.second, 2);
-  appendOffset(text, reading->offset);
+  appendPadded(text, reading.civil.second, 2);
+  appendOffset(text, reading.offset);
   return text;
 }
 
@@ -444,6 +443,12 @@ icu::SimpleDateFormat& formatIn(std::string_view pattern, const ZoneSlot& slot) 
   return *cached.format;
 }
 
+std::string icuFormat(Instant instant, std::string_view pattern, const ZoneSlot& slot) {
+  icu::UnicodeString text;
+  formatIn(pattern, slot).format(toUDate(instant), text);
+  return toUtf8(text);
+}
+
 // Parses the whole text with the format's current zone; nothing when any of it is left over.
 std::optional<Instant> parseWhole(const icu::SimpleDateFormat& format, const icu::UnicodeString& text) {
   icu::ParsePosition position(0);
@@ -507,12 +512,22 @@ Instant addDays(Instant instant, int days, std::string_view zoneId) {
   return fromUDate(date);
 }
 
-std::string formatPattern(Instant instant, std::string_view pattern, std::string_view zoneId) {
+std::string formatDay(Instant instant, std::string_view zoneId) {
   std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
-  if (std::optional<std::string> text = quickFormat(instant, pattern, *slot->zone)) return *text;
-  icu::UnicodeString text;
-  formatIn(pattern, *slot).format(toUDate(instant), text);
-  return toUtf8(text);
+  if (std::optional<LocalReading> reading = quickReading(instant, *slot->zone)) return dayText(reading->civil);
+  return icuFormat(instant, kDayPattern, *slot);
+}
+
+std::string formatDateTime(Instant instant, std::string_view zoneId) {
+  std::shared_ptr<ZoneSlot> slot = slotFor(zoneId);
+  if (std::optional<LocalReading> reading = quickReading(instant, *slot->zone)) return dateTimeText(*reading);
+  return icuFormat(instant, kDateTimePattern, *slot);
+}
+
+std::string formatPattern(Instant instant, std::string_view pattern, std::string_view zoneId) {
+  if (pattern == kDayPattern) return formatDay(instant, zoneId);
+  if (pattern == kDateTimePattern) return formatDateTime(instant, zoneId);
+  return icuFormat(instant, pattern, *slotFor(zoneId));
 }
 
 std::optional<Instant> parsePattern(std::string_view text, std::string_view pattern, std::string_view zoneId) {
@@ -526,6 +541,8 @@ std::optional<Instant> parsePattern(std::string_view text, std::string_view patt
   // its fields then resolve in the zone as every other conversion does.
   std::shared_ptr<ZoneSlot> utc = namedSlot("UTC");
   if (!utc) fail("TimeZone::createTimeZone", U_ILLEGAL_ARGUMENT_ERROR);
+  // In UTC itself the same format would only refuse the text again.
+  if (utc == slot) return std::nullopt;
   const std::optional<Instant> inUtc = parseWhole(formatIn(pattern, *utc), unicodeText);
   if (!inUtc) return std::nullopt;
   // In UTC the instant reads back as exactly the wall-clock fields of the text.

@@ -43,6 +43,11 @@ Instant startOfDay(Instant instant, std::string_view zoneId = {});
 // 23 or 25 hours long).
 Instant addDays(Instant instant, int days, std::string_view zoneId = {});
 
+// The instant's calendar day in the zone, as yyyy-MM-dd.
+std::string formatDay(Instant instant, std::string_view zoneId = {});
+// The instant as ISO 8601 internet date-time in the zone, without fractions (pattern
+// yyyy-MM-dd'T'HH:mm:ssXXX): 2025-03-01T09:30:00+08:00, or 2025-03-01T01:30:00Z at offset zero.
+std::string formatDateTime(Instant instant, std::string_view zoneId = {});
 // Formats with an ICU date pattern in locale en_US_POSIX ("yyyy-MM-dd'T'HH:mm:ssXXX").
 std::string formatPattern(Instant instant, std::string_view pattern, std::string_view zoneId = {});
 // Parses the whole text with an ICU date pattern in locale en_US_POSIX, non-lenient; a

@@ -375,6 +375,29 @@ TEST(LocalTimeShortcuts, FormatCommonPatternsExactlyAsIcu) {
   }
 }
 
+TEST(LocalTimeShortcuts, DayAndDateTimeFormatExactlyAsIcu) {
+  const std::vector<Instant> instants = sampleInstants();
+  for (const std::string& zone : kReferenceZones) {
+    std::unique_ptr<icu::SimpleDateFormat> day = referenceFormat("yyyy-MM-dd", zone);
+    std::unique_ptr<icu::SimpleDateFormat> dateTime = referenceFormat("yyyy-MM-dd'T'HH:mm:ssXXX", zone);
+    for (Instant instant : instants) {
+      SCOPED_TRACE(zone + " " + std::to_string(instant.time_since_epoch().count()));
+      ASSERT_EQ(formatDay(instant, zone), referenceText(*day, instant));
+      ASSERT_EQ(formatDateTime(instant, zone), referenceText(*dateTime, instant));
+    }
+  }
+}
+
+TEST(LocalTimeShortcuts, DayAndDateTimeFollowTheCurrentZone) {
+  const Instant instant = utc(2025, 1, 15, 20, 15);
+  TimeZoneGuard guard("UTC");
+  EXPECT_EQ(formatDateTime(instant), "2025-01-15T20:15:00Z");
+  EXPECT_EQ(formatDay(instant), "2025-01-15");
+  guard.set("Asia/Tokyo");
+  EXPECT_EQ(formatDateTime(instant), "2025-01-16T05:15:00+09:00");
+  EXPECT_EQ(formatDay(instant), "2025-01-16");
+}
+
 TEST(LocalTimeShortcuts, WallClockFieldsAndOffsetsMatchIcu) {
   // Zones alternate between calls, so whatever is kept from one call must not leak into the next.
   for (Instant instant : sampleInstants()) {

@@ -26,18 +26,13 @@ struct VariantUnref {
 struct MemoryFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
-struct ErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
 
 using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectUnref>;
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 
+// The calls below pass no GError: a failure means no answer, whatever its reason.
 ConnectionPtr systemBus() {
-  GError* rawError = nullptr;
-  ConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &rawError));
-  ErrorPtr error(rawError);
+  ConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr));
   // The shared connection would otherwise end the whole helper when the bus goes away.
   if (bus) g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
   return bus;
@@ -45,13 +40,10 @@ ConnectionPtr systemBus() {
 
 // One call to the bus daemon itself; nothing when it does not answer in time.
 VariantPtr askBus(GDBusConnection* bus, const char* method, GVariant* arguments, const char* replyType) {
-  GError* rawError = nullptr;
-  VariantPtr reply(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", method, arguments,
-                                               G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
-                                               kBusCallTimeoutMs, nullptr, &rawError));
-  ErrorPtr error(rawError);
-  return reply;
+  return VariantPtr(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", method, arguments,
+                                                G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
+                                                kBusCallTimeoutMs, nullptr, nullptr));
 }
 
 bool nameHasOwner(GDBusConnection* bus) {

@@ -30,15 +30,12 @@ void quit() {
   post([] { g_main_loop_quit(loop()); });
 }
 
-// Always queued on the main context, never run in place: g_main_context_invoke would run
-// the work on the calling thread while the main loop has not yet acquired the context, and
-// a quit run that way, before the loop starts, would be lost and leave the process hanging.
+// An idle source is always queued on the main context, never run in place: with
+// g_main_context_invoke the work would run on the calling thread while the main loop has
+// not yet acquired the context, and a quit run that way, before the loop starts, would be
+// lost and leave the process hanging.
 void post(std::function<void()> work) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, runOnce, new std::function<void()>(std::move(work)), nullptr);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, new std::function<void()>(std::move(work)), nullptr);
 }
 
 void after(std::chrono::milliseconds delay, std::function<void()> work) {

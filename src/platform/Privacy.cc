@@ -1,11 +1,9 @@
 #include "platform/Privacy.h"
 
 #include <filesystem>
-#include <system_error>
 
 #include "app/Json.h"
 #include "platform/DataRoot.h"
-#include "platform/EventStore.h"
 #include "platform/vdir/AtomicFile.h"
 
 namespace wren::platform {
@@ -24,11 +22,11 @@ const char* keyOf(PrivacyKind kind) {
   return "";
 }
 
-std::filesystem::path decisionsPath() { return dataRoot() / "privacy.json"; }
+std::filesystem::path decisionsPath(const std::filesystem::path& root) { return root / "privacy.json"; }
 
 // The decisions as an object; a missing, unreadable or malformed file counts as none.
-Json readDecisions() {
-  std::optional<std::string> text = vdir::readFileIfPresent(decisionsPath());
+Json readDecisions(const std::filesystem::path& root) {
+  std::optional<std::string> text = vdir::readFileIfPresent(decisionsPath(root));
   if (!text) return Json::object();
   Json decisions = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   return decisions.is_object() ? decisions : Json::object();
@@ -37,19 +35,18 @@ Json readDecisions() {
 }  // namespace
 
 std::optional<std::string> privacyDecision(PrivacyKind kind) {
-  Json decisions = readDecisions();
+  Json decisions = readDecisions(dataRoot());
   auto found = decisions.find(keyOf(kind));
   if (found == decisions.end() || !found->is_string()) return std::nullopt;
   return found->get<std::string>();
 }
 
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision) {
-  Json decisions = readDecisions();
+  const std::filesystem::path root = dataRoot();
+  Json decisions = readDecisions(root);
   decisions[keyOf(kind)] = decision;
-  std::error_code error;
-  std::filesystem::create_directories(dataRoot(), error);
-  if (error) throw StoreError("mkdir(" + dataRoot().string() + "): " + error.message());
-  vdir::writeFileAtomically(decisionsPath(), decisions.dump(2) + "\n", vdir::Existing::Replace);
+  vdir::makeFolders(root);
+  vdir::writeFileAtomically(decisionsPath(root), decisions.dump(2) + "\n", vdir::Existing::Replace);
 }
 
 }  // namespace wren::platform

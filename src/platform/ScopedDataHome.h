@@ -4,10 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+
+#include "platform/EnvironmentVariable.h"
 
 namespace wren::platform {
 
@@ -17,24 +18,11 @@ namespace wren::platform {
 // so a guard must not be used while other threads read it.
 class ScopedDataHome {
  public:
-  ScopedDataHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wren-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp(" + pattern + ") failed");
-    home_ = pattern;
-    if (const char* old = getenv("XDG_DATA_HOME")) previous_ = old;
-    setenv("XDG_DATA_HOME", home_.c_str(), 1);
+  ScopedDataHome() : home_(makeTemporaryFolder()), dataHome_("XDG_DATA_HOME", home_.string()) {
     std::filesystem::create_directories(root());
   }
 
-  ScopedDataHome(const ScopedDataHome&) = delete;
-  ScopedDataHome& operator=(const ScopedDataHome&) = delete;
-
   ~ScopedDataHome() {
-    if (previous_) {
-      setenv("XDG_DATA_HOME", previous_->c_str(), 1);
-    } else {
-      unsetenv("XDG_DATA_HOME");
-    }
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);
   }
@@ -52,8 +40,14 @@ class ScopedDataHome {
   }
 
  private:
+  static std::filesystem::path makeTemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wren-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp(" + pattern + ") failed");
+    return pattern;
+  }
+
   std::filesystem::path home_;
-  std::optional<std::string> previous_;
+  EnvironmentVariable dataHome_;
 };
 
 }  // namespace wren::platform

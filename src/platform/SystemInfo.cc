@@ -2,9 +2,10 @@
 
 #include <sys/utsname.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
+
+#include "platform/vdir/AtomicFile.h"
 
 namespace wren::platform {
 
@@ -47,11 +48,9 @@ std::map<std::string, std::string> assignments(std::string_view text) {
 
 std::optional<std::string> readOsName() {
   for (const char* path : kOsReleasePaths) {
-    std::ifstream in(path);
-    if (!in) continue;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (auto name = osNameFromOsRelease(text.str())) return name;
+    std::optional<std::string> text = vdir::readFileIfPresent(path);
+    if (!text) continue;
+    if (auto name = osNameFromOsRelease(*text)) return name;
   }
   return std::nullopt;
 }

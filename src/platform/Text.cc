@@ -13,8 +13,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
+
+#include "platform/IcuSupport.h"
 
 namespace wren::platform {
 namespace {
@@ -27,9 +28,7 @@ constexpr std::size_t kMaxSequence = 4;
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
-[[noreturn]] void fail(const char* call, UErrorCode status) {
-  throw std::runtime_error(std::string(call) + " failed: " + u_errorName(status));
-}
+using icuSupport::fail;
 
 bool isAscii(std::string_view text) {
   // Or-ing the bytes together is branch-free and lets the compiler vectorise the loop.
@@ -239,6 +238,16 @@ Prefix graphemePrefix(std::string_view text, std::size_t limit) {
     return {std::string(text), false};
   }
   return {std::string(text.substr(0, static_cast<std::size_t>(boundary))), true};
+}
+
+std::size_t graphemeBoundaryAtOrBefore(std::string_view text, std::size_t byteLimit) {
+  if (byteLimit >= text.size()) return text.size();
+  icu::BreakIterator& iterator = characterIterator();
+  icu::LocalUTextPointer utext = attachText(text, iterator);
+  // The first boundary after the limit is found from the code point the limit falls in, so
+  // the boundary before it is the last one at or before the limit.
+  iterator.following(static_cast<int32_t>(std::min<std::size_t>(byteLimit, INT32_MAX)));
+  return static_cast<std::size_t>(iterator.previous());
 }
 
 }  // namespace wren::platform

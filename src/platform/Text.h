@@ -34,5 +34,8 @@ struct Prefix {
   bool truncated = false;
 };
 Prefix graphemePrefix(std::string_view text, std::size_t limit);
+// The byte length of the longest run of whole grapheme clusters at the start of the text
+// that takes at most `byteLimit` bytes: 0 when even the first cluster is longer.
+std::size_t graphemeBoundaryAtOrBefore(std::string_view text, std::size_t byteLimit);
 
 }  // namespace wren::platform

@@ -230,6 +230,34 @@ TEST(TextGraphemes, PrefixNeverSplitsAClusterAndReportsTruncation) {
   }
 }
 
+TEST(TextGraphemes, BoundaryAtOrBeforeALimitNeverSplitsACluster) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t byteLimit;
+    std::size_t boundary;
+  };
+  const std::string family = "👨\u200D👩\u200D👧";  // 18 bytes
+  const std::vector<Case> cases = {
+      {"ASCII", "abcdef", 4, 4},
+      {"limit inside a two-byte letter", "aé", 2, 1},
+      {"limit inside a combining mark", "ae\xCC\x81" "b", 3, 1},
+      {"limit after a combining mark", "ae\xCC\x81" "b", 4, 4},
+      {"limit inside a joiner sequence", "x" + family + "y", 10, 1},
+      {"limit at the end of a joiner sequence", "x" + family + "y", 19, 19},
+      {"first cluster longer than the limit", family + "y", 5, 0},
+      {"CR LF is one cluster", "a\r\nb", 2, 1},
+      {"limit zero", "abc", 0, 0},
+      {"limit at the end", "ab\xCC\x81", 4, 4},
+      {"limit past the end", "abc", 10, 3},
+      {"empty text", "", 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(graphemeBoundaryAtOrBefore(c.text, c.byteLimit), c.boundary);
+  }
+}
+
 TEST(TextThreads, ConcurrentFoldingAndSegmentationDoNotDisturbEachOther) {
   // Filtering runs on several threads at once; each must see only its own text.
   struct Work {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <stdlib.h>
 #include <time.h>
 
-#include <optional>
 #include <string>
+
+#include "platform/EnvironmentVariable.h"
 
 namespace wren::platform {
 
@@ -13,31 +13,14 @@ namespace wren::platform {
 // be used while other threads read the zone.
 class TimeZoneGuard {
  public:
-  explicit TimeZoneGuard(const std::string& zoneId) {
-    if (const char* old = getenv("TZ")) previous_ = old;
-    set(zoneId);
-  }
+  // tzset() makes the C library read TZ again after each change.
+  explicit TimeZoneGuard(const std::string& zoneId) : tz_("TZ", zoneId, tzset) {}
 
-  TimeZoneGuard(const TimeZoneGuard&) = delete;
-  TimeZoneGuard& operator=(const TimeZoneGuard&) = delete;
-
-  ~TimeZoneGuard() {
-    if (previous_) {
-      setenv("TZ", previous_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
-  // Changes the zone again; the destructor still restores the setting from before the guard.
-  void set(const std::string& zoneId) {
-    setenv("TZ", zoneId.c_str(), 1);
-    tzset();
-  }
+  // Changes the zone again; the guard still restores the setting from before it.
+  void set(const std::string& zoneId) { tz_.set(zoneId); }
 
  private:
-  std::optional<std::string> previous_;
+  EnvironmentVariable tz_;
 };
 
 }  // namespace wren::platform

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "platform/IcuSupport.h"
 #include "platform/LocalTime.h"
 
 namespace wren::platform {
@@ -27,17 +28,13 @@ std::optional<std::string> vtimezoneText(std::string_view zoneId, Instant from) 
   // ICU answers an unknown id with a zone of its own that computes as UTC; a VTIMEZONE
   // for it would hide the mistake, so unknown ids give nothing.
   if (!isKnownZone(zoneId)) return std::nullopt;
-  const icu::UnicodeString id =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(zoneId.data(), static_cast<int32_t>(zoneId.size())));
-  std::unique_ptr<icu::VTimeZone> zone(icu::VTimeZone::createVTimeZoneByID(id));
+  std::unique_ptr<icu::VTimeZone> zone(icu::VTimeZone::createVTimeZoneByID(icuSupport::fromUtf8(zoneId)));
   if (!zone) return std::nullopt;
   icu::UnicodeString text;
   UErrorCode status = U_ZERO_ERROR;
   zone->write(coveredFrom(*zone, from), text, status);
   if (U_FAILURE(status)) return std::nullopt;
-  std::string result;
-  text.toUTF8String(result);
-  return result;
+  return icuSupport::toUtf8(text);
 }
 
 }  // namespace wren::platform

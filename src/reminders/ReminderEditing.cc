@@ -1,8 +1,5 @@
 #include "reminders/ReminderEditing.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "app/Dates.h"
 #include "app/HelperError.h"
 #include "calendar/Containers.h"
@@ -20,43 +17,19 @@ using platform::ReminderItem;
 
 namespace {
 
-// Texts up to this length name a day (yyyy-MM-dd); longer ones a date and time.
-constexpr size_t kDayTextLength = 10;
-
 platform::EventStore& store() { return EventStoreBox::shared().store(); }
 
-bool isSchemeCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-}
-
-// An absolute URL starts with a scheme (a letter, then letters, digits, "+", "-" or ".")
-// and a colon, and holds no white space or control characters, which no URL may contain.
-bool isAbsoluteUrl(const std::string& text) {
-  size_t colon = text.find(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  if (!std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  if (!std::all_of(text.begin(), text.begin() + colon, isSchemeCharacter)) return false;
-  return std::none_of(text.begin(), text.end(),
-                      [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; });
-}
-
-void applyNotes(ReminderItem& reminder, const Params& params, std::vector<std::string>& changed) {
-  const Json* notes = params.find("notes");
-  if (!notes) return;
-  // Notes are kept exactly as sent, surrounding white space included.
-  if (notes->is_string() && !notes->get_ref<const std::string&>().empty())
-    reminder.notes = notes->get<std::string>();
-  else
-    reminder.notes.reset();
-  changed.push_back("notes");
-}
-
-void applyUrl(ReminderItem& reminder, const Params& params, std::vector<std::string>& changed) {
-  if (!params.contains("url")) return;
-  std::optional<std::string> url = params.string("url");
-  if (url && !isAbsoluteUrl(*url)) throwInvalidArgs("url must be an absolute URL, got " + *url);
-  reminder.url = url;
-  changed.push_back("url");
+// Notes are kept exactly as sent, surrounding white space included. A reminder's url may
+// hold the delimiters an event's url refuses.
+void applyNotesAndUrl(ReminderItem& reminder, const Params& params, std::vector<std::string>& changed) {
+  if (params.contains("notes")) {
+    reminder.notes = params.untrimmedString("notes");
+    changed.push_back("notes");
+  }
+  if (params.contains("url")) {
+    reminder.url = params.absoluteUrl("url");
+    changed.push_back("url");
+  }
 }
 
 DateComponents dayComponents(Instant instant) {
@@ -84,7 +57,7 @@ void setDue(ReminderItem& reminder, const std::string& text, const Params& param
   std::optional<Instant> parsed = parseDate(text);
   if (!parsed) throwInvalidArgs("due must be an ISO 8601 date or date-time, got " + text);
   removeAbsoluteAlarms(reminder);
-  if (text.size() <= kDayTextLength) {
+  if (isDayText(text)) {
     reminder.dueDateComponents = dayComponents(*parsed);
     return;
   }
@@ -122,14 +95,6 @@ void applyRecurrence(ReminderItem& reminder, const Params& params, std::vector<s
   changed.push_back("recurrence");
 }
 
-// A reminder can be changed only in a list that exists and accepts changes.
-bool inWritableList(const ReminderItem& reminder) {
-  for (const Calendar& list : store().calendars(EntityType::Reminder)) {
-    if (list.id == reminder.calendarId) return list.allowsContentModifications;
-  }
-  return false;
-}
-
 void moveToList(ReminderItem& reminder, const Calendar& list) {
   reminder.calendarId = list.id;
   reminder.calendarTitle = list.title;
@@ -137,24 +102,13 @@ void moveToList(ReminderItem& reminder, const Calendar& list) {
 
 }  // namespace
 
-Calendar writableList(const Params& params) {
-  if (auto reference = params.string("list"))
-    return resolveContainer(EntityType::Reminder, *reference, Access::Writable);
-  std::optional<Calendar> defaultList = store().defaultCalendar(EntityType::Reminder);
-  if (defaultList && defaultList->allowsContentModifications) return *defaultList;
-  std::vector<Calendar> writable = containers(EntityType::Reminder, true, std::nullopt);
-  if (writable.empty()) throwExecutionFailed("This Mac's Reminders has no writable list.");
-  return writable.front();
-}
-
 std::vector<std::string> applyReminderFields(ReminderItem& reminder, const Params& params) {
   std::vector<std::string> changed;
   if (auto title = params.string("title")) {
     reminder.title = *title;
     changed.push_back("title");
   }
-  applyNotes(reminder, params, changed);
-  applyUrl(reminder, params, changed);
+  applyNotesAndUrl(reminder, params, changed);
   if (auto word = params.string("priority")) {
     reminder.priority = priorityValue(*word);
     changed.push_back("priority");
@@ -177,22 +131,22 @@ ReminderItem saveReminder(const ReminderItem& reminder) {
 }
 
 Json createReminder(const Params& params) {
-  ensureEvents(EntityType::Reminder);
   ReminderItem reminder;
   reminder.title = params.requireString("title");
-  moveToList(reminder, writableList(params));
+  moveToList(reminder, containerForNewItem(EntityType::Reminder, params.string("list")));
   applyReminderFields(reminder, params);
   return reminderRow(saveReminder(reminder), ReminderForm::Detail);
 }
 
 Json updateReminder(const Params& params) {
-  ensureEvents(EntityType::Reminder);
   ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
-  if (!inWritableList(reminder))
+  // One reading of the lists serves both the check and the move to another list.
+  std::vector<Calendar> lists = store().calendars(EntityType::Reminder);
+  if (!isWritableContainer(lists, reminder.calendarId))
     throwInvalidArgs("\"" + reminder.title + "\" is in a read-only list and cannot be changed.");
   std::vector<std::string> changed = applyReminderFields(reminder, params);
   if (auto reference = params.string("list")) {
-    moveToList(reminder, resolveContainer(EntityType::Reminder, *reference, Access::Writable));
+    moveToList(reminder, resolveContainer(EntityType::Reminder, lists, *reference, Access::Writable));
     changed.push_back("list");
   }
   if (changed.empty())
@@ -204,7 +158,6 @@ Json updateReminder(const Params& params) {
 }
 
 Json completeReminder(const Params& params) {
-  ensureEvents(EntityType::Reminder);
   ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
   if (params.boolean("completed") == false) {
     reminder.completed = false;
@@ -221,7 +174,6 @@ Json completeReminder(const Params& params) {
 }
 
 Json deleteReminder(const Params& params) {
-  ensureEvents(EntityType::Reminder);
   ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
   Json row = reminderRow(reminder, ReminderForm::List);
   requireConfirmation(params, "要删除提醒「" + reminder.title + "」吗？", Json{{"reminder", row}});

@@ -1,7 +1,7 @@
 #pragma once
 
-// Changing reminders: the fields a create or update request may set, the list a new
-// reminder goes to, and the four editing handlers.
+// Changing reminders: the fields a create or update request may set, and the four editing
+// handlers.
 //
 //   ReminderItem reminder = resolveReminder(id);
 //   std::vector<std::string> changed = applyReminderFields(reminder, params);  // memory only
@@ -16,10 +16,6 @@
 
 namespace wren {
 
-// The list a new reminder goes to: the `list` param (writable), else the writable default
-// list, else the first writable list by account and list title.
-platform::Calendar writableList(const Params& params);
-
 // Applies title, notes, url, priority, due (or alarm) and recurrence from the params to the
 // reminder in memory, in that order, and gives the names of the fields it changed. Throws
 // invalid_args on the first bad value; it never saves.
@@ -32,6 +28,8 @@ void removeAbsoluteAlarms(platform::ReminderItem& reminder);
 // execution_failed.
 platform::ReminderItem saveReminder(const platform::ReminderItem& reminder);
 
+// The handlers of reminders.items.create, .update, .complete and .delete; access is checked
+// where they are registered.
 Json createReminder(const Params& params);
 Json updateReminder(const Params& params);
 Json completeReminder(const Params& params);

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/Dates.h"
-#include "app/HelperError.h"
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 #include "reminders/ReminderRows.h"
 
@@ -18,13 +16,9 @@ using platform::Alarm;
 using platform::DateComponents;
 using platform::ReminderItem;
 using platform::TimeZoneGuard;
+using testing::at;
+using testing::invalidArgsMessage;
 using Names = std::vector<std::string>;
-
-Instant at(const std::string& text) {
-  std::optional<Instant> parsed = parseDate(text);
-  if (!parsed) throw std::runtime_error("test date " + text);
-  return *parsed;
-}
 
 Alarm absoluteAlarm(const std::string& text) {
   Alarm alarm;
@@ -63,17 +57,6 @@ ReminderItem storedReminder() {
   item.dueDateComponents = due;
   item.alarms = {absoluteAlarm("2024-05-01T09:00:00Z"), relativeAlarm(-600), locationAlarm("Home")};
   return item;
-}
-
-std::string invalidArgsMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const HelperError& error) {
-    EXPECT_EQ(error.code(), ErrorCode::InvalidArgs);
-    return error.message();
-  }
-  ADD_FAILURE() << "no HelperError was thrown";
-  return {};
 }
 
 size_t absoluteCount(const ReminderItem& item) {

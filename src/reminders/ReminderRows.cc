@@ -1,12 +1,13 @@
 #include "reminders/ReminderRows.h"
 
 #include <algorithm>
-#include <cmath>
 #include <tuple>
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
+#include "app/Paging.h"
 #include "calendar/Containers.h"
+#include "calendar/EventRows.h"
 #include "calendar/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
@@ -21,13 +22,6 @@ using platform::ReminderFilter;
 using platform::ReminderItem;
 
 namespace {
-
-constexpr size_t kListNotesLimit = 300;
-constexpr size_t kDetailNotesLimit = 2000;
-constexpr int64_t kDefaultLimit = 50;
-constexpr int64_t kMaxLimit = 500;
-// A due_before of exactly this many characters names a whole day (yyyy-MM-dd).
-constexpr size_t kBareDayLength = 10;
 
 std::optional<std::string> priorityWord(int priority) {
   if (priority >= 1 && priority <= 4) return "high";
@@ -52,18 +46,11 @@ void addDue(Json& row, const ReminderItem& reminder) {
   if (!hasDueTime(reminder)) row["due_all_day"] = true;
 }
 
-void addNotes(Json& row, const std::optional<std::string>& notes, size_t limit) {
-  if (!notes || notes->empty()) return;
-  platform::Prefix prefix = platform::graphemePrefix(*notes, limit);
-  row["notes"] = prefix.text;
-  if (prefix.truncated) row["notes_truncated"] = true;
-}
-
 Json alarmRow(const Alarm& alarm) {
   if (alarm.absoluteDate) return Json{{"at", localDateTimeText(*alarm.absoluteDate)}};
   if (alarm.hasLocation) return Json{{"location", alarm.locationTitle}};
   // A positive offset lies after the due time, so it counts as negative minutes before.
-  return Json{{"minutes_before", std::llround(alarm.relativeOffset / -60.0)}};
+  return Json{{"minutes_before", alarmMinutesBefore(alarm)}};
 }
 
 void addDetail(Json& row, const ReminderItem& reminder) {
@@ -84,12 +71,10 @@ void addDetail(Json& row, const ReminderItem& reminder) {
 }
 
 std::optional<std::vector<std::string>> listFilter(const Params& params) {
+  std::vector<std::string> listIds = params.strings("list_ids").value_or(std::vector<std::string>{});
   std::vector<std::string> ids;
-  if (auto list = params.string("list"))
-    ids.push_back(resolveContainer(EntityType::Reminder, *list, Access::Any).id);
-  if (auto listIds = params.strings("list_ids")) {
-    for (const std::string& id : *listIds) ids.push_back(containerById(EntityType::Reminder, id).id);
-  }
+  for (const platform::Calendar& list : namedContainers(EntityType::Reminder, params.string("list"), listIds))
+    ids.push_back(list.id);
   if (params.boolean("default_list") == true) {
     auto defaultList = EventStoreBox::shared().store().defaultCalendar(EntityType::Reminder);
     if (!defaultList) throwExecutionFailed("This Mac's Reminders has no default list.");
@@ -155,7 +140,7 @@ Json reminderRow(const ReminderItem& reminder, ReminderForm form) {
   if (auto word = priorityWord(reminder.priority)) row["priority"] = *word;
   if (reminder.completed && reminder.completionDate)
     row["completed_at"] = localDateTimeText(*reminder.completionDate);
-  addNotes(row, reminder.notes, form == ReminderForm::Detail ? kDetailNotesLimit : kListNotesLimit);
+  addNotes(row, reminder.notes, form == ReminderForm::Detail ? kDetailNotesLimit : kSummaryNotesLimit);
   if (reminder.url && !reminder.url->empty()) row["url"] = *reminder.url;
   if (!reminder.rules.empty()) row["recurring"] = true;
   if (form == ReminderForm::Detail) addDetail(row, reminder);
@@ -177,9 +162,7 @@ bool DueWindow::contains(std::optional<Instant> due) const {
 DueWindow dueWindow(const Params& params) {
   DueWindow window;
   window.after = params.date("due_after");
-  window.before = params.date("due_before");
-  if (window.before && params.string("due_before")->size() == kBareDayLength)
-    window.before = platform::addDays(*window.before, 1);
+  window.before = params.endDate("due_before");
   return window;
 }
 
@@ -189,8 +172,9 @@ ReminderQuery reminderQuery(const Params& params) {
   query.filter = statusFilter(params);
   query.window = dueWindow(params);
   if (auto text = params.string("query")) query.foldedText = platform::foldForSearch(*text);
-  query.offset = std::max<int64_t>(0, params.integer("offset").value_or(0));
-  query.limit = std::clamp<int64_t>(params.integer("limit").value_or(kDefaultLimit), 1, kMaxLimit);
+  PageRequest page = pageRequest(params);
+  query.offset = page.offset;
+  query.limit = page.limit;
   return query;
 }
 
@@ -229,15 +213,7 @@ Json reminderPage(const std::vector<ReminderItem>& fetched, const ReminderQuery&
   const int64_t end = std::min(start + query.limit, total);
   Json rows = Json::array();
   for (int64_t i = start; i < end; ++i) rows.push_back(reminderRow(*kept[i].reminder, ReminderForm::List));
-
-  const int64_t shown = end - start;
-  const bool hasMore = query.offset + shown < total;
-  Json page = Json::object();
-  page["reminders"] = std::move(rows);
-  page["total"] = total;
-  page["has_more"] = hasMore;
-  if (hasMore) page["next_cursor"] = std::to_string(query.offset + shown);
-  return page;
+  return pagedAnswer("reminders", std::move(rows), kept.size(), static_cast<size_t>(end));
 }
 
 }  // namespace wren

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Dates.h"
-#include "app/HelperError.h"
+#include "app/TestSupport.h"
 #include "platform/TimeZoneGuard.h"
 
 namespace wren {
@@ -18,12 +17,8 @@ using platform::DateComponents;
 using platform::ReminderFilter;
 using platform::ReminderItem;
 using platform::TimeZoneGuard;
-
-Instant at(const std::string& text) {
-  std::optional<Instant> parsed = parseDate(text);
-  if (!parsed) throw std::runtime_error("test date " + text);
-  return *parsed;
-}
+using testing::at;
+using testing::invalidArgsMessage;
 
 DateComponents day(int year, int month, int dayOfMonth) {
   DateComponents components;
@@ -55,17 +50,6 @@ std::string repeat(const std::string& piece, int times) {
   std::string text;
   for (int i = 0; i < times; ++i) text += piece;
   return text;
-}
-
-std::string invalidArgsMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const HelperError& error) {
-    EXPECT_EQ(error.code(), ErrorCode::InvalidArgs);
-    return error.message();
-  }
-  ADD_FAILURE() << "no HelperError was thrown";
-  return {};
 }
 
 TEST(ReminderRow, AlwaysCarriesIdentityCompletionAndList) {

@@ -10,75 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string request(int id, const std::string& method, const Json& params = Json::object()) {
-  return Json{{"id", id}, {"method", method}, {"params", params}}.dump();
-}
-
-// The helper as a long-lived child: one request at a time, so that a test can change the
-// store between two requests of the same process, as another program would.
-class LiveHelper {
- public:
-  explicit LiveHelper(const HelperProcess& process) {
-    int in[2], out[2];
-    if (pipe(in) || pipe(out)) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-    std::vector<std::string> env = {"HOME=" + process.home().string(),
-                                    "XDG_DATA_HOME=" + (process.home() / ".local/share").string(),
-                                    "TZ=UTC", "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    std::vector<char*> envp;
-    for (std::string& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = WREN_HELPER_PATH;
-    char* argv[] = {program.data(), nullptr};
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-    if (rc != 0) throw std::runtime_error("posix_spawn failed");
-  }
-  ~LiveHelper() {
-    close(input_);
-    close(output_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  LiveHelper(const LiveHelper&) = delete;
-  LiveHelper& operator=(const LiveHelper&) = delete;
-
-  // Sends one request and waits (at most ten seconds) for its reply line.
-  Json ask(const std::string& line) {
-    std::string text = line + "\n";
-    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-      throw std::runtime_error("write to the helper failed");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (buffer_.find('\n') == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no reply in time");
-      pollfd fd = {output_, POLLIN, 0};
-      if (poll(&fd, 1, 100) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = read(output_, chunk, sizeof chunk);
-      if (n <= 0) throw std::runtime_error("the helper closed its output");
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-    size_t end = buffer_.find('\n');
-    Json reply = Json::parse(buffer_.substr(0, end));
-    buffer_.erase(0, end + 1);
-    return reply;
-  }
-
- private:
-  pid_t pid_ = 0;
-  int input_ = -1;
-  int output_ = -1;
-  std::string buffer_;
-};
-
 class ContainersE2e : public ::testing::Test {
  protected:
   void grant(const std::string& calendar = "granted", const std::string& reminders = "granted") {
@@ -118,7 +49,7 @@ class ContainersE2e : public ::testing::Test {
 
 TEST_F(ContainersE2e, StatusAnswersBeforeAccessAndCountsAfter) {
   helper_.setEnv("TZ", "Europe/Berlin");
-  HelperRun before = helper_.run({request(1, "calendar.status"), request(2, "reminders.status")});
+  HelperRun before = helper_.run({requestLine(1, "calendar.status"), requestLine(2, "reminders.status")});
   for (int id : {1, 2}) {
     SCOPED_TRACE(id);
     const Json& status = before.result(id);
@@ -135,7 +66,7 @@ TEST_F(ContainersE2e, StatusAnswersBeforeAccessAndCountsAfter) {
 
   // Once granted, the first look creates the stores with their one default container.
   grant();
-  HelperRun after = helper_.run({request(1, "calendar.status"), request(2, "reminders.status")});
+  HelperRun after = helper_.run({requestLine(1, "calendar.status"), requestLine(2, "reminders.status")});
   EXPECT_EQ(after.result(1)["full_access"], true);
   EXPECT_EQ(after.result(1)["containers"], 1);
   EXPECT_EQ(after.result(1)["default"]["name"], "Calendar");
@@ -191,13 +122,13 @@ TEST_F(ContainersE2e, EveryGuardedMethodExplainsEachMissingPermission) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     grant(c.decision, c.decision);
-    std::vector<std::string> lines = {request(1, "calendar.status"), request(2, "reminders.status")};
+    std::vector<std::string> lines = {requestLine(1, "calendar.status"), requestLine(2, "reminders.status")};
     int id = 10;
     // Valid-looking params: the guard comes before every other check.
     for (const auto& method : calendarMethods)
-      lines.push_back(request(id++, method, {{"calendar_id", "home/calendar"}, {"name", "X"}, {"confirmed", true}}));
+      lines.push_back(requestLine(id++, method, {{"calendar_id", "home/calendar"}, {"name", "X"}, {"confirmed", true}}));
     for (const auto& method : reminderMethods)
-      lines.push_back(request(id++, method, {{"list_id", "home/reminders"}, {"name", "X"}, {"confirmed", true}}));
+      lines.push_back(requestLine(id++, method, {{"list_id", "home/reminders"}, {"name", "X"}, {"confirmed", true}}));
     HelperRun run = helper_.run(lines);
     EXPECT_EQ(run.result(1)["authorization"], c.status);
     EXPECT_EQ(run.result(2)["authorization"], c.status);
@@ -218,17 +149,17 @@ TEST_F(ContainersE2e, ReadMethodsDescribeTheStore) {
   grant();
   sampleStores();
   HelperRun run = helper_.run({
-      request(1, "calendar.sources"),
-      request(2, "calendar.calendars.list"),
-      request(3, "calendar.calendars.list", {{"writable_only", true}}),
-      request(4, "calendar.calendars.list", {{"source_id", "nobody"}}),
-      request(5, "calendar.calendars.get", {{"calendar_id", "home/personal"}}),
-      request(6, "calendar.calendars.get", {{"calendar_id", " "}}),
-      request(7, "calendar.calendars.get", {{"calendar_id", "home/Personal"}}),
-      request(8, "reminders.lists.list"),
-      request(9, "reminders.lists.get", {{"list_id", "home/chores"}, {"count", true}}),
-      request(10, "reminders.lists.get", {{"list_id", "home/personal"}}),
-      request(11, "reminders.sources"),
+      requestLine(1, "calendar.sources"),
+      requestLine(2, "calendar.calendars.list"),
+      requestLine(3, "calendar.calendars.list", {{"writable_only", true}}),
+      requestLine(4, "calendar.calendars.list", {{"source_id", "nobody"}}),
+      requestLine(5, "calendar.calendars.get", {{"calendar_id", "home/personal"}}),
+      requestLine(6, "calendar.calendars.get", {{"calendar_id", " "}}),
+      requestLine(7, "calendar.calendars.get", {{"calendar_id", "home/Personal"}}),
+      requestLine(8, "reminders.lists.list"),
+      requestLine(9, "reminders.lists.get", {{"list_id", "home/chores"}, {"count", true}}),
+      requestLine(10, "reminders.lists.get", {{"list_id", "home/personal"}}),
+      requestLine(11, "reminders.sources"),
   });
   const Json& sources = run.result(1)["sources"];
   ASSERT_EQ(sources.size(), 2u);
@@ -269,11 +200,11 @@ TEST_F(ContainersE2e, CreateAndUpdateWriteTheFolders) {
   grant();
   sampleStores();
   HelperRun run = helper_.run({
-      request(1, "calendar.calendars.create", {{"name", "Gym"}, {"color", " ff9500 "}}),
-      request(2, "calendar.calendars.create", {{"name", "Shared"}, {"source_id", "work"}}),
-      request(3, "reminders.lists.create", {{"name", "Errands"}}),
-      request(4, "calendar.calendars.update", {{"calendar_id", "work/team"}, {"color", "#00FF00"}}),
-      request(5, "calendar.calendars.update", {{"calendar_id", "home/personal"}, {"name", "Private"}}),
+      requestLine(1, "calendar.calendars.create", {{"name", "Gym"}, {"color", " ff9500 "}}),
+      requestLine(2, "calendar.calendars.create", {{"name", "Shared"}, {"source_id", "work"}}),
+      requestLine(3, "reminders.lists.create", {{"name", "Errands"}}),
+      requestLine(4, "calendar.calendars.update", {{"calendar_id", "work/team"}, {"color", "#00FF00"}}),
+      requestLine(5, "calendar.calendars.update", {{"calendar_id", "home/personal"}, {"name", "Private"}}),
   });
   const Json& gym = run.result(1);
   EXPECT_EQ(gym["name"], "Gym");
@@ -290,8 +221,8 @@ TEST_F(ContainersE2e, CreateAndUpdateWriteTheFolders) {
             "Private");
 
   // A second run reads back what the first one wrote.
-  HelperRun again = helper_.run({request(1, "calendar.calendars.get", {{"calendar_id", gym["id"]}}),
-                                 request(2, "calendar.calendars.list", {{"source_id", "home"}})});
+  HelperRun again = helper_.run({requestLine(1, "calendar.calendars.get", {{"calendar_id", gym["id"]}}),
+                                 requestLine(2, "calendar.calendars.list", {{"source_id", "home"}})});
   EXPECT_EQ(again.result(1), gym);
   EXPECT_EQ(again.result(2)["calendars"].size(), 4u);
 }
@@ -326,7 +257,7 @@ TEST_F(ContainersE2e, ChangesAreRefusedWithGuidance) {
        "needs_confirmation", "要删除「Birthdays」及其中的全部内容吗？"},
   };
   std::vector<std::string> lines;
-  for (size_t i = 0; i < cases.size(); ++i) lines.push_back(request(static_cast<int>(i), cases[i].method, cases[i].params));
+  for (size_t i = 0; i < cases.size(); ++i) lines.push_back(requestLine(static_cast<int>(i), cases[i].method, cases[i].params));
   HelperRun run = helper_.run(lines);
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].method + " " + cases[i].params.dump());
@@ -339,7 +270,7 @@ TEST_F(ContainersE2e, ChangesAreRefusedWithGuidance) {
 TEST_F(ContainersE2e, CreateWithoutAnyAccountToPutItIn) {
   grant();
   source("reminders/remote", {{"title", "Remote"}, {"type", "exchange"}});
-  HelperRun run = helper_.run({request(1, "reminders.lists.create", {{"name", "Errands"}})});
+  HelperRun run = helper_.run({requestLine(1, "reminders.lists.create", {{"name", "Errands"}})});
   EXPECT_EQ(run.error(1)["message"],
             "No default account to put the new reminder list in; pass source_id from reminders.sources.list.");
 }
@@ -348,7 +279,7 @@ TEST_F(ContainersE2e, AnAccountThatRefusesNewCalendarsIsNamed) {
   grant();
   sampleStores();
   source("calendars/feeds", {{"title", "Feeds"}, {"type", "subscribed"}});
-  HelperRun run = helper_.run({request(1, "calendar.calendars.create", {{"name", "X"}, {"source_id", "feeds"}})});
+  HelperRun run = helper_.run({requestLine(1, "calendar.calendars.create", {{"name", "X"}, {"source_id", "feeds"}})});
   const Json& error = run.error(1);
   EXPECT_EQ(error["code"], "execution_failed");
   const std::string message = error["message"];
@@ -367,8 +298,8 @@ TEST_F(ContainersE2e, DeleteAsksThenMovesTheFolderToTheTrash) {
                     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
                     "DTSTAMP:20250101T000000Z\r\nDTSTART:20250102T090000Z\r\nSUMMARY:Standup\r\n"
                     "END:VEVENT\r\nEND:VCALENDAR\r\n");
-  HelperRun asked = helper_.run({request(1, "calendar.calendars.get", {{"calendar_id", "work/team"}}),
-                                 request(2, "calendar.calendars.delete", {{"calendar_id", "work/team"}})});
+  HelperRun asked = helper_.run({requestLine(1, "calendar.calendars.get", {{"calendar_id", "work/team"}}),
+                                 requestLine(2, "calendar.calendars.delete", {{"calendar_id", "work/team"}})});
   const Json& row = asked.result(1);
   EXPECT_EQ(asked.error(2), (Json{{"code", "needs_confirmation"},
                                   {"message", "要删除「Team」及其中的全部内容吗？"},
@@ -378,9 +309,9 @@ TEST_F(ContainersE2e, DeleteAsksThenMovesTheFolderToTheTrash) {
   // Requests of one run are handled concurrently, so the look after the deletion is a run
   // of its own.
   HelperRun confirmed = helper_.run(
-      {request(1, "calendar.calendars.delete", {{"calendar_id", "work/team"}, {"confirmed", true}})});
+      {requestLine(1, "calendar.calendars.delete", {{"calendar_id", "work/team"}, {"confirmed", true}})});
   EXPECT_EQ(confirmed.result(1), (Json{{"deleted", true}, {"container", row}}));
-  HelperRun after = helper_.run({request(1, "calendar.calendars.get", {{"calendar_id", "work/team"}})});
+  HelperRun after = helper_.run({requestLine(1, "calendar.calendars.get", {{"calendar_id", "work/team"}})});
   EXPECT_EQ(after.error(1)["message"], "No calendar with id work/team on this Mac. Get ids from calendar.list.");
   EXPECT_FALSE(fs::exists(helper_.dataRoot() / "calendars/work/team"));
 
@@ -402,7 +333,7 @@ TEST_F(ContainersE2e, SeesFoldersThatAnotherProgramChangesBetweenRequests) {
   sampleStores();
   LiveHelper live(helper_);
   auto titles = [&](int id) {
-    Json reply = live.ask(request(id, "reminders.lists.list"));
+    Json reply = live.ask(requestLine(id, "reminders.lists.list"));
     std::vector<std::string> names;
     for (const Json& row : reply.at("result").at("lists")) names.push_back(row["name"]);
     return names;
@@ -416,44 +347,30 @@ TEST_F(ContainersE2e, SeesFoldersThatAnotherProgramChangesBetweenRequests) {
   EXPECT_EQ(titles(3), (std::vector<std::string>{"Allotment", "Chores"}));
 
   fs::rename(helper_.dataRoot() / "reminders/home/chores", helper_.dataRoot() / "reminders/home/housework");
-  Json moved = live.ask(request(4, "reminders.lists.get", {{"list_id", "home/housework"}}));
+  Json moved = live.ask(requestLine(4, "reminders.lists.get", {{"list_id", "home/housework"}}));
   EXPECT_EQ(moved["result"]["name"], "Chores");
-  Json gone = live.ask(request(5, "reminders.lists.get", {{"list_id", "home/chores"}}));
+  Json gone = live.ask(requestLine(5, "reminders.lists.get", {{"list_id", "home/chores"}}));
   EXPECT_EQ(gone["error"]["code"], "invalid_args");
 }
 
 TEST_F(ContainersE2e, AGrantBetweenRequestsTakesEffectAtOnce) {
   sampleStores();
   LiveHelper live(helper_);
-  EXPECT_EQ(live.ask(request(1, "calendar.sources"))["error"]["code"], "os_permission");
+  EXPECT_EQ(live.ask(requestLine(1, "calendar.sources"))["error"]["code"], "os_permission");
   grant();
-  EXPECT_EQ(live.ask(request(2, "calendar.sources"))["result"]["sources"].size(), 2u);
+  EXPECT_EQ(live.ask(requestLine(2, "calendar.sources"))["result"]["sources"].size(), 2u);
 }
 
 // What another vdir program makes of a container the helper created: khal lists the new
 // calendar by its name and reads its colour, todoman lists the reminders of a new list.
-std::string commandOutput(const std::string& line) {
-  std::string out;
-  FILE* pipe = popen(line.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-bool haveCommand(const std::string& name) {
-  return !commandOutput("command -v " + name + " 2>/dev/null").empty();
-}
-
 TEST_F(ContainersE2e, OtherVdirProgramsReadCreatedContainers) {
   if (!haveCommand("khal") || !haveCommand("todoman")) GTEST_SKIP() << "khal or todoman is not installed";
   grant();
-  HelperRun created = helper_.run({request(1, "calendar.calendars.create", {{"name", "Football Club"}, {"color", "#3366CC"}}),
-                                   request(2, "reminders.lists.create", {{"name", "Garden"}})});
+  HelperRun created = helper_.run({requestLine(1, "calendar.calendars.create", {{"name", "Football Club"}, {"color", "#3366CC"}}),
+                                   requestLine(2, "reminders.lists.create", {{"name", "Garden"}})});
   const std::string calendarId = created.result(1)["id"];
   const std::string listId = created.result(2)["id"];
-  HelperRun items = helper_.run({request(3, "reminders.items.create", {{"title", "Plant tulips"}, {"list", listId}})});
+  HelperRun items = helper_.run({requestLine(3, "reminders.items.create", {{"title", "Plant tulips"}, {"list", listId}})});
   ASSERT_EQ(items.reply(3)["ok"], true) << items.out;
 
   const fs::path home = helper_.home();
@@ -461,19 +378,21 @@ TEST_F(ContainersE2e, OtherVdirProgramsReadCreatedContainers) {
   // The trailing slash keeps the glob to folders: an account folder also holds source.json.
   helper_.writeFile("khal.conf", "[calendars]\n[[wren]]\npath = " + (calendars / "*" / "*").string() +
                                      "/\ntype = discover\n[sqlite]\npath = " + (home / "khal.db").string() + "\n");
-  const std::string names = commandOutput("HOME='" + home.string() + "' khal -c '" +
-                                          (home / ".local/share/khal.conf").string() + "' printcalendars 2>&1");
+  const std::string names = runCommand("HOME='" + home.string() + "' khal -c '" +
+                                        (home / ".local/share/khal.conf").string() + "' printcalendars 2>&1")
+                                .out;
   EXPECT_NE(names.find("Football Club\n"), std::string::npos) << names;
-  const std::string color = commandOutput(
+  const std::string color = runCommand(
       "/usr/bin/python3 -c 'import sys; from khal.settings.utils import get_color_from_vdir; "
-      "print(get_color_from_vdir(sys.argv[1]))' '" + (calendars / calendarId).string() + "' 2>&1");
+      "print(get_color_from_vdir(sys.argv[1]))' '" + (calendars / calendarId).string() + "' 2>&1").out;
   EXPECT_EQ(color, "#3366CC\n");
 
   helper_.writeFile("todoman.py", "path = \"" + (helper_.dataRoot() / "reminders" / "*" / "*").string() +
                                       "/\"\ndate_format = \"%Y-%m-%d\"\ntime_format = \"%H:%M\"\n"
                                       "cache_path = \"" + (home / "todoman.sqlite").string() + "\"\n");
-  const std::string tasks = commandOutput("HOME='" + home.string() + "' todoman --config '" +
-                                          (home / ".local/share/todoman.py").string() + "' --porcelain list 2>&1");
+  const std::string tasks = runCommand("HOME='" + home.string() + "' todoman --config '" +
+                                        (home / ".local/share/todoman.py").string() + "' --porcelain list 2>&1")
+                                .out;
   EXPECT_NE(tasks.find("\"summary\": \"Plant tulips\""), std::string::npos) << tasks;
   EXPECT_NE(tasks.find("\"list\": \"Garden\""), std::string::npos) << tasks;
 }

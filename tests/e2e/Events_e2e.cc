@@ -126,8 +126,7 @@ class EventsEndToEnd : public ::testing::Test {
 
   // One request in a helper process of its own; the reply envelope.
   Json call(const std::string& method, const Json& params = Json::object()) const {
-    Json line = {{"id", 1}, {"method", method}, {"params", params}};
-    HelperRun run = helper_.run({line.dump()});
+    HelperRun run = helper_.run({requestLine(1, method, params)});
     EXPECT_EQ(run.exitStatus, 0);
     return run.reply(1);
   }

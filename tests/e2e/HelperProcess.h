@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,8 +27,6 @@
 #include <vector>
 
 #include "app/Json.h"
-
-extern char** environ;
 
 namespace wren::testing {
 
@@ -102,34 +102,11 @@ class HelperProcess {
   // Sends the bytes exactly as given.
   HelperRun runRaw(const std::string& input,
                    std::chrono::milliseconds timeout = std::chrono::seconds(60)) const {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-      posix_spawn_file_actions_addclose(&actions, fd);
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : env_) envText.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = WREN_HELPER_PATH;
-    char* argv[] = {program.data(), nullptr};
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (rc != 0) throw std::runtime_error("posix_spawn failed");
-
+    const Child child = spawn(ErrorOutput::Piped);
     HelperRun result;
-    pump(inPipe[1], outPipe[0], errPipe[0], input, result, timeout, pid);
+    pump(child.in, child.out, child.err, input, result, timeout, child.pid);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(child.pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     size_t begin = 0;
     while (begin < result.out.size()) {
@@ -142,6 +119,49 @@ class HelperProcess {
   }
 
  private:
+  friend class LiveHelper;
+
+  // The started helper's end of its standard streams, held by the caller.
+  struct Child {
+    pid_t pid = 0;
+    int in = -1;
+    int out = -1;
+    int err = -1;  // -1 when the helper writes to this process's standard error
+  };
+  enum class ErrorOutput { Piped, Inherited };
+
+  // Starts the helper with this process's environment settings (env_).
+  Child spawn(ErrorOutput errorOutput) const {
+    const bool pipeErrors = errorOutput == ErrorOutput::Piped;
+    int inPipe[2], outPipe[2], errPipe[2] = {-1, -1};
+    if (pipe(inPipe) || pipe(outPipe) || (pipeErrors && pipe(errPipe))) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    if (pipeErrors) posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+      if (fd >= 0) posix_spawn_file_actions_addclose(&actions, fd);
+    std::vector<std::string> envText;
+    for (const auto& [name, value] : env_) envText.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = WREN_HELPER_PATH;
+    char* argv[] = {program.data(), nullptr};
+    Child child{0, inPipe[1], outPipe[0], errPipe[0]};
+    int rc = posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {inPipe[0], outPipe[1], errPipe[1]})
+      if (fd >= 0) close(fd);
+    if (rc != 0) {
+      for (int fd : {child.in, child.out, child.err})
+        if (fd >= 0) close(fd);
+      throw std::runtime_error("posix_spawn failed");
+    }
+    return child;
+  }
+
   static void pump(int in, int out, int err, const std::string& input, HelperRun& result,
                    std::chrono::milliseconds timeout, pid_t pid) {
     signal(SIGPIPE, SIG_IGN);
@@ -177,5 +197,76 @@ class HelperProcess {
   std::filesystem::path home_;
   std::map<std::string, std::string> env_;
 };
+
+// The helper as a long-lived child: one request at a time, so that a test can change the
+// store between two requests of the same process, as another program would. Its standard
+// error goes to the test's own.
+class LiveHelper {
+ public:
+  explicit LiveHelper(const HelperProcess& process) : child_(process.spawn(HelperProcess::ErrorOutput::Inherited)) {}
+  ~LiveHelper() {
+    close(child_.in);
+    close(child_.out);
+    int status = 0;
+    waitpid(child_.pid, &status, 0);
+  }
+  LiveHelper(const LiveHelper&) = delete;
+  LiveHelper& operator=(const LiveHelper&) = delete;
+
+  // Sends one request and waits (at most ten seconds) for its reply line.
+  Json ask(const std::string& line) {
+    std::string text = line + "\n";
+    if (write(child_.in, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      throw std::runtime_error("write to the helper failed");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (buffer_.find('\n') == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no reply in time");
+      pollfd fd = {child_.out, POLLIN, 0};
+      if (poll(&fd, 1, 100) <= 0) continue;
+      char chunk[4096];
+      ssize_t n = read(child_.out, chunk, sizeof chunk);
+      if (n <= 0) throw std::runtime_error("the helper closed its output");
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+    size_t end = buffer_.find('\n');
+    Json reply = Json::parse(buffer_.substr(0, end));
+    buffer_.erase(0, end + 1);
+    return reply;
+  }
+
+ private:
+  HelperProcess::Child child_;
+  std::string buffer_;
+};
+
+// A request line as the host writes it.
+inline std::string requestLine(int64_t id, const std::string& method, const Json& params = Json::object()) {
+  return Json{{"id", id}, {"method", method}, {"params", params}}.dump();
+}
+
+// What a shell command line printed and how it ended.
+struct Command {
+  int status = -1;
+  std::string out;
+};
+
+// Runs a shell command line and collects its standard output.
+inline Command runCommand(const std::string& line) {
+  Command result;
+  FILE* pipe = popen(line.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// True when the shell finds a command of that name.
+inline bool haveCommand(const std::string& name) {
+  Command which = runCommand("command -v " + name + " 2>/dev/null");
+  return which.status == 0 && !which.out.empty();
+}
 
 }  // namespace wren::testing

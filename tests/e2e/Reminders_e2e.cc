@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <set>
 #include <string>
@@ -73,24 +70,6 @@ for folder, dirs, files in sorted(os.walk(root)):
 print(json.dumps(out))
 )PY";
 
-struct Command {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a shell command line and collects its standard output.
-Command runCommand(const std::string& line) {
-  Command result;
-  FILE* pipe = popen(line.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 std::string quoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -107,8 +86,7 @@ bool haveIcalendarModule() {
 std::string taskManager() {
   static const std::string found = [] {
     for (const char* name : {"todo", "todoman"}) {
-      Command which = runCommand(std::string("command -v ") + name + " 2>/dev/null");
-      if (which.status == 0 && !which.out.empty()) return std::string(name);
+      if (haveCommand(name)) return std::string(name);
     }
     return std::string();
   }();
@@ -151,8 +129,7 @@ class RemindersE2e : public ::testing::Test {
   }
 
   Json call(const std::string& method, const Json& params = Json::object()) {
-    Json request = {{"id", 1}, {"method", method}, {"params", params}};
-    HelperRun run = helper_.run({request.dump()});
+    HelperRun run = helper_.run({requestLine(1, method, params)});
     return run.reply(1);
   }
   Json result(const std::string& method, const Json& params = Json::object()) {
@@ -363,7 +340,7 @@ TEST(RemindersE2ePaging, PagesManyRemindersWithACursor) {
   };
   std::vector<std::string> lines;
   for (size_t i = 0; i < cases.size(); ++i) {
-    lines.push_back(Json{{"id", i + 1}, {"method", "reminders.items.list"}, {"params", cases[i].params}}.dump());
+    lines.push_back(requestLine(static_cast<int64_t>(i + 1), "reminders.items.list", cases[i].params));
   }
   HelperRun run = helper.run(lines);
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -737,7 +714,7 @@ TEST_F(RemindersE2e, EveryItemMethodNeedsTheRemindersPermission) {
                                       "reminders.items.update", "reminders.items.complete", "reminders.items.delete"};
   std::vector<std::string> lines;
   for (size_t i = 0; i < methods.size(); ++i)
-    lines.push_back(Json{{"id", i + 1}, {"method", methods[i]}, {"params", Json::object()}}.dump());
+    lines.push_back(requestLine(static_cast<int64_t>(i + 1), methods[i]));
   HelperRun run = helper_.run(lines);
   for (size_t i = 0; i < methods.size(); ++i) {
     SCOPED_TRACE(methods[i]);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -144,6 +145,35 @@ void renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
   struct stat info;
   if (::lstat(to.c_str(), &info) == 0) fail("rename", to, EEXIST);
   if (::rename(from.c_str(), to.c_str()) != 0) fail("rename", to, errno);
+}
+
+void publishFolder(const std::filesystem::path& target,
+                   const std::function<void(const std::filesystem::path& staging)>& fill) {
+  std::filesystem::path parent = target.parent_path();
+  std::string pattern = (parent / ("." + target.filename().string() + ".new-XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) fail("mkdir", pattern, errno);
+  std::filesystem::path staging = pattern;
+  try {
+    chmod(staging.c_str(), 0755);
+    fill(staging);
+    renameNoReplace(staging, target);
+    syncFolder(parent);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove_all(staging, ignored);
+    throw;
+  }
+}
+
+void makeFolders(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw StoreError("mkdir(" + folder.string() + "): " + error.message());
+}
+
+bool isPresent(const std::filesystem::path& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
 }
 
 }  // namespace wren::platform::vdir

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,5 +33,18 @@ void syncFolder(const std::filesystem::path& folder);
 
 // Renames without replacing what is at `to`; throws StoreError (EEXIST when taken).
 void renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Makes the folder `target` whole or not at all: `fill` fills a hidden folder beside it,
+// which is then renamed into place without replacing anything (EEXIST when the name is
+// taken), so that no reader ever sees it half made. On any failure the hidden folder is
+// removed again and the error passes through.
+void publishFolder(const std::filesystem::path& target,
+                   const std::function<void(const std::filesystem::path& staging)>& fill);
+
+// Makes the folder and its missing parents; throws StoreError when it cannot.
+void makeFolders(const std::filesystem::path& folder);
+
+// True when something (a dangling symbolic link included) has that name.
+bool isPresent(const std::filesystem::path& path);
 
 }  // namespace wren::platform::vdir

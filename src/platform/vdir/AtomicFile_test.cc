@@ -102,5 +102,21 @@ TEST_F(AtomicFileTest, RenameNoReplaceMovesFoldersOnlyToFreeNames) {
   EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"b", "c"}));
 }
 
+TEST_F(AtomicFileTest, PublishesAFolderWholeOrNotAtAll) {
+  auto fill = [](const std::filesystem::path& staging) { writeText(staging / "displayname", "Work"); };
+  publishFolder(folder() / "work", fill);
+  EXPECT_EQ(readText(folder() / "work" / "displayname"), "Work");
+
+  // A taken name and a failing fill both leave no hidden folder behind.
+  EXPECT_THROW(publishFolder(folder() / "work", fill), StoreError);
+  EXPECT_THROW(publishFolder(folder() / "home",
+                             [&](const std::filesystem::path& staging) {
+                               fill(staging);
+                               throw StoreError("fill failed");
+                             }),
+               StoreError);
+  EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"work"}));
+}
+
 }  // namespace
 }  // namespace wren::platform::vdir

@@ -36,21 +36,16 @@ constexpr std::size_t kMaxIterations = 2000000;
 // The widest distance between a wall-clock time and UTC, with room for a day's length.
 constexpr hours kOffsetMargin{26};
 
-CivilKey keyOf(const CivilTime& civil) {
-  using namespace std::chrono;
-  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
-                       std::chrono::day{static_cast<unsigned>(civil.day)};
-  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} + seconds{civil.second};
+// Keys count whole seconds: the milliseconds of a wall-clock time are left out.
+CivilKey keyOf(CivilTime civil) {
+  civil.millisecond = 0;
+  return utcInstant(civil);
 }
 
 CivilTime civilOfKey(CivilKey key) {
-  using namespace std::chrono;
-  const sys_days day = floor<std::chrono::days>(key);
-  const year_month_day date{day};
-  const hh_mm_ss<milliseconds> time{key - day};
-  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
-                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
-                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()), 0};
+  CivilTime civil = utcCivil(key);
+  civil.millisecond = 0;
+  return civil;
 }
 
 bool sameAnchoring(const IcalTime& a, const IcalTime& b) {
@@ -193,12 +188,6 @@ Participant participantOf(icalproperty* property) {
   return participant;
 }
 
-std::optional<Instant> instantOf(icalcomponent* event, icalproperty_kind kind, const ZoneTable& zones) {
-  std::optional<IcalTime> time = readTime(icalcomponent_get_first_property(event, kind), zones);
-  if (!time) return std::nullopt;
-  return toInstant(*time);
-}
-
 int daysBetween(const CivilTime& from, const CivilTime& to) {
   return static_cast<int>(std::chrono::floor<days>(keyOf(to) - keyOf(from)).count());
 }
@@ -206,11 +195,11 @@ int daysBetween(const CivilTime& from, const CivilTime& to) {
 // DTSTART and how long the event lasts (DTEND, else DURATION, else none: zero length for a
 // timed event, one day for an all-day event). An end before the start counts as none.
 bool readTimes(icalcomponent* event, const ZoneTable& zones, EventValues& values) {
-  std::optional<IcalTime> start = readTime(icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY), zones);
+  std::optional<IcalTime> start = readTime(event, ICAL_DTSTART_PROPERTY, zones);
   if (!start) return false;
   values.start = *start;
   values.allDay = start->anchor == TimeAnchor::Date;
-  std::optional<IcalTime> end = readTime(icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY), zones);
+  std::optional<IcalTime> end = readTime(event, ICAL_DTEND_PROPERTY, zones);
   icalproperty* duration = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY);
   if (values.allDay) {
     int count = 1;
@@ -261,7 +250,7 @@ std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zone
   // An empty URL property names no address; the event has no URL then.
   values.url = textOf(event, ICAL_URL_PROPERTY);
   if (values.url && values.url->empty()) values.url.reset();
-  values.recurrenceId = readTime(icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY), zones);
+  values.recurrenceId = readTime(event, ICAL_RECURRENCEID_PROPERTY, zones);
   values.availability = availabilityOf(event);
   values.status = statusOf(event);
   if (icalproperty* organizer = icalcomponent_get_first_property(event, ICAL_ORGANIZER_PROPERTY)) {
@@ -273,8 +262,8 @@ std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zone
   }
   const double duration = values.allDay ? values.dayCount * 86400.0 : values.length.count() / 1000.0;
   values.alarms = readAlarms(event, zones, duration);
-  values.created = instantOf(event, ICAL_CREATED_PROPERTY, zones);
-  values.lastModified = instantOf(event, ICAL_LASTMODIFIED_PROPERTY, zones);
+  values.created = readInstant(event, ICAL_CREATED_PROPERTY, zones);
+  values.lastModified = readInstant(event, ICAL_LASTMODIFIED_PROPERTY, zones);
   if (!values.recurrenceId) readRecurrence(event, zones, values);
   return values;
 }
@@ -288,24 +277,6 @@ CivilKey endKeyOf(const EventValues& values, CivilKey key) {
   return key + values.length;
 }
 
-icaltimetype icalOfKey(CivilKey key, bool isDate) {
-  const CivilTime civil = civilOfKey(key);
-  icaltimetype time = icaltime_null_time();
-  time.year = civil.year;
-  time.month = civil.month;
-  time.day = civil.day;
-  time.hour = isDate ? 0 : civil.hour;
-  time.minute = isDate ? 0 : civil.minute;
-  time.second = isDate ? 0 : civil.second;
-  time.is_date = isDate ? 1 : 0;
-  return time;
-}
-
-struct IteratorDeleter {
-  void operator()(icalrecur_iterator* iterator) const { icalrecur_iterator_free(iterator); }
-};
-using IteratorPtr = std::unique_ptr<icalrecur_iterator, IteratorDeleter>;
-
 // Why a walk through the keys of a rule ended.
 enum class WalkEnd { Exhausted, PastLast, Stopped };
 
@@ -314,7 +285,8 @@ enum class WalkEnd { Exhausted, PastLast, Stopped };
 template <typename Visit>
 WalkEnd walkRuleKeys(const EventValues& values, std::size_t ruleIndex, CivilKey last, Visit&& visit) {
   const CivilKey first = keyOf(values.start.civil);
-  IteratorPtr iterator(icalrecur_iterator_new(values.recurrences[ruleIndex], icalOfKey(first, values.allDay)));
+  RecurIteratorPtr iterator(
+      icalrecur_iterator_new(values.recurrences[ruleIndex], icalOfCivil(civilOfKey(first), values.allDay)));
   icalerror_clear_errno();
   if (!iterator) return WalkEnd::Exhausted;
   for (std::size_t step = 0; step < kMaxIterations; ++step) {
@@ -571,9 +543,9 @@ std::optional<CivilKey> lastKeyOf(const EventValues& values) {
 // The DESCRIPTION of each VEVENT as written, blanks included, in file order (which is the
 // order libical gives them in). Nothing when the file needs no second reading.
 using RawNotes = std::optional<std::string>;
-std::optional<std::vector<RawNotes>> notesAsWritten(std::string_view text) {
-  if (!notesMayHoldEdgeBlanks(text)) return std::nullopt;
-  std::optional<RawComponent> calendar = splitComponents(text);
+std::optional<std::vector<RawNotes>> notesAsWritten(LazySplit& split) {
+  if (!notesMayHoldEdgeBlanks(split.text())) return std::nullopt;
+  const RawComponent* calendar = split.get();
   if (!calendar) return std::nullopt;
   std::vector<RawNotes> notes;
   for (const RawComponent& child : calendar->children) {
@@ -607,20 +579,16 @@ EventExtent extentOf(const ParsedEventFile& file) {
   return extent;
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------------------
-
-std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
-  ComponentPtr calendar = parseCalendar(text);
-  if (!calendar) return nullptr;
-  const ZoneTable zones(calendar.get());
-  const std::optional<std::vector<RawNotes>> writtenNotes = notesAsWritten(text);
+// The events of a file that libical has parsed; `split` gives the file's lines where
+// libical's reading loses what was written.
+std::shared_ptr<const ParsedEventFile> readEventFile(icalcomponent* calendar, const ZoneTable& zones,
+                                                     LazySplit& split) {
+  const std::optional<std::vector<RawNotes>> writtenNotes = notesAsWritten(split);
   auto file = std::make_shared<ParsedEventFile>();
   std::vector<EventValues> detached;
   std::size_t index = 0;
-  for (icalcomponent* event = icalcomponent_get_first_component(calendar.get(), ICAL_VEVENT_COMPONENT); event;
-       event = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT), ++index) {
+  for (icalcomponent* event = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); event;
+       event = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT), ++index) {
     std::optional<EventValues> values = readEvent(event, zones);
     if (!values) continue;
     if (writtenNotes && index < writtenNotes->size()) values->notes = (*writtenNotes)[index];
@@ -636,12 +604,23 @@ std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
     file->overrides.insert_or_assign(key, std::move(values));
   }
   if (!file->master && file->overrides.empty()) return nullptr;
-  if (file->master) keepWrittenDayOrder(file->master->rules, text, "VEVENT");
+  if (file->master) keepWrittenDayOrder(file->master->rules, split, "VEVENT");
   file->extent = extentOf(*file);
   if (file->master && !file->master->recurrences.empty()) {
     file->ruleKeys = std::make_unique<RuleKeyCache>(file->master->recurrences.size());
   }
   return file;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<const ParsedEventFile> parseEventFile(std::string_view text) {
+  ComponentPtr calendar = parseCalendar(text);
+  if (!calendar) return nullptr;
+  LazySplit split(text);
+  return readEventFile(calendar.get(), ZoneTable(calendar.get()), split);
 }
 
 EventExtent eventExtent(const ParsedEventFile& file) { return file.extent; }
@@ -888,31 +867,21 @@ void applyItem(RawComponent& component, const EventItem& event, const EventValue
 struct StoredFile {
   RawComponent calendar;
   std::shared_ptr<const ParsedEventFile> parsed;
-  ComponentPtr ical;
   ZoneTable zones;
 };
 
+// The file read once by libical and split once, for both its values and its lines.
 StoredFile loadStored(std::string_view text) {
-  std::optional<RawComponent> calendar = splitComponents(text);
-  std::shared_ptr<const ParsedEventFile> parsed = parseEventFile(text);
-  ComponentPtr ical = parseCalendar(text);
-  if (!calendar || !parsed || !ical) throw StoreError("icalparser_parse_string: the event file is not valid iCalendar");
-  ZoneTable zones(ical.get());
-  return StoredFile{std::move(*calendar), std::move(parsed), std::move(ical), std::move(zones)};
+  const ComponentPtr ical = parseCalendar(text);
+  ZoneTable zones = ical ? ZoneTable(ical.get()) : ZoneTable();
+  LazySplit split(text);
+  std::shared_ptr<const ParsedEventFile> parsed = ical ? readEventFile(ical.get(), zones, split) : nullptr;
+  std::optional<RawComponent> calendar = split.take();
+  if (!calendar || !parsed) throw StoreError("icalparser_parse_string: the event file is not valid iCalendar");
+  return StoredFile{std::move(*calendar), std::move(parsed), std::move(zones)};
 }
 
-// The key a raw VEVENT's RECURRENCE-ID names in the series, or nothing for the master.
-std::optional<CivilKey> recurrenceKeyOf(const RawComponent& event, const StoredFile& stored) {
-  const ContentLine* line = event.line("RECURRENCE-ID");
-  if (!line) return std::nullopt;
-  PropertyPtr property(icalproperty_new_from_string(line->unfolded.c_str()));
-  icalerror_clear_errno();
-  const std::optional<IcalTime> time = readTime(property.get(), stored.zones);
-  if (!time || !stored.parsed->master) return CivilKey::min();
-  return keyIn(*time, stored.parsed->master->start);
-}
-
-// The key of a time line (RDATE, EXDATE) in the series, by its first value.
+// The key of a time line (RDATE, EXDATE, RECURRENCE-ID) in the series, by its first value.
 std::optional<CivilKey> timeKeyOf(const ContentLine& line, const StoredFile& stored) {
   PropertyPtr property(icalproperty_new_from_string(line.unfolded.c_str()));
   icalerror_clear_errno();
@@ -921,11 +890,12 @@ std::optional<CivilKey> timeKeyOf(const ContentLine& line, const StoredFile& sto
   return keyIn(*time, stored.parsed->master->start);
 }
 
-RawComponent* masterComponent(StoredFile& stored) {
-  for (RawComponent& child : stored.calendar.children) {
-    if (child.name == "VEVENT" && !child.line("RECURRENCE-ID")) return &child;
-  }
-  return stored.calendar.firstChild("VEVENT");
+// The key a raw VEVENT's RECURRENCE-ID names in the series, or nothing for the master.
+std::optional<CivilKey> recurrenceKeyOf(const RawComponent& event, const StoredFile& stored) {
+  const ContentLine* line = event.line("RECURRENCE-ID");
+  if (!line) return std::nullopt;
+  if (!stored.parsed->master) return CivilKey::min();
+  return timeKeyOf(*line, stored).value_or(CivilKey::min());
 }
 
 std::string finish(RawComponent& calendar, Instant from) {
@@ -1041,17 +1011,21 @@ std::vector<RecurrenceRule> continuedRules(const EventItem& event, const EventVa
 void moveTail(SeriesTail& tail, const StoredFile& stored, CivilKey split, const EventItem& event,
               const IcalTime& anchor) {
   const EventValues& values = *stored.parsed->master;
-  std::erase_if(tail.overrides, [&](const RawComponent& child) { return recurrenceKeyOf(child, stored) == split; });
   const milliseconds shift = event.start ? occurrenceKey(values, *event.start) - split : milliseconds{0};
-  if (shift == milliseconds{0}) return;
   auto moved = [&](std::string_view name, CivilKey key) {
     return ContentLine::fromLogical(timeLine(name, toInstant(civilOfKey(key + shift), values.start), anchor));
   };
+  std::vector<RawComponent> overrides;
+  for (RawComponent& child : tail.overrides) {
+    const std::optional<CivilKey> key = recurrenceKeyOf(child, stored);
+    if (key == split) continue;
+    if (key && shift != milliseconds{0}) child.setLine(moved("RECURRENCE-ID", *key));
+    overrides.push_back(std::move(child));
+  }
+  tail.overrides = std::move(overrides);
+  if (shift == milliseconds{0}) return;
   for (ContentLine& line : tail.timeLines) {
     if (std::optional<CivilKey> key = timeKeyOf(line, stored)) line = moved(line.name, *key);
-  }
-  for (RawComponent& child : tail.overrides) {
-    if (std::optional<CivilKey> key = recurrenceKeyOf(child, stored)) child.setLine(moved("RECURRENCE-ID", *key));
   }
 }
 
@@ -1127,7 +1101,7 @@ std::string newEventText(const EventItem& event) {
 
 EventSaveResult saveEventText(std::string_view originalText, const EventItem& event, Span span) {
   StoredFile stored = loadStored(originalText);
-  RawComponent* master = masterComponent(stored);
+  RawComponent* master = stored.calendar.masterChild("VEVENT");
   const std::optional<EventValues>& values = stored.parsed->master;
   if (!master) throw StoreError("icalparser_parse_string: the event file holds no VEVENT");
   if (!values || !values->repeats || !event.occurrenceDate) {
@@ -1154,7 +1128,7 @@ EventSaveResult saveEventText(std::string_view originalText, const EventItem& ev
 
 std::optional<std::string> removeEventText(std::string_view originalText, const EventItem& event, Span span) {
   StoredFile stored = loadStored(originalText);
-  RawComponent* master = masterComponent(stored);
+  RawComponent* master = stored.calendar.masterChild("VEVENT");
   const std::optional<EventValues>& values = stored.parsed->master;
   if (!master || !values || !values->repeats || !event.occurrenceDate) return std::nullopt;
   const CivilKey key = occurrenceKey(*values, *event.occurrenceDate);
@@ -1166,7 +1140,7 @@ std::optional<std::string> removeEventText(std::string_view originalText, const 
   std::erase_if(stored.calendar.children, [&](const RawComponent& child) {
     return child.name == "VEVENT" && recurrenceKeyOf(child, stored) == key;
   });
-  master = masterComponent(stored);
+  master = stored.calendar.masterChild("VEVENT");
   addLine(*master, timeLine("EXDATE", *event.occurrenceDate, values->start));
   bumpRevision(*master, now());
   return finish(stored.calendar, firstInstant(stored));

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -14,12 +13,14 @@
 #include "platform/LocalTime.h"
 #include "platform/TimeZoneGuard.h"
 #include "platform/vdir/Ical.h"
+#include "platform/vdir/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {
 
 using std::chrono::hours;
 using std::chrono::seconds;
+using testing::countOf;
 
 std::string calendarOf(std::initializer_list<std::string_view> lines) {
   std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\n";
@@ -52,12 +53,6 @@ std::string lineOf(const std::string& text, std::string_view prefix) {
   const std::size_t found = text.find("\r\n" + std::string(prefix));
   if (found == std::string::npos) return "";
   return text.substr(found + 2, text.find("\r\n", found + 2) - found - 2);
-}
-
-std::size_t countOf(const std::string& text, std::string_view needle) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
-  return count;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -718,25 +713,13 @@ std::optional<std::string> pythonRead(const std::string& text) {
       "cal = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read())\n"
       "for c in cal.walk('VEVENT'):\n"
       "    print(str(c.get('SUMMARY')), c.decoded('DTSTART').isoformat(), str(c.get('X-FOO')))\n";
-  const std::string scriptPath = std::string(folder) + "/read.py";
-  std::ofstream(scriptPath) << script;
-  const std::string command = "/usr/bin/python3 " + scriptPath + " " + path + " 2>&1";
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    if (pclose(pipe) != 0) output = "failed: " + output;
-  }
-  std::remove(path.c_str());
-  std::remove(scriptPath.c_str());
-  rmdir(folder);
-  return output;
+  const testing::PythonRun run = testing::runPython(folder, script, {path});
+  std::filesystem::remove_all(folder);
+  return run.status == 0 ? run.printed : "failed: " + run.printed;
 }
 
 TEST(EventCodecSaving, PythonIcalendarReadsWhatIsWritten) {
-  if (access("/usr/bin/python3", X_OK) != 0 || system("/usr/bin/python3 -c 'import icalendar' 2>/dev/null") != 0) {
-    GTEST_SKIP() << "python3-icalendar is not installed";
-  }
+  if (!testing::hasPythonIcalendar()) GTEST_SKIP() << "python3-icalendar is not installed";
   TimeZoneGuard zone("UTC");
   EventItem third = occurrence(kSeries, 2);
   third.title = "Über, die Brücke";

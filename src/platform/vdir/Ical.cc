@@ -10,10 +10,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <set>
+#include <utility>
 
 #include "platform/ZoneText.h"
+#include "platform/vdir/StoreNames.h"
 
 namespace wren::platform::vdir {
 namespace {
@@ -70,25 +71,6 @@ std::optional<std::string> parameterOf(std::string_view logical, std::string_vie
 
 bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-Instant utcInstant(const CivilTime& civil) {
-  using namespace std::chrono;
-  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
-                       std::chrono::day{static_cast<unsigned>(civil.day)};
-  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} +
-         seconds{civil.second} + milliseconds{civil.millisecond};
-}
-
-CivilTime utcCivil(Instant instant) {
-  using namespace std::chrono;
-  const sys_days day = floor<days>(instant);
-  const year_month_day date{day};
-  const hh_mm_ss<milliseconds> time{instant - day};
-  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
-                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
-                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
-                   static_cast<int>(time.subseconds().count())};
-}
-
 CivilTime civilOfIcal(const icaltimetype& value) {
   return CivilTime{value.year, value.month, value.day, value.is_date ? 0 : value.hour,
                    value.is_date ? 0 : value.minute, value.is_date ? 0 : value.second, 0};
@@ -113,6 +95,22 @@ std::string tzidOf(icalproperty* property) {
   icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
   const char* tzid = parameter ? icalparameter_get_tzid(parameter) : nullptr;
   return tzid ? tzid : "";
+}
+
+// A libical time with the TZID it was written with (empty: none).
+IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const ZoneTable& zones) {
+  IcalTime time;
+  time.civil = civilOfIcal(value);
+  if (value.is_date) {
+    time.anchor = TimeAnchor::Date;
+  } else if (icaltime_is_utc(value)) {
+    time.anchor = TimeAnchor::Utc;
+  } else if (!tzid.empty()) {
+    zones.resolve(tzid, time);
+  } else {
+    time.anchor = TimeAnchor::Floating;
+  }
+  return time;
 }
 
 const char* frequencyName(Frequency frequency) {
@@ -179,11 +177,6 @@ icalproperty* structuredLocationOf(icalcomponent* alarm) {
   return nullptr;
 }
 
-bool relatesToEnd(icalproperty* trigger) {
-  icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
-  return related && icalparameter_get_related(related) == ICAL_RELATED_END;
-}
-
 std::optional<Alarm> alarmOf(icalcomponent* component, const ZoneTable& zones, double duration) {
   Alarm alarm;
   if (icalproperty* location = structuredLocationOf(component)) {
@@ -202,7 +195,7 @@ std::optional<Alarm> alarmOf(icalcomponent* component, const ZoneTable& zones, d
     return alarm;
   }
   alarm.relativeOffset = icaldurationtype_as_int(value.duration);
-  if (relatesToEnd(trigger)) alarm.relativeOffset += duration;
+  if (triggerRelatesTo(trigger, ICAL_RELATED_END)) alarm.relativeOffset += duration;
   return alarm;
 }
 
@@ -218,7 +211,7 @@ void collectTzids(const RawComponent& component, std::set<std::string>& tzids) {
 std::string definedTzid(const RawComponent& vtimezone) {
   const ContentLine* line = vtimezone.line("TZID");
   if (!line) return "";
-  return line->unfolded.substr(valueStart(line->unfolded));
+  return std::string(valueOf(*line));
 }
 
 }  // namespace
@@ -228,6 +221,7 @@ std::string definedTzid(const RawComponent& vtimezone) {
 void ComponentDeleter::operator()(icalcomponent* component) const { icalcomponent_free(component); }
 void PropertyDeleter::operator()(icalproperty* property) const { icalproperty_free(property); }
 void TimezoneDeleter::operator()(icaltimezone* zone) const { icaltimezone_free(zone, 1); }
+void RecurIteratorDeleter::operator()(icalrecur_iterator* iterator) const { icalrecur_iterator_free(iterator); }
 
 ComponentPtr parseCalendar(std::string_view text) {
   static const bool nonFatal = [] {
@@ -283,14 +277,7 @@ std::shared_ptr<const CustomZone> CustomZone::fromComponent(icalcomponent* vtime
 }
 
 Instant CustomZone::instantOf(const CivilTime& civil) const {
-  icaltimetype value = icaltime_null_time();
-  value.year = civil.year;
-  value.month = civil.month;
-  value.day = civil.day;
-  value.hour = civil.hour;
-  value.minute = civil.minute;
-  value.second = civil.second;
-  const time_t seconds = icaltime_as_timet_with_zone(value, zone_.get());
+  const time_t seconds = icaltime_as_timet_with_zone(icalOfCivil(civil, false), zone_.get());
   return Instant(std::chrono::seconds(seconds)) + std::chrono::milliseconds(civil.millisecond);
 }
 
@@ -354,19 +341,14 @@ std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones)
   return timeFromIcal(time, tzidOf(property), zones);
 }
 
-IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const ZoneTable& zones) {
-  IcalTime time;
-  time.civil = civilOfIcal(value);
-  if (value.is_date) {
-    time.anchor = TimeAnchor::Date;
-  } else if (icaltime_is_utc(value)) {
-    time.anchor = TimeAnchor::Utc;
-  } else if (!tzid.empty()) {
-    zones.resolve(tzid, time);
-  } else {
-    time.anchor = TimeAnchor::Floating;
-  }
-  return time;
+std::optional<IcalTime> readTime(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones) {
+  return readTime(icalcomponent_get_first_property(component, kind), zones);
+}
+
+std::optional<Instant> readInstant(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones) {
+  const std::optional<IcalTime> time = readTime(component, kind, zones);
+  if (!time) return std::nullopt;
+  return toInstant(*time);
 }
 
 Instant toInstant(const IcalTime& time) { return toInstant(time.civil, time); }
@@ -400,6 +382,39 @@ CivilTime civilIn(Instant instant, const IcalTime& anchoredLike) {
   return civilFromInstant(instant);
 }
 
+Instant utcInstant(const CivilTime& civil) {
+  using namespace std::chrono;
+  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
+                       std::chrono::day{static_cast<unsigned>(civil.day)};
+  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} +
+         seconds{civil.second} + milliseconds{civil.millisecond};
+}
+
+CivilTime utcCivil(Instant instant) {
+  using namespace std::chrono;
+  const sys_days day = floor<days>(instant);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> time{instant - day};
+  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
+                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
+                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
+                   static_cast<int>(time.subseconds().count())};
+}
+
+icaltimetype icalOfCivil(const CivilTime& civil, bool isDate) {
+  icaltimetype value = icaltime_null_time();
+  value.year = civil.year;
+  value.month = civil.month;
+  value.day = civil.day;
+  value.is_date = isDate ? 1 : 0;
+  if (!isDate) {
+    value.hour = civil.hour;
+    value.minute = civil.minute;
+    value.second = civil.second;
+  }
+  return value;
+}
+
 std::string dateText(const CivilTime& civil) {
   std::array<char, 32> buffer{};
   std::snprintf(buffer.data(), buffer.size(), "%04d%02d%02d", civil.year, civil.month, civil.day);
@@ -413,17 +428,22 @@ std::string localDateTimeText(const CivilTime& civil) {
 std::string utcText(Instant instant) { return localDateTimeText(utcCivil(instant)) + "Z"; }
 
 std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike) {
+  return timeLine(name, IcalTime{civilIn(instant, anchoredLike), anchoredLike.anchor, anchoredLike.zoneId,
+                                 anchoredLike.customZone});
+}
+
+std::string timeLine(std::string_view name, const IcalTime& time) {
   const std::string prefix(name);
-  switch (anchoredLike.anchor) {
-    case TimeAnchor::Date: return prefix + ";VALUE=DATE:" + dateText(civilFromInstant(instant));
-    case TimeAnchor::Floating: return prefix + ":" + localDateTimeText(civilFromInstant(instant));
-    case TimeAnchor::Utc: return prefix + ":" + utcText(instant);
+  switch (time.anchor) {
+    case TimeAnchor::Date: return prefix + ";VALUE=DATE:" + dateText(time.civil);
+    case TimeAnchor::Floating: return prefix + ":" + localDateTimeText(time.civil);
+    case TimeAnchor::Utc: break;
     case TimeAnchor::Zoned: {
-      const std::string tzid = anchoredLike.customZone ? anchoredLike.customZone->tzid() : anchoredLike.zoneId;
-      return prefix + ";TZID=" + parameterValue(tzid) + ":" + localDateTimeText(civilIn(instant, anchoredLike));
+      const std::string tzid = time.customZone ? time.customZone->tzid() : time.zoneId;
+      return prefix + ";TZID=" + parameterValue(tzid) + ":" + localDateTimeText(time.civil);
     }
   }
-  return prefix + ":" + utcText(instant);
+  return prefix + ":" + localDateTimeText(time.civil) + "Z";
 }
 
 // ---------------------------------------------------------------------------------------
@@ -548,12 +568,19 @@ void RawComponent::removeLines(std::string_view propertyName) {
   std::erase_if(lines, [&](const ContentLine& candidate) { return candidate.name == wanted; });
 }
 
-RawComponent* RawComponent::firstChild(std::string_view componentName) {
+RawComponent* RawComponent::masterChild(std::string_view componentName) {
+  return const_cast<RawComponent*>(std::as_const(*this).masterChild(componentName));
+}
+
+const RawComponent* RawComponent::masterChild(std::string_view componentName) const {
   const std::string wanted = upper(componentName);
-  for (RawComponent& child : children) {
-    if (child.name == wanted) return &child;
+  const RawComponent* first = nullptr;
+  for (const RawComponent& child : children) {
+    if (child.name != wanted) continue;
+    if (!child.line("RECURRENCE-ID")) return &child;
+    if (!first) first = &child;
   }
-  return nullptr;
+  return first;
 }
 
 std::optional<RawComponent> splitComponents(std::string_view text) {
@@ -604,6 +631,19 @@ std::optional<RawComponent> splitComponents(std::string_view text) {
   }
   if (!finish() || !open.empty()) return std::nullopt;
   return root;
+}
+
+const RawComponent* LazySplit::get() {
+  if (!split_) {
+    root_ = splitComponents(text_);
+    split_ = true;
+  }
+  return root_ ? &*root_ : nullptr;
+}
+
+std::optional<RawComponent> LazySplit::take() {
+  get();
+  return std::move(root_);
 }
 
 namespace {
@@ -770,31 +810,19 @@ std::string durationText(double seconds) {
   return text;
 }
 
+bool triggerRelatesTo(icalproperty* trigger, icalparameter_related related) {
+  icalparameter* parameter = trigger ? icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER) : nullptr;
+  return parameter && icalparameter_get_related(parameter) == related;
+}
+
 // ---------------------------------------------------------------------------------------
 
-std::string newUid() {
-  static thread_local std::mt19937_64 generator{std::random_device{}()};
-  std::array<unsigned char, 16> bytes{};
-  for (std::size_t i = 0; i < bytes.size(); i += 8) {
-    const std::uint64_t value = generator();
-    for (std::size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<unsigned char>(value >> (8 * j));
-  }
-  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
-  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    std::array<char, 3> hex{};
-    std::snprintf(hex.data(), hex.size(), "%02X", bytes[i]);
-    text += hex.data();
-  }
-  return text;
-}
+std::string newUid() { return upper(freshName()); }
 
 void bumpRevision(RawComponent& component, Instant when) {
   long long sequence = 0;
   if (const ContentLine* line = component.line("SEQUENCE")) {
-    const std::string value = line->unfolded.substr(valueStart(line->unfolded));
+    const std::string value(valueOf(*line));
     char* end = nullptr;
     sequence = std::strtoll(value.c_str(), &end, 10);
     if (sequence < 0) sequence = 0;
@@ -837,8 +865,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool startsDescription(std::string_view line) {
   constexpr std::string_view kName = "DESCRIPTION";
   if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
-  return std::equal(kName.begin(), kName.end(), line.begin(),
-                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
+  return equalsIgnoringCase(line.substr(0, kName.size()), kName);
 }
 
 bool valueMayStartBlank(std::string_view line) {
@@ -869,11 +896,8 @@ namespace {
 
 // The weekday number (1 Sunday ... 7 Saturday) of a two-letter code, or 0.
 int weekdayOfCode(std::string_view code) {
-  constexpr std::array<std::string_view, 7> kCodes = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-  for (std::size_t i = 0; i < kCodes.size(); ++i) {
-    if (code.size() == 2 && std::toupper(static_cast<unsigned char>(code[0])) == kCodes[i][0] &&
-        std::toupper(static_cast<unsigned char>(code[1])) == kCodes[i][1])
-      return static_cast<int>(i) + 1;
+  for (std::size_t i = 0; i < kWeekdays.size(); ++i) {
+    if (equalsIgnoringCase(code, kWeekdays[i])) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -885,10 +909,7 @@ std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
     std::string_view part = rule.substr(at, end - at);
     at = end + 1;
     constexpr std::string_view kName = "BYDAY=";
-    if (part.size() <= kName.size() ||
-        !std::equal(kName.begin(), kName.end(), part.begin(),
-                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); }))
-      continue;
+    if (part.size() <= kName.size() || !equalsIgnoringCase(part.substr(0, kName.size()), kName)) continue;
     std::vector<RecurrenceDay> days;
     std::string_view list = part.substr(kName.size());
     for (std::size_t from = 0; from <= list.size();) {
@@ -921,19 +942,14 @@ std::vector<RecurrenceDay> sortedDays(std::vector<RecurrenceDay> days) {
 
 }  // namespace
 
-void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, std::string_view text, std::string_view componentName) {
+void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, LazySplit& file, std::string_view componentName) {
   if (std::none_of(rules.begin(), rules.end(), [](const RecurrenceRule& rule) { return rule.daysOfWeek.size() > 1; }))
     return;
-  std::optional<RawComponent> calendar = splitComponents(text);
+  const RawComponent* calendar = file.get();
   if (!calendar) return;
-  const RawComponent* master = nullptr;
-  for (const RawComponent& child : calendar->children) {
-    if (child.name == componentName && !child.line("RECURRENCE-ID")) {
-      master = &child;
-      break;
-    }
-  }
-  if (!master) return;
+  // Only a component without a RECURRENCE-ID holds the rules as written.
+  const RawComponent* master = calendar->masterChild(componentName);
+  if (!master || master->line("RECURRENCE-ID")) return;
   std::vector<std::vector<RecurrenceDay>> written;
   for (const ContentLine& line : master->lines) {
     if (line.name != "RRULE") continue;

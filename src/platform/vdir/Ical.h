@@ -13,7 +13,7 @@
 //   Instant at = toInstant(*start);
 //
 //   std::optional<RawComponent> raw = splitComponents(text);  // lines, for saving
-//   RawComponent* event = raw->firstChild("VEVENT");
+//   RawComponent* event = raw->masterChild("VEVENT");
 //   event->setLine(timeLine("DTSTART", newStart, *start));
 //   bumpRevision(*event, now());
 //   std::string written = emitComponent(*raw);               // CRLF, folded at 75 octets
@@ -49,6 +49,11 @@ struct TimezoneDeleter {
   void operator()(icaltimezone* zone) const;
 };
 using TimezonePtr = std::unique_ptr<icaltimezone, TimezoneDeleter>;
+
+struct RecurIteratorDeleter {
+  void operator()(icalrecur_iterator* iterator) const;
+};
+using RecurIteratorPtr = std::unique_ptr<icalrecur_iterator, RecurIteratorDeleter>;
 
 // Parses iCalendar text into its VCALENDAR component; nothing when libical finds none.
 // libical's error state is cleared afterwards, so one bad file never leaks into the next.
@@ -119,8 +124,9 @@ class ZoneTable {
 // CREATED, the first value of an RDATE...), honouring its TZID parameter. Nothing when the
 // property holds no valid date or date-time.
 std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones);
-// A libical time with the TZID it was written with (empty: none).
-IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const ZoneTable& zones);
+// The value of the first property of that kind in the component, as a time or an instant.
+std::optional<IcalTime> readTime(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones);
+std::optional<Instant> readInstant(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones);
 
 // The instant of a value: Date is midnight of the day in the current zone, Floating the
 // wall-clock time in the current zone.
@@ -131,6 +137,14 @@ Instant toInstant(const CivilTime& civil, const IcalTime& anchoredLike);
 // Floating, UTC for Utc).
 CivilTime civilIn(Instant instant, const IcalTime& anchoredLike);
 
+// The instant that wall-clock fields name in UTC, and back: calendar arithmetic on wall
+// clocks, free of any zone's offsets.
+Instant utcInstant(const CivilTime& civil);
+CivilTime utcCivil(Instant instant);
+// The libical form of wall-clock fields: a date (the time of day dropped) or a date-time
+// without zone.
+icaltimetype icalOfCivil(const CivilTime& civil, bool isDate);
+
 // Value texts: "20250301", "20250301T090000", "20250301T090000Z".
 std::string dateText(const CivilTime& civil);
 std::string localDateTimeText(const CivilTime& civil);
@@ -140,15 +154,19 @@ std::string utcText(Instant instant);
 // or "DTSTART;VALUE=DATE:20250301", for an instant written with the given anchoring
 // (a Zoned custom zone keeps its TZID).
 std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike);
+// The same for a value's own wall-clock fields, written as they are.
+std::string timeLine(std::string_view name, const IcalTime& time);
 
 // ---------------------------------------------------------------------------------------
 // Recurrence rules.
 
+class LazySplit;
+
 // libical puts the days of BYDAY in week order as it reads a rule, but a rule keeps the
 // order it was written in. Puts each rule's days back in the order of the RRULE lines of the
-// component of that name in the file text (the one without a RECURRENCE-ID); rules and
-// lines are matched by the days they hold.
-void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, std::string_view text, std::string_view componentName);
+// component of that name in the file (the one without a RECURRENCE-ID); rules and lines are
+// matched by the days they hold. The file is split only when some rule has several days.
+void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, LazySplit& file, std::string_view componentName);
 
 // A rule read from libical. `start` is the series' DTSTART: it decides how an UNTIL
 // without zone is read (a DATE UNTIL counts until the end of that day, 23:59:59 local).
@@ -193,12 +211,33 @@ struct RawComponent {
   void setLine(const ContentLine& replacement);
   void setLine(std::string_view logical) { setLine(ContentLine::fromLogical(logical)); }
   void removeLines(std::string_view propertyName);
-  RawComponent* firstChild(std::string_view componentName);
+  // The master of a series among the children of that name: the first without a
+  // RECURRENCE-ID, else the first of them; null when there is none.
+  RawComponent* masterChild(std::string_view componentName);
+  const RawComponent* masterChild(std::string_view componentName) const;
 };
 
 // Splits iCalendar text (CRLF or LF line ends) into its root component; nothing when the
 // text does not hold a well-nested BEGIN/END structure.
 std::optional<RawComponent> splitComponents(std::string_view text);
+
+// The raw components of a file text, split on first use: reading a file's values needs them
+// only for a few files, saving it always, and one split serves both.
+class LazySplit {
+ public:
+  explicit LazySplit(std::string_view text) : text_(text) {}
+
+  std::string_view text() const { return text_; }
+  // The root component; null when the text does not split.
+  const RawComponent* get();
+  // Hands the root component over for editing; the split is spent afterwards.
+  std::optional<RawComponent> take();
+
+ private:
+  std::string_view text_;
+  bool split_ = false;
+  std::optional<RawComponent> root_;
+};
 
 // Writes a component: BEGIN/END lines and every line with CRLF. A line keeps its original
 // physical form when every physical line is at most 75 octets, else it is folded again.
@@ -240,6 +279,8 @@ std::vector<Alarm> readAlarms(icalcomponent* owner, const ZoneTable& zones, doub
 RawComponent newAlarmComponent(const Alarm& alarm, std::string_view description);
 // The trigger duration text for an offset in seconds: "-PT15M", "PT0S", "-P1D", "-PT90S".
 std::string durationText(double seconds);
+// Whether a TRIGGER says RELATED with this value; no trigger or no parameter says neither.
+bool triggerRelatesTo(icalproperty* trigger, icalparameter_related related);
 
 // ---------------------------------------------------------------------------------------
 // Identity and revision.

@@ -1,12 +1,6 @@
 #include "platform/vdir/StoreContainers.h"
 
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <system_error>
 
 #include "platform/vdir/AtomicFile.h"
 #include "platform/vdir/StoreNames.h"
@@ -29,14 +23,6 @@ void writeColor(const std::filesystem::path& folder, const Rgb& color, Existing 
   writeFileAtomically(folder / "color", colorText(color), existing);
 }
 
-std::optional<std::string> textIfPresent(const std::filesystem::path& path) {
-  try {
-    return readWholeFile(path);
-  } catch (const StoreError&) {
-    return std::nullopt;
-  }
-}
-
 // Puts a file back as it was before a change that failed halfway. This is a best effort:
 // the error that made the change fail is the one reported.
 void putBack(const std::filesystem::path& path, const std::optional<std::string>& text) {
@@ -56,28 +42,18 @@ std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, cons
                                std::optional<Rgb> color) {
   if (std::optional<std::string> reason = refusal(source.source, kind)) throw StoreError(*reason);
   std::string name = freshName();
-  std::string pattern = (source.folder / ("." + name + ".new-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) throw StoreError("mkdir(" + pattern + "): " + strerror(errno));
-  std::filesystem::path staging = pattern;
-  try {
-    chmod(staging.c_str(), 0755);
+  publishFolder(source.folder / name, [&](const std::filesystem::path& staging) {
     // Bare values without a line end, as other vdir programs write these files.
     writeFileAtomically(staging / "displayname", title, Existing::Refuse);
     if (color) writeColor(staging, *color, Existing::Refuse);
-    renameNoReplace(staging, source.folder / name);
-    syncFolder(source.folder);
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored);
-    throw;
-  }
+  });
   return name;
 }
 
 void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
                            std::optional<Rgb> color) {
   std::filesystem::path displayName = calendar.folder / "displayname";
-  std::optional<std::string> previousTitle = title ? textIfPresent(displayName) : std::nullopt;
+  std::optional<std::string> previousTitle = title ? readFileIfPresent(displayName) : std::nullopt;
   if (title) writeFileAtomically(displayName, *title, Existing::Replace);
   if (!color) return;
   try {

@@ -1,11 +1,8 @@
 #include "platform/vdir/StoreDefaults.h"
 
 #include <errno.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-
-#include <system_error>
 
 #include "app/Json.h"
 #include "platform/DataRoot.h"
@@ -19,11 +16,6 @@ namespace wren::platform::vdir {
 namespace {
 
 constexpr const char* kSourceName = "local";
-
-bool isPresent(const std::filesystem::path& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
 
 void makeFolder(const std::filesystem::path& folder) {
   if (mkdir(folder.c_str(), 0755) != 0)
@@ -47,19 +39,7 @@ void assemble(const std::filesystem::path& staging, EntityType kind) {
 
 void createStore(const std::filesystem::path& store, EntityType kind) {
   std::filesystem::create_directories(store.parent_path());
-  std::string pattern = (store.parent_path() / ("." + store.filename().string() + ".new-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) throw StoreError("mkdtemp(" + pattern + "): " + strerror(errno));
-  std::filesystem::path staging = pattern;
-  try {
-    chmod(staging.c_str(), 0755);
-    assemble(staging, kind);
-    renameNoReplace(staging, store);
-    syncFolder(store.parent_path());
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove_all(staging, ignored);
-    throw;
-  }
+  publishFolder(store, [kind](const std::filesystem::path& staging) { assemble(staging, kind); });
 }
 
 }  // namespace

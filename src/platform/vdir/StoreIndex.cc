@@ -10,13 +10,11 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/vdir/Deleters.h"
+
 namespace wren::platform::vdir {
 
 namespace {
-
-struct DirClose {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 FileStamp stampFrom(const struct stat& info) {
   return {static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,

@@ -12,14 +12,11 @@
 #include "app/Json.h"
 #include "platform/Text.h"
 #include "platform/vdir/AtomicFile.h"
+#include "platform/vdir/Deleters.h"
 
 namespace wren::platform::vdir {
 
 namespace {
-
-struct DirClose {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 // Names of the visible folders in `folder` (symbolic links to folders included, broken
 // links left out), in byte order.
@@ -108,6 +105,8 @@ SourceFolder readSource(const std::filesystem::path& store, const std::string& n
   return entry;
 }
 
+}  // namespace
+
 CalendarFolder readCalendar(const SourceFolder& source, const std::string& name) {
   CalendarFolder entry{{}, source.folder / name};
   Calendar& calendar = entry.calendar;
@@ -128,6 +127,8 @@ CalendarFolder readCalendar(const SourceFolder& source, const std::string& name)
   calendar.source = source.source;
   return entry;
 }
+
+namespace {
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -49,6 +49,8 @@ std::filesystem::path storeFolder(const std::filesystem::path& dataRoot, EntityT
 
 // Reads the store folder; a missing or unreadable folder is an empty store.
 StoreLayout readLayout(const std::filesystem::path& store);
+// One calendar folder of the account, as readLayout reads it.
+CalendarFolder readCalendar(const SourceFolder& source, const std::string& name);
 // The calendar store.json names as the default, read on its own: the same answer as
 // readLayout's, without reading every other calendar's metadata.
 std::optional<CalendarFolder> readDefaultCalendar(const std::filesystem::path& store);

@@ -4,13 +4,11 @@
 
 #include <memory>
 
+#include "platform/vdir/Deleters.h"
+
 namespace wren::platform::vdir {
 
 namespace {
-
-struct GFree {
-  void operator()(gchar* text) const { g_free(text); }
-};
 
 constexpr size_t kItemIdLength = 32;
 

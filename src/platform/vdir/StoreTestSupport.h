@@ -3,42 +3,24 @@
 // Helpers for the store tests: guards for process-wide settings and small file utilities.
 
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/EnvironmentVariable.h"
 
 namespace wren::platform::vdir::testing {
 
-// Sets (or, with nothing, unsets) an environment variable for the guard's lifetime and
-// restores the previous state after. The environment is process-wide: no other thread may
-// read it meanwhile.
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = getenv(name)) previous_ = old;
-    apply(value);
-  }
-  EnvironmentVariable(const EnvironmentVariable&) = delete;
-  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-  ~EnvironmentVariable() { apply(previous_); }
-
- private:
-  void apply(const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  std::string name_;
-  std::optional<std::string> previous_;
-};
+using platform::EnvironmentVariable;
 
 // Makes every write beyond `bytes` fail with EFBIG for the guard's lifetime, so that tests
 // can make a write fail halfway even when they run as the superuser (for whom permission
@@ -83,6 +65,44 @@ inline std::set<std::string> entryNames(const std::filesystem::path& folder) {
   for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
     names.insert(entry.path().filename().string());
   return names;
+}
+
+// How often `part` occurs in `text`, overlapping occurrences included.
+inline std::size_t countOf(std::string_view text, std::string_view part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Whether /usr/bin/python3 can import icalendar: another iCalendar library, which the codec
+// tests let read what the helper writes.
+inline bool hasPythonIcalendar() {
+  return access("/usr/bin/python3", X_OK) == 0 &&
+         std::system("/usr/bin/python3 -c 'import icalendar' 2>/dev/null") == 0;
+}
+
+// How a Python script ended: its exit status (0 for success) and what it printed, error
+// output included.
+struct PythonRun {
+  int status = -1;
+  std::string printed;
+};
+
+// Runs a Python script with /usr/bin/python3 and these arguments; the script is written to
+// script.py in `folder` first.
+inline PythonRun runPython(const std::filesystem::path& folder, const std::string& script,
+                           const std::vector<std::string>& arguments) {
+  const std::filesystem::path scriptPath = folder / "script.py";
+  std::ofstream(scriptPath) << script;
+  std::string command = "/usr/bin/python3 '" + scriptPath.string() + "'";
+  for (const std::string& argument : arguments) command += " '" + argument + "'";
+  PythonRun run;
+  if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe)) run.printed += buffer;
+    run.status = pclose(pipe);
+  }
+  return run;
 }
 
 }  // namespace wren::platform::vdir::testing

@@ -1,7 +1,6 @@
 #include "platform/vdir/TodoCodec.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <set>
 
@@ -37,16 +36,6 @@ icalcomponent* masterTodo(icalcomponent* calendar) {
 std::optional<std::string> textOf(const char* value) {
   if (!value) return std::nullopt;
   return toValidUtf8(value);
-}
-
-std::optional<IcalTime> timeOf(icalcomponent* todo, icalproperty_kind kind, const ZoneTable& zones) {
-  return readTime(icalcomponent_get_first_property(todo, kind), zones);
-}
-
-std::optional<Instant> instantOf(icalcomponent* todo, icalproperty_kind kind, const ZoneTable& zones) {
-  std::optional<IcalTime> time = timeOf(todo, kind, zones);
-  if (!time) return std::nullopt;
-  return toInstant(*time);
 }
 
 // Date components keep the wall-clock fields as written. A time in a zone that only the
@@ -119,29 +108,31 @@ bool isPlaceholder(icalcomponent* alarm) {
 }
 
 bool relatesToStart(icalcomponent* alarm) {
-  icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-  icalparameter* related = trigger ? icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER) : nullptr;
-  return related && icalparameter_get_related(related) == ICAL_RELATED_START;
+  return triggerRelatesTo(icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY), ICAL_RELATED_START);
 }
+
+// The DUE and DTSTART of a reminder, read once for its dates and for its alarms.
+struct TodoTimes {
+  std::optional<IcalTime> due;
+  std::optional<IcalTime> start;
+};
 
 // A reminder's relative alarms count from its due date: a trigger without RELATED, or with
 // RELATED=END (the DUE of a VTODO), is read as it stands. Only a trigger that says
 // RELATED=START, on a reminder with both a start and a due date, is moved to count from due.
-void readAlarmsInto(icalcomponent* todo, const ZoneTable& zones, ParsedTodoFile& parsed) {
+void readAlarmsInto(icalcomponent* todo, const ZoneTable& zones, const TodoTimes& times, ParsedTodoFile& parsed) {
   std::vector<icalcomponent*> blocks;
   for (icalcomponent* alarm = icalcomponent_get_first_component(todo, ICAL_VALARM_COMPONENT); alarm;
        alarm = icalcomponent_get_next_component(todo, ICAL_VALARM_COMPONENT)) {
     blocks.push_back(alarm);
   }
-  const std::optional<Instant> start = instantOf(todo, ICAL_DTSTART_PROPERTY, zones);
-  const std::optional<Instant> due = instantOf(todo, ICAL_DUE_PROPERTY, zones);
+  std::optional<double> startAfterDue;
+  if (times.start && times.due) startAfterDue = toSeconds(toInstant(*times.start)) - toSeconds(toInstant(*times.due));
   std::set<int> shown;
   for (Alarm& alarm : readAlarms(todo, zones, 0)) {
     icalcomponent* block = blocks[static_cast<std::size_t>(*alarm.origin)];
     if (isPlaceholder(block)) continue;
-    if (!alarm.absoluteDate && start && due && relatesToStart(block)) {
-      alarm.relativeOffset += toSeconds(*start) - toSeconds(*due);
-    }
+    if (!alarm.absoluteDate && startAfterDue && relatesToStart(block)) alarm.relativeOffset += *startAfterDue;
     if (!alarm.locationTitle.empty()) alarm.locationTitle = toValidUtf8(alarm.locationTitle);
     shown.insert(*alarm.origin);
     parsed.reminder.alarms.push_back(std::move(alarm));
@@ -151,53 +142,55 @@ void readAlarmsInto(icalcomponent* todo, const ZoneTable& zones, ParsedTodoFile&
   }
 }
 
-void readDates(icalcomponent* todo, const ZoneTable& zones, ReminderItem& reminder) {
-  const std::optional<IcalTime> due = timeOf(todo, ICAL_DUE_PROPERTY, zones);
-  const std::optional<IcalTime> start = timeOf(todo, ICAL_DTSTART_PROPERTY, zones);
-  if (due) reminder.dueDateComponents = componentsOf(*due);
-  if (start) reminder.startDateComponents = componentsOf(*start);
-  reminder.completionDate = instantOf(todo, ICAL_COMPLETED_PROPERTY, zones);
-  reminder.created = instantOf(todo, ICAL_CREATED_PROPERTY, zones);
-  reminder.lastModified = instantOf(todo, ICAL_LASTMODIFIED_PROPERTY, zones);
+void readDates(icalcomponent* todo, const ZoneTable& zones, const TodoTimes& times, ReminderItem& reminder) {
+  if (times.due) reminder.dueDateComponents = componentsOf(*times.due);
+  if (times.start) reminder.startDateComponents = componentsOf(*times.start);
+  reminder.completionDate = readInstant(todo, ICAL_COMPLETED_PROPERTY, zones);
+  reminder.created = readInstant(todo, ICAL_CREATED_PROPERTY, zones);
+  reminder.lastModified = readInstant(todo, ICAL_LASTMODIFIED_PROPERTY, zones);
   // The rule repeats the due date, which is what a person sees and completes.
-  reminder.rules = rulesOf(todo, due ? *due : start.value_or(IcalTime{}));
-}
-
-RawComponent* masterRaw(RawComponent& calendar) {
-  RawComponent* first = nullptr;
-  for (RawComponent& child : calendar.children) {
-    if (child.name != "VTODO") continue;
-    if (!child.line("RECURRENCE-ID")) return &child;
-    if (!first) first = &child;
-  }
-  return first;
+  reminder.rules = rulesOf(todo, times.due ? *times.due : times.start.value_or(IcalTime{}));
 }
 
 // The notes as written in the master VTODO's DESCRIPTION line, blanks included.
-std::optional<std::string> notesAsWritten(std::string_view text) {
-  std::optional<RawComponent> calendar = splitComponents(text);
-  RawComponent* todo = calendar ? masterRaw(*calendar) : nullptr;
+std::optional<std::string> notesAsWritten(LazySplit& split) {
+  const RawComponent* calendar = split.get();
+  const RawComponent* todo = calendar ? calendar->masterChild("VTODO") : nullptr;
   const ContentLine* line = todo ? todo->line("DESCRIPTION") : nullptr;
   if (!line) return std::nullopt;
   return toValidUtf8(unescapeText(valueOf(*line)));
 }
 
+// The reminder of a file; `split` gives the file's lines where libical's reading loses what
+// was written.
+std::shared_ptr<const ParsedTodoFile> readTodoFile(LazySplit& split) {
+  ComponentPtr calendar = parseCalendar(split.text());
+  if (!calendar) return nullptr;
+  icalcomponent* todo = masterTodo(calendar.get());
+  if (!todo) return nullptr;
+  const ZoneTable zones(calendar.get());
+  auto parsed = std::make_shared<ParsedTodoFile>();
+  ReminderItem& reminder = parsed->reminder;
+  reminder.externalId = textOf(icalcomponent_get_uid(todo)).value_or("");
+  reminder.title = textOf(icalcomponent_get_summary(todo)).value_or("");
+  reminder.notes = textOf(icalcomponent_get_description(todo));
+  if (notesMayHoldEdgeBlanks(split.text())) {
+    if (std::optional<std::string> notes = notesAsWritten(split)) reminder.notes = std::move(notes);
+  }
+  icalproperty* url = icalcomponent_get_first_property(todo, ICAL_URL_PROPERTY);
+  reminder.url = url ? textOf(icalproperty_get_url(url)) : std::nullopt;
+  reminder.priority = priorityOf(todo);
+  reminder.completed = isCompleted(todo);
+  const TodoTimes times{readTime(todo, ICAL_DUE_PROPERTY, zones), readTime(todo, ICAL_DTSTART_PROPERTY, zones)};
+  readDates(todo, zones, times, reminder);
+  keepWrittenDayOrder(reminder.rules, split, "VTODO");
+  readAlarmsInto(todo, zones, times, *parsed);
+  return parsed;
+}
+
 // Writing.
 
 constexpr std::string_view kDefaultAlarmText = "Reminder";
-
-std::string componentsLine(std::string_view name, const DateComponents& components) {
-  const IcalTime time = timeOf(components);
-  const std::string prefix(name);
-  switch (time.anchor) {
-    case TimeAnchor::Date: return prefix + ";VALUE=DATE:" + dateText(time.civil);
-    case TimeAnchor::Utc: return prefix + ":" + localDateTimeText(time.civil) + "Z";
-    case TimeAnchor::Zoned:
-      return prefix + ";TZID=" + parameterValue(time.zoneId) + ":" + localDateTimeText(time.civil);
-    case TimeAnchor::Floating: break;
-  }
-  return prefix + ":" + localDateTimeText(time.civil);
-}
 
 // Sets the one line of a property, or removes it when there is no value.
 void putLine(RawComponent& todo, std::string_view name, const std::optional<std::string>& logical) {
@@ -223,7 +216,7 @@ std::optional<std::string> urlLine(const std::optional<std::string>& url) {
 
 std::optional<std::string> dateLine(std::string_view name, const std::optional<DateComponents>& components) {
   if (!components) return std::nullopt;
-  return componentsLine(name, *components);
+  return timeLine(name, timeOf(*components));
 }
 
 void writeStatus(RawComponent& todo, const ReminderItem& reminder) {
@@ -337,45 +330,8 @@ void stampNew(RawComponent& todo, const ReminderItem& reminder, Instant when) {
 
 // Repeating reminders: the next open occurrence after a completed one.
 
-struct IteratorDeleter {
-  void operator()(icalrecur_iterator* iterator) const { icalrecur_iterator_free(iterator); }
-};
-using IteratorPtr = std::unique_ptr<icalrecur_iterator, IteratorDeleter>;
-
 // A series that yields nothing after this many steps counts as ended.
 constexpr int kMaxRecurrenceSteps = 10000;
-
-// Wall-clock seconds of civil fields, for moving dates by what the calendar moved them by.
-std::chrono::sys_seconds wallClock(const CivilTime& civil) {
-  using namespace std::chrono;
-  return sys_days(year{civil.year} / month{static_cast<unsigned>(civil.month)} /
-                  day{static_cast<unsigned>(civil.day)}) +
-         hours{civil.hour} + minutes{civil.minute} + seconds{civil.second};
-}
-
-CivilTime civilOfWallClock(std::chrono::sys_seconds wall) {
-  using namespace std::chrono;
-  const sys_days day = floor<days>(wall);
-  const year_month_day date{day};
-  const hh_mm_ss<seconds> time{wall - day};
-  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
-                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
-                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()), 0};
-}
-
-icaltimetype icalOf(const IcalTime& time) {
-  icaltimetype value = icaltime_null_time();
-  value.year = time.civil.year;
-  value.month = time.civil.month;
-  value.day = time.civil.day;
-  value.is_date = time.anchor == TimeAnchor::Date;
-  if (!value.is_date) {
-    value.hour = time.civil.hour;
-    value.minute = time.civil.minute;
-    value.second = time.civil.second;
-  }
-  return value;
-}
 
 // The first occurrence of the rule after `due`, expanded in the due date's own wall clock.
 // The rule's end is applied here rather than by libical, since COUNT counts from the
@@ -384,8 +340,8 @@ std::optional<CivilTime> nextOccurrence(const RecurrenceRule& rule, const IcalTi
   RecurrenceRule open = rule;
   open.occurrenceCount = 0;
   open.endDate.reset();
-  const icaltimetype start = icalOf(due);
-  IteratorPtr iterator(icalrecur_iterator_new(recurrenceFromRule(open, untilFormFor(due)), start));
+  const icaltimetype start = icalOfCivil(due.civil, due.anchor == TimeAnchor::Date);
+  RecurIteratorPtr iterator(icalrecur_iterator_new(recurrenceFromRule(open, untilFormFor(due)), start));
   icalerror_clear_errno();
   if (!iterator) return std::nullopt;
   for (int step = 0; step < kMaxRecurrenceSteps; ++step) {
@@ -400,9 +356,11 @@ std::optional<CivilTime> nextOccurrence(const RecurrenceRule& rule, const IcalTi
   return std::nullopt;
 }
 
-DateComponents shifted(const DateComponents& components, std::chrono::seconds wallDelta) {
+// Dates move by what the calendar moved the due date by, in wall-clock time: the difference
+// of the instants that the wall-clock fields name in UTC.
+DateComponents shifted(const DateComponents& components, std::chrono::milliseconds wallDelta) {
   const IcalTime time = timeOf(components);
-  const CivilTime moved = civilOfWallClock(wallClock(time.civil) + wallDelta);
+  const CivilTime moved = utcCivil(utcInstant(time.civil) + wallDelta);
   DateComponents result = components;
   result.year = moved.year;
   result.month = moved.month;
@@ -425,7 +383,7 @@ std::optional<ReminderItem> continuationOf(const ReminderItem& completed) {
   const IcalTime due = timeOf(*completed.dueDateComponents);
   const std::optional<CivilTime> next = nextOccurrence(rule, due);
   if (!next) return std::nullopt;
-  const auto wallDelta = wallClock(*next) - wallClock(due.civil);
+  const auto wallDelta = utcInstant(*next) - utcInstant(due.civil);
   IcalTime nextDue = due;
   nextDue.civil = *next;
   const auto instantDelta = toInstant(nextDue) - toInstant(due);
@@ -472,27 +430,8 @@ std::string continuationText(const RawComponent& storedCalendar, const RawCompon
 }  // namespace
 
 std::shared_ptr<const ParsedTodoFile> parseTodoFile(std::string_view text) {
-  ComponentPtr calendar = parseCalendar(text);
-  if (!calendar) return nullptr;
-  icalcomponent* todo = masterTodo(calendar.get());
-  if (!todo) return nullptr;
-  const ZoneTable zones(calendar.get());
-  auto parsed = std::make_shared<ParsedTodoFile>();
-  ReminderItem& reminder = parsed->reminder;
-  reminder.externalId = textOf(icalcomponent_get_uid(todo)).value_or("");
-  reminder.title = textOf(icalcomponent_get_summary(todo)).value_or("");
-  reminder.notes = textOf(icalcomponent_get_description(todo));
-  if (notesMayHoldEdgeBlanks(text)) {
-    if (std::optional<std::string> notes = notesAsWritten(text)) reminder.notes = std::move(notes);
-  }
-  icalproperty* url = icalcomponent_get_first_property(todo, ICAL_URL_PROPERTY);
-  reminder.url = url ? textOf(icalproperty_get_url(url)) : std::nullopt;
-  reminder.priority = priorityOf(todo);
-  reminder.completed = isCompleted(todo);
-  readDates(todo, zones, reminder);
-  keepWrittenDayOrder(reminder.rules, text, "VTODO");
-  readAlarmsInto(todo, zones, *parsed);
-  return parsed;
+  LazySplit split(text);
+  return readTodoFile(split);
 }
 
 ReminderItem todoItem(const ParsedTodoFile& file, const ItemContext& context) {
@@ -515,9 +454,10 @@ std::string newTodoText(const ReminderItem& reminder) {
 }
 
 TodoSaveResult saveTodoText(std::string_view originalText, const ReminderItem& reminder) {
-  const std::shared_ptr<const ParsedTodoFile> stored = parseTodoFile(originalText);
-  std::optional<RawComponent> calendar = splitComponents(originalText);
-  RawComponent* todo = calendar && calendar->name == "VCALENDAR" ? masterRaw(*calendar) : nullptr;
+  LazySplit split(originalText);
+  const std::shared_ptr<const ParsedTodoFile> stored = readTodoFile(split);
+  std::optional<RawComponent> calendar = split.take();
+  RawComponent* todo = calendar && calendar->name == "VCALENDAR" ? calendar->masterChild("VTODO") : nullptr;
   if (!stored || !todo) throw StoreError("saveTodoText: the stored file holds no readable VTODO");
   const ReminderItem& old = stored->reminder;
 

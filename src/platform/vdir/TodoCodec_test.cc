@@ -2,23 +2,22 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
-#include <sstream>
 
 #include "platform/LocalTime.h"
 #include "platform/TimeZoneGuard.h"
+#include "platform/vdir/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {
 
 using std::chrono::hours;
 using std::chrono::minutes;
+using testing::countOf;
 
 // A VCALENDAR around the given VTODO body lines (and any components after it), CRLF ended.
 std::string calendarWith(const std::vector<std::string_view>& todoLines,
@@ -53,12 +52,6 @@ DateComponents timeIn(int year, int month, int day, int hour, int minute, std::o
 }
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-std::size_t countOf(std::string_view text, std::string_view part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
 
 // ---------------------------------------------------------------------------------------
 
@@ -517,10 +510,7 @@ TEST(TodoCodecWrite, UntilFollowsTheDueDateForm) {
 class TodoCodecInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access("/usr/bin/python3", X_OK) != 0 ||
-        std::system("/usr/bin/python3 -c 'import icalendar' 2>/dev/null") != 0) {
-      GTEST_SKIP() << "python3 with icalendar is not installed";
-    }
+    if (!testing::hasPythonIcalendar()) GTEST_SKIP() << "python3 with icalendar is not installed";
     char pattern[] = "/tmp/todo-codec-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
@@ -532,20 +522,12 @@ class TodoCodecInterop : public ::testing::Test {
   // Runs a Python script with the file's path and a path to write to; gives what it prints.
   std::string python(const std::string& script, const std::string& fileText) {
     std::ofstream(path("in.ics"), std::ios::binary) << fileText;
-    std::ofstream(path("script.py")) << script;
-    const std::string command = "/usr/bin/python3 '" + path("script.py") + "' '" + path("in.ics") + "' '" +
-                                path("out.ics") + "' > '" + path("printed.txt") + "' 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return slurp(path("printed.txt"));
+    const testing::PythonRun run = testing::runPython(folder_, script, {path("in.ics"), path("out.ics")});
+    EXPECT_EQ(run.status, 0);
+    return run.printed;
   }
 
   std::string path(const std::string& name) const { return folder_ + "/" + name; }
-
-  static std::string slurp(const std::string& file) {
-    std::stringstream text;
-    text << std::ifstream(file, std::ios::binary).rdbuf();
-    return text.str();
-  }
 
   std::string folder_;
 };
@@ -575,7 +557,7 @@ TEST_F(TodoCodecInterop, PythonIcalendarReadsAndRewritesOurFiles) {
             "Café, crème; brûlée\ntwo|lines\n20240501T093000 2:00:00\nFREQ=WEEKLY;COUNT=5;INTERVAL=2;BYDAY=MO\n"
             "zone Europe/Paris\nalarm DISPLAY Café, crème; brûlée\n");
 
-  const ReminderItem reread = read(slurp(path("out.ics")));
+  const ReminderItem reread = read(testing::readText(path("out.ics")));
   EXPECT_EQ(reread.title, reminder.title);
   EXPECT_EQ(reread.notes, reminder.notes);
   EXPECT_EQ(reread.priority, 5);

@@ -12,19 +12,14 @@
 #include "platform/DataRoot.h"
 #include "platform/EventStore.h"
 #include "platform/vdir/AtomicFile.h"
+#include "platform/vdir/Deleters.h"
 
 namespace wren::platform::vdir {
 
 namespace {
 
-struct GFree {
-  void operator()(gchar* text) const { g_free(text); }
-};
-
 void makeFolder(const std::filesystem::path& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) throw StoreError("mkdir(" + folder.string() + "): " + error.message());
+  makeFolders(folder);
   // The trash is private to its owner, as the trash specification asks.
   ::chmod(folder.c_str(), 0700);
 }
@@ -59,11 +54,6 @@ bool reserveName(const std::filesystem::path& info, const std::string& text) {
     throw StoreError("write(" + info.string() + "): " + strerror(written < 0 ? writeError : EIO));
   }
   return true;
-}
-
-bool isPresent(const std::filesystem::path& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::string candidateName(const std::string& name, int attempt) {

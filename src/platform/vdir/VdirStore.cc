@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,9 +81,16 @@ std::vector<const CalendarFolder*> selectCalendars(const StoreLayout& layout,
   return selected;
 }
 
-vdir::ItemContext contextFor(const CalendarFolder& calendar, const ItemOrigin& origin) {
-  vdir::ItemContext context{origin.itemId, calendar.calendar.id, {}};
+// What the codecs need to know about the items of a calendar; each item's id is set by the caller.
+vdir::ItemContext contextFor(const CalendarFolder& calendar) {
+  vdir::ItemContext context{{}, calendar.calendar.id, {}};
   if (calendar.calendar.source) context.ownEmails = calendar.calendar.source->emails;
+  return context;
+}
+
+vdir::ItemContext contextFor(const CalendarFolder& calendar, const ItemOrigin& origin) {
+  vdir::ItemContext context = contextFor(calendar);
+  context.itemId = origin.itemId;
   return context;
 }
 
@@ -120,7 +126,20 @@ void removeFile(const std::filesystem::path& path) {
 struct Written {
   const CalendarFolder* calendar;
   std::string fileName;
+  std::filesystem::path path() const { return calendar->folder / fileName; }
 };
+
+// Takes the next step of a change whose new file `written` is already in place; when the step
+// fails, the new file is removed again, so that the change is whole or nothing.
+template <class Step>
+auto thenOrUndo(const Written& written, Step step) -> decltype(step()) {
+  try {
+    return step();
+  } catch (const StoreError&) {
+    unlink(written.path().c_str());
+    throw;
+  }
+}
 
 Written writeNewItem(const CalendarFolder& calendar, const std::string& text) {
   std::string name = vdir::freshName() + ".ics";
@@ -138,24 +157,18 @@ Written writeBack(const StoreLayout& layout, EntityType kind, const ItemOrigin& 
     return {&target, name};
   }
   writableCalendar(layout, kind, origin.calendarId);
-  struct stat taken;
-  if (lstat((target.folder / name).c_str(), &taken) == 0) name = vdir::freshName() + ".ics";
-  vdir::writeFileAtomically(target.folder / name, text, vdir::Existing::Refuse);
-  try {
-    removeFile(origin.path);
-  } catch (const StoreError&) {
-    unlink((target.folder / name).c_str());
-    throw;
-  }
-  return {&target, name};
+  if (vdir::isPresent(target.folder / name)) name = vdir::freshName() + ".ics";
+  Written moved{&target, name};
+  vdir::writeFileAtomically(moved.path(), text, vdir::Existing::Refuse);
+  thenOrUndo(moved, [&] { removeFile(origin.path); });
+  return moved;
 }
 
 template <class Index>
 typename Index::EntryPtr readBack(Index& index, const Written& written) {
   typename Index::EntryPtr entry = index.refreshFile(*written.calendar, written.fileName);
   if (!entry)
-    throw StoreError("the saved file " + (written.calendar->folder / written.fileName).string() +
-                     " cannot be read back");
+    throw StoreError("the saved file " + written.path().string() + " cannot be read back");
   return entry;
 }
 
@@ -177,17 +190,24 @@ std::pair<const CalendarFolder*, typename Index::EntryPtr> findItem(Index& index
   return {nullptr, nullptr};
 }
 
-EventItem primaryOf(const vdir::IndexedFile<vdir::EventCodecTraits>& entry, const CalendarFolder& calendar) {
+std::optional<EventItem> primaryOf(const vdir::IndexedFile<vdir::EventCodecTraits>& entry,
+                                   const CalendarFolder& calendar) {
   std::optional<EventItem> primary = vdir::primaryEvent(*entry.parsed, contextFor(calendar, *entry.origin));
-  if (!primary) throw StoreError("the saved file " + entry.origin->path.string() + " holds no event");
+  if (!primary) return std::nullopt;
   return decorated(std::move(*primary), calendar, entry.origin);
+}
+
+EventItem savedPrimary(const vdir::IndexedFile<vdir::EventCodecTraits>& entry, const CalendarFolder& calendar) {
+  std::optional<EventItem> primary = primaryOf(entry, calendar);
+  if (!primary) throw StoreError("the saved file " + entry.origin->path.string() + " holds no event");
+  return std::move(*primary);
 }
 
 // The occurrence a changed event became: the one with the same original date, else the one
 // at its new start, else the stored event itself.
 EventItem savedOccurrence(const vdir::IndexedFile<vdir::EventCodecTraits>& entry, const CalendarFolder& calendar,
                           const EventItem& wanted) {
-  if (!wanted.occurrenceDate || !wanted.start) return primaryOf(entry, calendar);
+  if (!wanted.occurrenceDate || !wanted.start) return savedPrimary(entry, calendar);
   constexpr auto kMargin = std::chrono::days(1);
   Instant from = std::min(*wanted.occurrenceDate, *wanted.start) - kMargin;
   Instant to = std::max({*wanted.occurrenceDate, *wanted.start, wanted.end.value_or(*wanted.start)}) + kMargin;
@@ -200,7 +220,7 @@ EventItem savedOccurrence(const vdir::IndexedFile<vdir::EventCodecTraits>& entry
   if (auto same = pick([&](const EventItem& item) { return item.occurrenceDate == wanted.occurrenceDate; }))
     return *same;
   if (auto moved = pick([&](const EventItem& item) { return item.start == wanted.start; })) return *moved;
-  return primaryOf(entry, calendar);
+  return savedPrimary(entry, calendar);
 }
 
 ReminderItem reminderOf(const vdir::IndexedFile<vdir::TodoCodecTraits>& entry, const CalendarFolder& calendar) {
@@ -210,6 +230,19 @@ ReminderItem reminderOf(const vdir::IndexedFile<vdir::TodoCodecTraits>& entry, c
 bool wanted(ReminderFilter filter, bool completed) {
   if (filter == ReminderFilter::All) return true;
   return completed == (filter == ReminderFilter::Completed);
+}
+
+// Takes the write lock for removing a stored item, once its calendar is found writable and its
+// file as it was read; the caller removes while it holds the lock.
+template <class Item>
+std::unique_lock<std::mutex> lockForRemoval(const Item& item, EntityType kind) {
+  if (!item.origin)
+    throw StoreError(std::string("the ") + (kind == EntityType::Event ? "event" : "reminder") + " \"" +
+                     item.title + "\" is not stored");
+  std::unique_lock lock(writeMutex);
+  writableCalendar(currentLayout(kind), kind, item.origin->calendarId);
+  checkUnchanged(*item.origin);
+  return lock;
 }
 
 }  // namespace
@@ -245,13 +278,16 @@ Calendar VdirEventStore::createCalendar(EntityType kind, const std::string& sour
   const vdir::SourceFolder* source = layout.findSource(sourceId);
   if (!source) throw StoreError("there is no account with id " + sourceId);
   std::string name = vdir::makeCalendarFolder(*source, kind, title, color);
-  return findCalendar(currentLayout(kind), kind, sourceId + "/" + name).calendar;
+  return vdir::readCalendar(*source, name).calendar;
 }
 
 Calendar VdirEventStore::updateCalendar(EntityType kind, const std::string& calendarId,
                                         const std::optional<std::string>& title, std::optional<Rgb> color) {
-  vdir::writeCalendarMetadata(findCalendar(currentLayout(kind), kind, calendarId), title, color);
-  return findCalendar(currentLayout(kind), kind, calendarId).calendar;
+  StoreLayout layout = currentLayout(kind);
+  const CalendarFolder& calendar = findCalendar(layout, kind, calendarId);
+  vdir::writeCalendarMetadata(calendar, title, color);
+  const vdir::SourceFolder* source = layout.findSource(calendar.calendar.source->id);
+  return vdir::readCalendar(*source, calendar.folder.filename().string()).calendar;
 }
 
 void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) {
@@ -264,17 +300,20 @@ void VdirEventStore::forEachEvent(Instant start, Instant end,
   StoreLayout layout = currentLayout(EntityType::Event);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
   for (const auto& calendarFiles : events_->refresh(selected)) {
+    const CalendarFolder& calendar = *calendarFiles.calendar;
+    vdir::ItemContext context = contextFor(calendar);
     for (const auto& entry : calendarFiles.files) {
       if (!mayOverlap(entry->summary, start, end)) continue;
+      context.itemId = entry->origin->itemId;
       // A file that the codec cannot expand is skipped like any malformed file; what `take`
       // throws is the caller's and passes through.
       std::vector<EventItem> items;
       try {
-        items = vdir::eventsInWindow(*entry->parsed, start, end, contextFor(*calendarFiles.calendar, *entry->origin));
+        items = vdir::eventsInWindow(*entry->parsed, start, end, context);
       } catch (const std::exception&) {
         continue;
       }
-      for (EventItem& item : items) take(decorated(std::move(item), *calendarFiles.calendar, entry->origin));
+      for (EventItem& item : items) take(decorated(std::move(item), calendar, entry->origin));
     }
   }
   if (!calendarIds) events_->retain(selected);
@@ -284,16 +323,14 @@ std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {
   StoreLayout layout = currentLayout(EntityType::Event);
   auto [calendar, entry] = findItem(*events_, layout, itemId);
   if (!entry) return std::nullopt;
-  std::optional<EventItem> primary = vdir::primaryEvent(*entry->parsed, contextFor(*calendar, *entry->origin));
-  if (!primary) return std::nullopt;
-  return decorated(std::move(*primary), *calendar, entry->origin);
+  return primaryOf(*entry, *calendar);
 }
 
 EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
   std::lock_guard lock(writeMutex);
   StoreLayout layout = currentLayout(EntityType::Event);
   const CalendarFolder& target = writableCalendar(layout, EntityType::Event, event.calendarId);
-  if (!event.origin) return primaryOf(*readBack(*events_, writeNewItem(target, vdir::newEventText(event))), target);
+  if (!event.origin) return savedPrimary(*readBack(*events_, writeNewItem(target, vdir::newEventText(event))), target);
   const ItemOrigin& origin = *event.origin;
   checkUnchanged(origin);
   vdir::EventSaveResult saved = vdir::saveEventText(origin.text, event, span);
@@ -305,21 +342,13 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
   // target calendar. The new part is written first, so a failure loses no occurrence.
   writableCalendar(layout, EntityType::Event, origin.calendarId);
   Written continuation = writeNewItem(target, *saved.continuation);
-  try {
-    vdir::writeFileAtomically(origin.path, saved.text, vdir::Existing::Replace);
-  } catch (const StoreError&) {
-    unlink((target.folder / continuation.fileName).c_str());
-    throw;
-  }
-  return primaryOf(*readBack(*events_, continuation), target);
+  thenOrUndo(continuation, [&] { vdir::writeFileAtomically(origin.path, saved.text, vdir::Existing::Replace); });
+  return savedPrimary(*readBack(*events_, continuation), target);
 }
 
 void VdirEventStore::removeEvent(const EventItem& event, Span span) {
-  if (!event.origin) throw StoreError("the event \"" + event.title + "\" is not stored");
-  std::lock_guard lock(writeMutex);
+  std::unique_lock lock = lockForRemoval(event, EntityType::Event);
   const ItemOrigin& origin = *event.origin;
-  writableCalendar(currentLayout(EntityType::Event), EntityType::Event, origin.calendarId);
-  checkUnchanged(origin);
   std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
   if (remaining) {
     vdir::writeFileAtomically(origin.path, *remaining, vdir::Existing::Replace);
@@ -364,25 +393,15 @@ ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) {
   vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, reminder);
   // The next open occurrence of a completed repeating reminder is written first, so a
   // failure loses no occurrence.
-  std::optional<Written> next;
-  if (saved.continuation) next = writeNewItem(target, *saved.continuation);
-  std::optional<Written> written;
-  try {
-    written = writeBack(layout, EntityType::Reminder, origin, saved.text, target);
-  } catch (const StoreError&) {
-    if (next) unlink((target.folder / next->fileName).c_str());
-    throw;
-  }
-  return reminderOf(*readBack(*todos_, *written), *written->calendar);
+  auto writeItBack = [&] { return writeBack(layout, EntityType::Reminder, origin, saved.text, target); };
+  Written written =
+      saved.continuation ? thenOrUndo(writeNewItem(target, *saved.continuation), writeItBack) : writeItBack();
+  return reminderOf(*readBack(*todos_, written), *written.calendar);
 }
 
 void VdirEventStore::removeReminder(const ReminderItem& reminder) {
-  if (!reminder.origin) throw StoreError("the reminder \"" + reminder.title + "\" is not stored");
-  std::lock_guard lock(writeMutex);
-  const ItemOrigin& origin = *reminder.origin;
-  writableCalendar(currentLayout(EntityType::Reminder), EntityType::Reminder, origin.calendarId);
-  checkUnchanged(origin);
-  removeFile(origin.path);
+  std::unique_lock lock = lockForRemoval(reminder, EntityType::Reminder);
+  removeFile(reminder.origin->path);
 }
 
 void VdirEventStore::reset() {

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <dirent.h>
+#include <glib.h>
+
+namespace wren::platform::vdir {
+
+// Deleters for std::unique_ptr over handles of C libraries, so that every way out of a
+// function releases them.
+
+struct DirClose {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+struct GFree {
+  void operator()(gchar* text) const { g_free(text); }
+};
+
+}  // namespace wren::platform::vdir
