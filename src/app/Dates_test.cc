@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/TimeZoneGuard.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren {
 namespace {

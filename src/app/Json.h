@@ -1,14 +1,10 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <string>
 
-namespace wren {
+#include "base/Json.h"
 
-// The one JSON value type of the helper: parsed requests, handler results and replies.
-// Objects keep the order in which their keys were inserted, so rows read in the order
-// they are built.
-using Json = nlohmann::ordered_json;
+namespace wren {
 
 // Serialises a reply as one compact line of UTF-8 (without the line feed): non-ASCII
 // characters raw, control characters escaped, every "/" written as "\/", non-finite

@@ -6,8 +6,8 @@
 
 #include "app/HelperError.h"
 #include "permissions/Permissions.h"
-#include "platform/ScopedDataHome.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/ScopedDataHome.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/TestSupport.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/TestSupport.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren {
 namespace {

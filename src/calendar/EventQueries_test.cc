@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/TestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/LocalTime.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/HelperError.h"
-#include "app/TestSupport.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/TestSupport.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "app/HelperError.h"
 #include "platform/LocationServices.h"
-#include "platform/ScopedDataHome.h"
+#include "support/ScopedDataHome.h"
 
 namespace wren {
 namespace {

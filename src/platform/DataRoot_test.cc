@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "platform/ScopedDataHome.h"
+#include "support/ScopedDataHome.h"
 
 namespace wren::platform {
 namespace {

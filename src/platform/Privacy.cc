@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/Json.h"
+#include "base/Json.h"
 #include "platform/DataRoot.h"
 #include "platform/vdir/AtomicFile.h"
 

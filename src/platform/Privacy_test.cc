@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Json.h"
-#include "platform/ScopedDataHome.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "base/Json.h"
+#include "support/ScopedDataHome.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TimeZoneGuard.h"
+#include "support/TimeZoneGuard.h"
 #include "reminders/ReminderRows.h"
 
 namespace wren {

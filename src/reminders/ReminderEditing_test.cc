@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/TestSupport.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/TestSupport.h"
+#include "support/TimeZoneGuard.h"
 #include "reminders/ReminderRows.h"
 
 namespace wren {

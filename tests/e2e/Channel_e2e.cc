@@ -5,7 +5,7 @@
 #include <fstream>
 #include <set>
 
-#include "HelperProcess.h"
+#include "support/HelperProcess.h"
 
 namespace wren::testing {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "HelperProcess.h"
+#include "support/HelperProcess.h"
 
 namespace wren::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "HelperProcess.h"
+#include "support/HelperProcess.h"
 
 namespace wren::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProcess.h"
+#include "support/HelperProcess.h"
 
 namespace wren::testing {
 namespace {

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include "platform/EventStore.h"
-#include "platform/ScopedDataHome.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/ScopedDataHome.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {

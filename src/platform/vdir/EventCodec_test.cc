@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "platform/LocalTime.h"
-#include "platform/TimeZoneGuard.h"
+#include "support/TimeZoneGuard.h"
 #include "platform/vdir/Ical.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {

@@ -5,7 +5,7 @@
 #include <regex>
 #include <set>
 
-#include "platform/TimeZoneGuard.h"
+#include "support/TimeZoneGuard.h"
 
 namespace wren::platform::vdir {
 namespace {

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "app/Json.h"
+#include "base/Json.h"
 #include "platform/DataRoot.h"
 #include "platform/Privacy.h"
 #include "platform/vdir/AtomicFile.h"

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Json.h"
+#include "base/Json.h"
 #include "platform/Text.h"
 #include "platform/vdir/AtomicFile.h"
 #include "platform/vdir/Deleters.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/LocalTime.h"
-#include "platform/TimeZoneGuard.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/TimeZoneGuard.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {

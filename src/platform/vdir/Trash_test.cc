@@ -5,9 +5,9 @@
 #include <regex>
 
 #include "platform/EventStore.h"
-#include "platform/ScopedDataHome.h"
-#include "platform/TimeZoneGuard.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/ScopedDataHome.h"
+#include "support/TimeZoneGuard.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform::vdir {
 namespace {

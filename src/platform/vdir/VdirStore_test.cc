@@ -11,11 +11,11 @@
 #include <regex>
 #include <thread>
 
-#include "app/Json.h"
-#include "platform/ScopedDataHome.h"
-#include "platform/TimeZoneGuard.h"
+#include "base/Json.h"
+#include "support/ScopedDataHome.h"
+#include "support/TimeZoneGuard.h"
 #include "platform/vdir/StoreIndex.h"
-#include "platform/vdir/StoreTestSupport.h"
+#include "support/StoreTestSupport.h"
 
 namespace wren::platform {
 namespace {
