@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include "support/TemporaryFolder.h"
 
 namespace wren::platform {
 namespace {
@@ -13,17 +13,10 @@ namespace fs = std::filesystem;
 
 class KernelFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "wren-kernel-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path write(const std::string& name, const std::string& text) {
-    std::ofstream(folder_ / name, std::ios::binary) << text;
-    return folder_ / name;
-  }
-  fs::path folder_;
+  fs::path write(const std::string& name, const std::string& text) { return temporary_.write(name, text); }
+
+  wren::testing::TemporaryFolder temporary_{"wren-kernel"};
+  const fs::path& folder_ = temporary_.path();
 };
 
 TEST(ParseDecimal, TakesOnlyWholeNumbersInRange) {

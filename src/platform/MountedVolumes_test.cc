@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
+
+#include "support/TemporaryFolder.h"
 
 namespace wren::platform {
 namespace {
@@ -16,24 +17,17 @@ namespace fs = std::filesystem;
 class FakeMachine {
  public:
   FakeMachine() {
-    std::string pattern = (fs::temp_directory_path() / "wren-volumes-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
     fs::create_directories(sysfs() / "class/block");
     fs::create_directories(dev());
   }
-  ~FakeMachine() { fs::remove_all(root_); }
-  FakeMachine(const FakeMachine&) = delete;
-  FakeMachine& operator=(const FakeMachine&) = delete;
 
-  fs::path sysfs() const { return root_ / "sys"; }
-  fs::path dev() const { return root_ / "dev"; }
-  fs::path table() const { return root_ / "mountinfo"; }
-  const fs::path& root() const { return root_; }
+  fs::path sysfs() const { return root() / "sys"; }
+  fs::path dev() const { return root() / "dev"; }
+  fs::path table() const { return root() / "mountinfo"; }
+  const fs::path& root() const { return root_.path(); }
 
   void write(const fs::path& path, const std::string& text) const {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
+    root_.write(path.lexically_relative(root()), text);
   }
   // A disk at its place under devices/, linked from class/block as the kernel links it,
   // with its partitions, and their nodes in /dev.
@@ -70,7 +64,7 @@ class FakeMachine {
   std::optional<std::vector<VolumeFacts>> list() const { return MountedVolumes({table(), sysfs(), dev()}).list(); }
 
  private:
-  fs::path root_;
+  wren::testing::TemporaryFolder root_{"wren-volumes"};
 };
 
 const VolumeFacts* find(const std::vector<VolumeFacts>& volumes, const std::string& mountPoint) {

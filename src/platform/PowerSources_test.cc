@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
+
+#include "support/TemporaryFolder.h"
 
 namespace wren::platform {
 namespace {
@@ -17,30 +18,18 @@ using Files = std::map<std::string, std::string>;
 // power supplies, thermal zones and firmware profile.
 class FakeSysfs {
  public:
-  FakeSysfs() {
-    std::string pattern = (fs::temp_directory_path() / "wren-sysfs-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-  }
-  ~FakeSysfs() { fs::remove_all(root_); }
-  FakeSysfs(const FakeSysfs&) = delete;
-  FakeSysfs& operator=(const FakeSysfs&) = delete;
-
-  void write(const fs::path& relative, const std::string& text) const {
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative) << text;
-  }
+  void write(const fs::path& relative, const std::string& text) const { root_.write(relative, text); }
   void folder(const fs::path& relative, const Files& files) const {
-    fs::create_directories(root_ / relative);
+    fs::create_directories(root_.path() / relative);
     for (const auto& [name, value] : files) write(relative / name, value + "\n");
   }
   void supply(const std::string& name, const Files& files) const { folder("class/power_supply/" + name, files); }
   void zone(const std::string& name, const Files& files) const { folder("class/thermal/" + name, files); }
 
-  PowerSnapshot read() const { return PowerSources(root_, PowerProfileSource::FirmwareOnly).read(); }
+  PowerSnapshot read() const { return PowerSources(root_.path(), PowerProfileSource::FirmwareOnly).read(); }
 
  private:
-  fs::path root_;
+  wren::testing::TemporaryFolder root_{"wren-sysfs"};
 };
 
 struct Supply {

@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
+
+#include "support/TemporaryFolder.h"
 
 namespace wren::platform {
 namespace {
@@ -95,18 +96,15 @@ TEST(ProcessFootprints, PidsOfNoProcessHaveNone) {
 }
 
 TEST(ProcessFootprints, ReadsTheTreeItIsGiven) {
-  fs::path root = fs::temp_directory_path() / ("wren-proc-" + std::to_string(getpid()));
-  fs::create_directories(root / "100");
-  fs::create_directories(root / "200");
-  fs::create_directories(root / "300/status");  // a folder where the file should be
-  std::ofstream(root / "100/status") << statusText("512 kB", "512 kB");
-  std::ofstream(root / "200/status") << std::string(1 << 20, 'x');
-  ProcessFootprints footprints(root);
+  wren::testing::TemporaryFolder proc("wren-proc");
+  proc.write("100/status", statusText("512 kB", "512 kB"));
+  proc.write("200/status", std::string(1 << 20, 'x'));
+  fs::create_directories(proc.path() / "300/status");  // a folder where the file should be
+  ProcessFootprints footprints(proc.path());
   EXPECT_EQ(footprints.bytes(100), 1024u * 1024u);
   EXPECT_EQ(footprints.bytes(200), std::nullopt);
   EXPECT_EQ(footprints.bytes(300), std::nullopt);
   EXPECT_EQ(footprints.bytes(400), std::nullopt);
-  fs::remove_all(root);
 }
 
 }  // namespace
