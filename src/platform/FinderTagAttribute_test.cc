@@ -76,6 +76,18 @@ TEST_F(FinderTagAttributeTest, UnreadableAttributesHoldNoTags) {
   }
 }
 
+TEST_F(FinderTagAttributeTest, LongListsAreReadWhole) {
+  // Several kilobytes of tags: more than a first small read takes.
+  Strings many;
+  for (int i = 0; i < 400; ++i) many.push_back("Tag number " + std::to_string(i) + "\n" + std::to_string(i % 8));
+  std::string bytes = binaryPropertyListOfStrings(many);
+  ASSERT_GT(bytes.size(), 4096u);
+  fs::path file = folder_.file("long.txt");
+  if (setxattr(file.c_str(), kTagAttributeName, bytes.data(), bytes.size(), 0) != 0)
+    GTEST_SKIP() << "this file system keeps no attribute of " << bytes.size() << " bytes: " << strerror(errno);
+  EXPECT_EQ(readTagStrings(file.string()), many);
+}
+
 TEST_F(FinderTagAttributeTest, FifosAreNeverOpened) {
   fs::path fifo = folder_.path() / "pipe";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
