@@ -18,8 +18,8 @@ class ProcessFootprints {
  public:
   explicit ProcessFootprints(std::filesystem::path procRoot = "/proc") : procRoot_(std::move(procRoot)) {}
 
-  // Nothing for a pid of no process, one that cannot be inspected, or a kernel thread
-  // (which has no memory of its own).
+  // Nothing for a pid of no process, one that cannot be inspected, a kernel thread (which
+  // has no memory of its own), or the id of a thread that is not its process's main one.
   std::optional<uint64_t> bytes(int32_t pid) const;
 
  private:

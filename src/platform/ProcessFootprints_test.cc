@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "support/TemporaryFolder.h"
 
@@ -88,6 +90,20 @@ TEST(ProcessFootprints, SeesAChildsOwnMemory) {
   EXPECT_EQ(ProcessFootprints().bytes(child), std::nullopt);
 }
 
+TEST(ProcessFootprints, ThreadsAreNoProcesses) {
+  std::thread sleeper([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+  // The sleeper's id names a live thread of this process, not a process.
+  int found = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+    int32_t tid = std::stoi(entry.path().filename().string());
+    if (tid == getpid()) continue;
+    ++found;
+    EXPECT_EQ(ProcessFootprints().bytes(tid), std::nullopt) << tid;
+  }
+  sleeper.join();
+  EXPECT_GT(found, 0);
+}
+
 TEST(ProcessFootprints, PidsOfNoProcessHaveNone) {
   ProcessFootprints footprints;
   EXPECT_EQ(footprints.bytes(0), std::nullopt);
@@ -98,10 +114,13 @@ TEST(ProcessFootprints, PidsOfNoProcessHaveNone) {
 TEST(ProcessFootprints, ReadsTheTreeItIsGiven) {
   wren::testing::TemporaryFolder proc("wren-proc");
   proc.write("100/status", statusText("512 kB", "512 kB"));
+  // A thread of process 100, which /proc answers for under its own id.
+  proc.write("101/status", "Tgid:\t100\nPid:\t101\n" + statusText("512 kB", "512 kB"));
   proc.write("200/status", std::string(1 << 20, 'x'));
   fs::create_directories(proc.path() / "300/status");  // a folder where the file should be
   ProcessFootprints footprints(proc.path());
   EXPECT_EQ(footprints.bytes(100), 1024u * 1024u);
+  EXPECT_EQ(footprints.bytes(101), std::nullopt);
   EXPECT_EQ(footprints.bytes(200), std::nullopt);
   EXPECT_EQ(footprints.bytes(300), std::nullopt);
   EXPECT_EQ(footprints.bytes(400), std::nullopt);
