@@ -330,7 +330,7 @@ std::vector<Mount> visibleMounts(std::vector<Mount> mounts) {
 
 std::string formatDescription(std::string_view fileSystemType, std::optional<uint64_t> clusters) {
   if (fileSystemType == "vfat" || fileSystemType == "msdos") {
-    // The FAT variant follows from the number of clusters, as the FAT specification sets it.
+    // The variant follows from the number of clusters: its limits are what define FAT12, 16 and 32.
     if (!clusters) return "FAT";
     return *clusters < 4085 ? "FAT12" : *clusters < 65525 ? "FAT16" : "FAT32";
   }
