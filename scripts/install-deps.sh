@@ -8,7 +8,7 @@ packages=(
   # Build tools.
   g++ cmake ninja-build pkg-config binutils
   # Libraries of the helper.
-  libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev
+  libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev libplist-dev libmount-dev
   # Tests and benchmarks.
   googletest libgtest-dev jq python3 python3-icalendar khal todoman
 )

@@ -11,6 +11,7 @@
 #include "calendar/Calendar.h"
 #include "platform/MainQueue.h"
 #include "reminders/Reminders.h"
+#include "system/System.h"
 
 int main() {
   // A host that closes our standard output must not kill us: replies are dropped instead.
@@ -20,6 +21,8 @@ int main() {
   static wren::Router router;
   wren::registerCalendar(router);
   wren::registerReminders(router);
+  wren::registerSystem(router, {wren::platform::PowerSources("/sys"), wren::platform::ProcessFootprints("/proc"),
+                                wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"})});
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.
