@@ -1,37 +1,24 @@
 #include "platform/vdir/StoreIndex.h"
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <thread>
 
-#include "platform/vdir/Deleters.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
 
 namespace {
-
-FileStamp stampFrom(const struct stat& info) {
-  return {static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-          static_cast<std::int64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ino)};
-}
 
 bool isItemName(std::string_view name) {
   return name.size() > 4 && name.front() != '.' && name.substr(name.size() - 4) == ".ics";
 }
 
 }  // namespace
-
-std::optional<FileStamp> stampOf(const std::filesystem::path& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return stampFrom(info);
-}
 
 std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamps stamps) {
   std::vector<ListedFile> files;
@@ -51,7 +38,7 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamp
       struct stat own;
       link = fstatat(dirfd(dir.get()), entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
     }
-    files.push_back({entry->d_name, stampFrom(info), link});
+    files.push_back({entry->d_name, stampOf(info), link});
   }
   std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
   return files;
@@ -63,32 +50,9 @@ std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, c
   struct stat own;
   if (lstat(path.c_str(), &own) != 0) return std::nullopt;
   const bool link = S_ISLNK(own.st_mode);
-  std::optional<FileStamp> stamp = link ? stampOf(path) : S_ISREG(own.st_mode) ? std::optional(stampFrom(own)) : std::nullopt;
+  std::optional<FileStamp> stamp = link ? stampOf(path) : S_ISREG(own.st_mode) ? std::optional(stampOf(own)) : std::nullopt;
   if (!stamp) return std::nullopt;
   return ListedFile{name, *stamp, link};
-}
-
-std::optional<FileVersion> readFileVersion(const std::filesystem::path& path) {
-  // Non-blocking, so that a FIFO under an item name cannot hold the reader up.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  FileVersion version;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (ok) {
-    version.stamp = stampFrom(info);
-    version.text.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (ok && done < version.text.size()) {
-      ssize_t count = read(fd, version.text.data() + done, version.text.size() - done);
-      if (count < 0 && errno == EINTR) continue;
-      ok = count > 0;
-      if (ok) done += static_cast<std::size_t>(count);
-    }
-  }
-  close(fd);
-  if (!ok) return std::nullopt;
-  return version;
 }
 
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {

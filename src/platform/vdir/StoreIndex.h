@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -18,24 +17,12 @@
 #include <vector>
 
 #include "platform/EventStore.h"
+#include "platform/files/FileStamp.h"
 #include "platform/vdir/FolderWatch.h"
 #include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
 
 namespace wren::platform::vdir {
-
-// What identifies one version of a file: a file rewritten in place, or replaced by rename,
-// gets a new stamp even when its size stays the same.
-struct FileStamp {
-  std::int64_t mtimeNs = 0;
-  std::int64_t size = 0;
-  std::uint64_t inode = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The stamp of the file at the path now (symbolic links followed), or nothing when there is
-// no regular file.
-std::optional<FileStamp> stampOf(const std::filesystem::path& path);
 
 // One *.ics file of a calendar folder, as it is now.
 struct ListedFile {
@@ -52,14 +39,6 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamp
 // One entry of a folder as it is now, when it is an item file.
 std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name);
 
-// The text of a file with the stamp of the version read (taken from the open file, so the
-// two belong together even while another program writes).
-struct FileVersion {
-  std::string text;
-  FileStamp stamp;
-};
-std::optional<FileVersion> readFileVersion(const std::filesystem::path& path);
-
 // Runs work(0) ... work(count - 1) on a few threads: the machine's cores, at most eight.
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work);
 
@@ -71,7 +50,7 @@ namespace wren::platform {
 // and the ids it was given. Shared by every occurrence read from that version.
 struct ItemOrigin {
   std::filesystem::path path;
-  vdir::FileStamp stamp;
+  FileStamp stamp;
   std::string text;
   std::string itemId;
   std::string calendarId;

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/vdir/Deleters.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
 

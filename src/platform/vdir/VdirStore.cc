@@ -1,7 +1,6 @@
 #include "platform/vdir/VdirStore.h"
 
 #include <errno.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,14 +9,16 @@
 #include <mutex>
 
 #include "platform/DataRoot.h"
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/FileError.h"
+#include "platform/files/FileStamp.h"
 #include "platform/vdir/EventCodec.h"
 #include "platform/vdir/StoreContainers.h"
 #include "platform/vdir/StoreDefaults.h"
 #include "platform/vdir/StoreIndex.h"
 #include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
-#include "platform/vdir/Trash.h"
+#include "platform/files/Trash.h"
 #include "platform/vdir/TodoCodec.h"
 
 namespace wren::platform {
@@ -110,7 +111,7 @@ bool mayOverlap(const vdir::EventExtent& extent, Instant start, Instant end) {
 
 // Refuses to write over a file that another program changed since the item was read.
 void checkUnchanged(const ItemOrigin& origin) {
-  std::optional<vdir::FileVersion> now = vdir::readFileVersion(origin.path);
+  std::optional<FileVersion> now = readFileVersion(origin.path);
   if (!now) throw StoreError("open(" + origin.path.string() + "): the file was removed since it was read");
   if (now->stamp != origin.stamp || now->text != origin.text)
     throw StoreError("the file " + origin.path.string() +
@@ -118,8 +119,8 @@ void checkUnchanged(const ItemOrigin& origin) {
 }
 
 void removeFile(const std::filesystem::path& path) {
-  if (unlink(path.c_str()) != 0) throw StoreError("unlink(" + path.string() + "): " + strerror(errno));
-  vdir::syncFolder(path.parent_path());
+  if (unlink(path.c_str()) != 0) throw FileError("unlink", path, errno);
+  syncFolder(path.parent_path());
 }
 
 // Where an item was written.
@@ -135,7 +136,7 @@ template <class Step>
 auto thenOrUndo(const Written& written, Step step) -> decltype(step()) {
   try {
     return step();
-  } catch (const StoreError&) {
+  } catch (...) {
     unlink(written.path().c_str());
     throw;
   }
@@ -143,7 +144,7 @@ auto thenOrUndo(const Written& written, Step step) -> decltype(step()) {
 
 Written writeNewItem(const CalendarFolder& calendar, const std::string& text) {
   std::string name = vdir::freshName() + ".ics";
-  vdir::writeFileAtomically(calendar.folder / name, text, vdir::Existing::Refuse);
+  writeFileAtomically(calendar.folder / name, text, Existing::Refuse);
   return {&calendar, name};
 }
 
@@ -153,13 +154,13 @@ Written writeBack(const StoreLayout& layout, EntityType kind, const ItemOrigin& 
                   const CalendarFolder& target) {
   std::string name = origin.path.filename().string();
   if (target.calendar.id == origin.calendarId) {
-    vdir::writeFileAtomically(origin.path, text, vdir::Existing::Replace);
+    writeFileAtomically(origin.path, text, Existing::Replace);
     return {&target, name};
   }
   writableCalendar(layout, kind, origin.calendarId);
-  if (vdir::isPresent(target.folder / name)) name = vdir::freshName() + ".ics";
+  if (isPresent(target.folder / name)) name = vdir::freshName() + ".ics";
   Written moved{&target, name};
-  vdir::writeFileAtomically(moved.path(), text, vdir::Existing::Refuse);
+  writeFileAtomically(moved.path(), text, Existing::Refuse);
   thenOrUndo(moved, [&] { removeFile(origin.path); });
   return moved;
 }
@@ -232,6 +233,17 @@ bool wanted(ReminderFilter filter, bool completed) {
   return completed == (filter == ReminderFilter::Completed);
 }
 
+// The store reports the failures of its files as its own errors, with the same text: the
+// failing call and its path. Called from a catch block, it throws the translation of the
+// exception being handled, or that exception itself.
+[[noreturn]] void rethrowAsStoreError() {
+  try {
+    throw;
+  } catch (const FileError& error) {
+    throw StoreError(error.what());
+  }
+}
+
 // Takes the write lock for removing a stored item, once its calendar is found writable and its
 // file as it was read; the caller removes while it holds the lock.
 template <class Item>
@@ -273,25 +285,31 @@ std::optional<Calendar> VdirEventStore::defaultCalendar(EntityType kind) {
 }
 
 Calendar VdirEventStore::createCalendar(EntityType kind, const std::string& sourceId, const std::string& title,
-                                        std::optional<Rgb> color) {
+                                        std::optional<Rgb> color) try {
   StoreLayout layout = currentLayout(kind);
   const vdir::SourceFolder* source = layout.findSource(sourceId);
   if (!source) throw StoreError("there is no account with id " + sourceId);
   std::string name = vdir::makeCalendarFolder(*source, kind, title, color);
   return vdir::readCalendar(*source, name).calendar;
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 Calendar VdirEventStore::updateCalendar(EntityType kind, const std::string& calendarId,
-                                        const std::optional<std::string>& title, std::optional<Rgb> color) {
+                                        const std::optional<std::string>& title, std::optional<Rgb> color) try {
   StoreLayout layout = currentLayout(kind);
   const CalendarFolder& calendar = findCalendar(layout, kind, calendarId);
   vdir::writeCalendarMetadata(calendar, title, color);
   const vdir::SourceFolder* source = layout.findSource(calendar.calendar.source->id);
   return vdir::readCalendar(*source, calendar.folder.filename().string()).calendar;
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) {
-  vdir::moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
+void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) try {
+  moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 void VdirEventStore::forEachEvent(Instant start, Instant end,
@@ -326,7 +344,7 @@ std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {
   return primaryOf(*entry, *calendar);
 }
 
-EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
+EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
   std::lock_guard lock(writeMutex);
   StoreLayout layout = currentLayout(EntityType::Event);
   const CalendarFolder& target = writableCalendar(layout, EntityType::Event, event.calendarId);
@@ -342,19 +360,23 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
   // target calendar. The new part is written first, so a failure loses no occurrence.
   writableCalendar(layout, EntityType::Event, origin.calendarId);
   Written continuation = writeNewItem(target, *saved.continuation);
-  thenOrUndo(continuation, [&] { vdir::writeFileAtomically(origin.path, saved.text, vdir::Existing::Replace); });
+  thenOrUndo(continuation, [&] { writeFileAtomically(origin.path, saved.text, Existing::Replace); });
   return savedPrimary(*readBack(*events_, continuation), target);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeEvent(const EventItem& event, Span span) {
+void VdirEventStore::removeEvent(const EventItem& event, Span span) try {
   std::unique_lock lock = lockForRemoval(event, EntityType::Event);
   const ItemOrigin& origin = *event.origin;
   std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
   if (remaining) {
-    vdir::writeFileAtomically(origin.path, *remaining, vdir::Existing::Replace);
+    writeFileAtomically(origin.path, *remaining, Existing::Replace);
   } else {
     removeFile(origin.path);
   }
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
@@ -383,7 +405,7 @@ std::optional<ReminderItem> VdirEventStore::reminder(const std::string& itemId) 
   return reminderOf(*entry, *calendar);
 }
 
-ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) {
+ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) try {
   std::lock_guard lock(writeMutex);
   StoreLayout layout = currentLayout(EntityType::Reminder);
   const CalendarFolder& target = writableCalendar(layout, EntityType::Reminder, reminder.calendarId);
@@ -397,11 +419,15 @@ ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) {
   Written written =
       saved.continuation ? thenOrUndo(writeNewItem(target, *saved.continuation), writeItBack) : writeItBack();
   return reminderOf(*readBack(*todos_, written), *written.calendar);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeReminder(const ReminderItem& reminder) {
+void VdirEventStore::removeReminder(const ReminderItem& reminder) try {
   std::unique_lock lock = lockForRemoval(reminder, EntityType::Reminder);
   removeFile(reminder.origin->path);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 void VdirEventStore::reset() {
