@@ -4,6 +4,8 @@
 #include <cctype>
 #include <utility>
 
+#include "platform/Text.h"
+
 namespace wren::platform {
 namespace {
 
@@ -24,7 +26,22 @@ std::size_t valueStart(std::string_view logical) {
   return logical.size();
 }
 
-bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+// True when every byte of the text is a character of its own: ASCII without carriage
+// returns (CR LF is one character). Marks that join a character to the one before are
+// never ASCII, so the character after such a run cannot extend its last byte either.
+bool isPlainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c != '\r'; });
+}
+
+// The longest run of whole characters (grapheme clusters: a letter with its combining
+// marks, an emoji sequence) at the start of the text that fits in the limit. A single
+// character longer than the limit is taken whole, because a character is never split.
+std::size_t chunkLength(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  if (isPlainAscii(text.substr(0, limit + 1))) return limit;
+  const std::size_t fits = graphemeBoundaryAtOrBefore(text, limit);
+  return fits > 0 ? fits : graphemePrefix(text, 1).text.size();
+}
 
 }  // namespace
 
@@ -185,10 +202,11 @@ std::string foldLine(std::string_view logical) {
   std::string out;
   std::size_t limit = kMaxLineOctets;
   while (logical.size() > limit) {
-    std::size_t cut = limit;
-    while (cut > 1 && isUtf8Continuation(logical[cut])) --cut;
-    out.append(logical.substr(0, cut)).append("\r\n ");
-    logical.remove_prefix(cut);
+    const std::size_t length = chunkLength(logical, limit);
+    out.append(logical.substr(0, length));
+    logical.remove_prefix(length);
+    if (logical.empty()) break;  // a last character longer than the limit
+    out.append("\r\n ");
     limit = kMaxLineOctets - 1;  // the leading space counts
   }
   out.append(logical).append("\r\n");

@@ -73,7 +73,10 @@ class LazySplit {
 // physical form when every physical line is at most 75 octets, else it is folded again.
 std::string emitComponent(const RawComponent& component);
 
-// Folds a logical line at 75 octets (never inside a UTF-8 character) and ends it with CRLF.
+// Folds a logical line into physical lines of at most 75 octets, each after the first
+// starting with a space, and ends it with CRLF. A fold never splits a character (a grapheme
+// cluster: a letter with its combining marks, an emoji sequence), so a lone character
+// longer than a whole line is the only thing that makes a physical line longer.
 std::string foldLine(std::string_view logical);
 // Joins folded physical lines ("\r\n " or "\n\t" continuations) into logical lines.
 std::string unfoldText(std::string_view text);

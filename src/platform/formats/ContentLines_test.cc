@@ -71,6 +71,38 @@ TEST(ContentLineFolding, FoldsAt75OctetsWithoutSplittingCharacters) {
   EXPECT_EQ(physicalLines(foldLine("SUMMARY:" + std::string(68, 'b'))).size(), 2u);
 }
 
+// A character is what a reader sees as one: a letter with its combining marks, a flag, an
+// emoji sequence. Folding between its code points would leave readers that decode each
+// physical line on its own with a broken character.
+TEST(ContentLineFolding, KeepsCombinedCharactersWhole) {
+  const std::string accented = "e\xCC\x81";                                   // e + combining acute: 3 bytes
+  const std::string flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";             // two regional indicators: 8 bytes
+  const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // woman ZWJ girl: 11 bytes
+  std::string longMark = "x";
+  for (int i = 0; i < 60; ++i) longMark += "\xCC\x81";  // one character of 121 bytes
+  struct Case {
+    const char* name;
+    std::string logical;
+    std::vector<std::size_t> lengths;  // of the physical lines, the leading space included
+  };
+  const std::vector<Case> cases = {
+      // 74 bytes, then the accented e would reach 77: it moves whole to the next line.
+      {"combining mark", "SUMMARY:" + std::string(66, 'a') + accented + accented, {74, 7}},
+      {"flag", "SUMMARY:" + std::string(60, 'b') + flag + flag, {68, 17}},
+      {"zwj sequence", "SUMMARY:" + std::string(60, 'c') + family, {68, 12}},
+      {"one character longer than a line", "SUMMARY:" + longMark + "y", {8, 122, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folded = foldLine(c.logical);
+    std::vector<std::size_t> lengths;
+    for (const std::string& physical : physicalLines(folded)) lengths.push_back(physical.size());
+    EXPECT_EQ(lengths, c.lengths);
+    EXPECT_EQ(unfoldText(folded), c.logical + "\r\n");
+  }
+  EXPECT_EQ(foldLine(""), "\r\n");
+}
+
 TEST(ContentLineFolding, UnfoldsBothLineEndsAndTabs) {
   EXPECT_EQ(unfoldText("SUMMARY:ab\r\n cd\n\tef\r\nX:1\r\n"), "SUMMARY:abcdef\r\nX:1\r\n");
 }

@@ -93,17 +93,17 @@ std::optional<int> weekdayOfCode(std::string_view code) {
 std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm) {
   std::string text = std::string("FREQ=") + frequencyName(rule.frequency);
   if (rule.interval > 1) text += ";INTERVAL=" + std::to_string(rule.interval);
-  if (rule.occurrenceCount > 0) {
-    text += ";COUNT=" + std::to_string(rule.occurrenceCount);
-  } else if (rule.endDate) {
+  // RFC 5545 allows only one of UNTIL and COUNT (libical rejects a rule with both); the end
+  // date wins, as it does when a request gives both.
+  if (rule.endDate) {
     text += ";UNTIL=" + untilText(*rule.endDate, untilForm);
+  } else if (rule.occurrenceCount > 0) {
+    text += ";COUNT=" + std::to_string(rule.occurrenceCount);
   }
   std::string days;
   for (const RecurrenceDay& day : rule.daysOfWeek) {
-    const std::optional<std::string_view> code = weekdayCode(day.weekday);
-    if (!code) continue;
     days += (days.empty() ? "" : ",") + (day.weekNumber != 0 ? std::to_string(day.weekNumber) : "") +
-            std::string(*code);
+            std::string(weekdayCode(day.weekday).value_or("MO"));
   }
   if (!days.empty()) text += ";BYDAY=" + days;
   const std::pair<const char*, const std::vector<int>*> lists[] = {
@@ -112,9 +112,9 @@ std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm) {
   for (const auto& [name, values] : lists) {
     if (!values->empty()) text += std::string(";") + name + "=" + joined(*values);
   }
-  if (const std::optional<std::string_view> code = weekdayCode(rule.firstDayOfWeek)) {
-    text += ";WKST=" + std::string(*code);
-  }
+  // Monday is the week start RFC 5545 assumes, so it is never written.
+  const std::optional<std::string_view> weekStart = weekdayCode(rule.firstDayOfWeek);
+  if (weekStart && *weekStart != "MO") text += ";WKST=" + std::string(*weekStart);
   return text;
 }
 

@@ -42,7 +42,11 @@ std::optional<int> weekdayOfCode(std::string_view code);
 enum class UntilForm { Moment, Day, FloatingMoment };
 
 // The RRULE value text, without the "RRULE:" prefix
-// ("FREQ=WEEKLY;INTERVAL=2;UNTIL=20250301T045959Z;BYDAY=MO,-1FR").
+// ("FREQ=WEEKLY;INTERVAL=2;UNTIL=20250301T045959Z;BYDAY=MO,-1FR"): the parts FREQ,
+// INTERVAL (when 2 or more), UNTIL or else COUNT, BYDAY, BYMONTHDAY, BYMONTH, BYWEEKNO,
+// BYYEARDAY, BYSETPOS and WKST, in this order, each only when the rule has it. A rule with
+// both an end date and a count ends by date; a weekday outside the week is written as MO;
+// a week starting on Monday, the default, has no WKST.
 std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm);
 
 }  // namespace wren::platform
