@@ -54,9 +54,7 @@ std::string asciiUpper(std::string_view text) {
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) { return asciiUpper(a) == asciiUpper(b); }
 
 ContentLine ContentLine::fromLogical(std::string_view logical) {
-  std::string folded = foldLine(logical);
-  folded.resize(folded.size() - 2);
-  return ContentLine{nameOf(logical), std::string(logical), std::move(folded)};
+  return ContentLine{nameOf(logical), std::string(logical), foldedText(logical)};
 }
 
 const ContentLine* RawComponent::line(std::string_view propertyName) const {
@@ -183,7 +181,7 @@ void emitInto(const RawComponent& component, std::string& out) {
     if (keepsFolding(line)) {
       out += line.raw + "\r\n";
     } else {
-      out += foldLine(line.unfolded);
+      out += foldedText(line.unfolded) + "\r\n";
     }
   }
   for (const RawComponent& child : component.children) emitInto(child, out);
@@ -198,7 +196,7 @@ std::string emitComponent(const RawComponent& component) {
   return out;
 }
 
-std::string foldLine(std::string_view logical) {
+std::string foldedText(std::string_view logical) {
   std::string out;
   std::size_t limit = kMaxLineOctets;
   while (logical.size() > limit) {
@@ -209,9 +207,11 @@ std::string foldLine(std::string_view logical) {
     out.append("\r\n ");
     limit = kMaxLineOctets - 1;  // the leading space counts
   }
-  out.append(logical).append("\r\n");
+  out.append(logical);
   return out;
 }
+
+std::string foldLine(std::string_view logical) { return foldedText(logical) + "\r\n"; }
 
 std::string unfoldText(std::string_view text) {
   std::string out;

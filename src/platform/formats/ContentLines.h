@@ -78,6 +78,9 @@ std::string emitComponent(const RawComponent& component);
 // cluster: a letter with its combining marks, an emoji sequence), so a lone character
 // longer than a whole line is the only thing that makes a physical line longer.
 std::string foldLine(std::string_view logical);
+// The same without the final CRLF: the physical lines joined by CRLF and a space (the empty
+// line stays empty).
+std::string foldedText(std::string_view logical);
 // Joins folded physical lines ("\r\n " or "\n\t" continuations) into logical lines.
 std::string unfoldText(std::string_view text);
 
