@@ -15,7 +15,7 @@
 #include "platform/vdir/EventCodec.h"
 #include "platform/vdir/StoreContainers.h"
 #include "platform/vdir/StoreDefaults.h"
-#include "platform/vdir/StoreIndex.h"
+#include "platform/vdir/ItemIndex.h"
 #include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
 #include "platform/files/Trash.h"
@@ -45,6 +45,10 @@ namespace {
 
 using vdir::CalendarFolder;
 using vdir::StoreLayout;
+
+// Events and reminders are both iCalendar files; their ids are salted apart.
+const vdir::ItemKind kEventFiles{".ics", "event"};
+const vdir::ItemKind kTodoFiles{".ics", "reminder"};
 
 // One of the process's writes at a time: the check that a file is unchanged and the write
 // that replaces it must not interleave with another request's write of the same file.
@@ -153,11 +157,11 @@ Written writeNewItem(const CalendarFolder& calendar, const std::string& text) {
 Written writeBack(const StoreLayout& layout, EntityType kind, const ItemOrigin& origin, const std::string& text,
                   const CalendarFolder& target) {
   std::string name = origin.path.filename().string();
-  if (target.calendar.id == origin.calendarId) {
+  if (target.calendar.id == origin.collectionId) {
     writeFileAtomically(origin.path, text, Existing::Replace);
     return {&target, name};
   }
-  writableCalendar(layout, kind, origin.calendarId);
+  writableCalendar(layout, kind, origin.collectionId);
   if (isPresent(target.folder / name)) name = vdir::freshName() + ".ics";
   Written moved{&target, name};
   writeFileAtomically(moved.path(), text, Existing::Refuse);
@@ -185,7 +189,7 @@ std::pair<const CalendarFolder*, typename Index::EntryPtr> findItem(Index& index
   std::vector<const CalendarFolder*> all = selectCalendars(layout, std::nullopt);
   for (const auto& calendarFiles : index.refresh(all)) {
     for (const auto& entry : calendarFiles.files)
-      if (entry->origin->itemId == itemId) return {calendarFiles.calendar, entry};
+      if (entry->origin->itemId == itemId) return {calendarFiles.collection, entry};
   }
   index.retain(all);
   return {nullptr, nullptr};
@@ -252,7 +256,7 @@ std::unique_lock<std::mutex> lockForRemoval(const Item& item, EntityType kind) {
     throw StoreError(std::string("the ") + (kind == EntityType::Event ? "event" : "reminder") + " \"" +
                      item.title + "\" is not stored");
   std::unique_lock lock(writeMutex);
-  writableCalendar(currentLayout(kind), kind, item.origin->calendarId);
+  writableCalendar(currentLayout(kind), kind, item.origin->collectionId);
   checkUnchanged(*item.origin);
   return lock;
 }
@@ -260,8 +264,8 @@ std::unique_lock<std::mutex> lockForRemoval(const Item& item, EntityType kind) {
 }  // namespace
 
 VdirEventStore::VdirEventStore()
-    : events_(std::make_unique<vdir::ItemIndex<vdir::EventCodecTraits>>(EntityType::Event)),
-      todos_(std::make_unique<vdir::ItemIndex<vdir::TodoCodecTraits>>(EntityType::Reminder)) {}
+    : events_(std::make_unique<vdir::ItemIndex<vdir::EventCodecTraits, CalendarFolder>>(kEventFiles)),
+      todos_(std::make_unique<vdir::ItemIndex<vdir::TodoCodecTraits, CalendarFolder>>(kTodoFiles)) {}
 
 VdirEventStore::~VdirEventStore() = default;
 
@@ -318,7 +322,7 @@ void VdirEventStore::forEachEvent(Instant start, Instant end,
   StoreLayout layout = currentLayout(EntityType::Event);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
   for (const auto& calendarFiles : events_->refresh(selected)) {
-    const CalendarFolder& calendar = *calendarFiles.calendar;
+    const CalendarFolder& calendar = *calendarFiles.collection;
     vdir::ItemContext context = contextFor(calendar);
     for (const auto& entry : calendarFiles.files) {
       if (!mayOverlap(entry->summary, start, end)) continue;
@@ -358,7 +362,7 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
   }
   // The series ends before the occurrence where it is, and goes on as a new event in the
   // target calendar. The new part is written first, so a failure loses no occurrence.
-  writableCalendar(layout, EntityType::Event, origin.calendarId);
+  writableCalendar(layout, EntityType::Event, origin.collectionId);
   Written continuation = writeNewItem(target, *saved.continuation);
   thenOrUndo(continuation, [&] { writeFileAtomically(origin.path, saved.text, Existing::Replace); });
   return savedPrimary(*readBack(*events_, continuation), target);
@@ -388,7 +392,7 @@ std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
     for (const auto& entry : calendarFiles.files) {
       if (!wanted(filter, entry->summary)) continue;
       try {
-        result.push_back(reminderOf(*entry, *calendarFiles.calendar));
+        result.push_back(reminderOf(*entry, *calendarFiles.collection));
       } catch (const std::exception&) {
         continue;
       }

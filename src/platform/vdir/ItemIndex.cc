@@ -1,4 +1,4 @@
-#include "platform/vdir/StoreIndex.h"
+#include "platform/vdir/ItemIndex.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,18 +14,18 @@ namespace wren::platform::vdir {
 
 namespace {
 
-bool isItemName(std::string_view name) {
-  return name.size() > 4 && name.front() != '.' && name.substr(name.size() - 4) == ".ics";
+bool isItemName(std::string_view name, std::string_view suffix) {
+  return name.size() > suffix.size() && name.front() != '.' && name.ends_with(suffix);
 }
 
 }  // namespace
 
-std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamps stamps) {
+std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::string_view suffix, Stamps stamps) {
   std::vector<ListedFile> files;
   std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
   if (!dir) return files;
   while (dirent* entry = readdir(dir.get())) {
-    if (!isItemName(entry->d_name)) continue;
+    if (!isItemName(entry->d_name, suffix)) continue;
     const bool knownType = entry->d_type == DT_REG || entry->d_type == DT_LNK;
     if (stamps == Stamps::Skip && knownType) {
       files.push_back({entry->d_name, {}, entry->d_type == DT_LNK});
@@ -44,8 +44,9 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamp
   return files;
 }
 
-std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name) {
-  if (!isItemName(name)) return std::nullopt;
+std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name,
+                                          std::string_view suffix) {
+  if (!isItemName(name, suffix)) return std::nullopt;
   const std::filesystem::path path = folder / name;
   struct stat own;
   if (lstat(path.c_str(), &own) != 0) return std::nullopt;
