@@ -9,45 +9,18 @@
 #include "calendar/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
-#include "platform/Text.h"
 #include "platform/ZoneText.h"
+#include "platform/formats/ContentLines.h"
 
 namespace wren {
 namespace {
 
 using platform::EventItem;
 
-constexpr std::size_t kFirstChunkBytes = 75;
-constexpr std::size_t kLaterChunkBytes = 74;
 constexpr std::size_t kMaxEvents = 500;
 constexpr std::size_t kMaxBodyBytes = 1000000;
 constexpr std::size_t kMaxNotes = 20;
 constexpr std::string_view kCrlf = "\r\n";
-
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-  std::size_t at = 0;
-  while ((at = text.find(from, at)) != std::string::npos) {
-    text.replace(at, from.size(), to);
-    at += to.size();
-  }
-  return text;
-}
-
-// True when every byte of the text is a character of its own: ASCII without carriage
-// returns (CR LF is one character). Marks that join a character to the one before are
-// never ASCII, so the character after such a run cannot extend its last byte either.
-bool isPlainAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c != '\r'; });
-}
-
-// The longest run of whole characters at the start of the text that fits in the limit. A
-// single character longer than the limit is taken whole, because a character is never split.
-std::size_t chunkLength(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  if (isPlainAscii(text.substr(0, limit + 1))) return limit;
-  const std::size_t fits = platform::graphemeBoundaryAtOrBefore(text, limit);
-  return fits > 0 ? fits : platform::graphemePrefix(text, 1).text.size();
-}
 
 // How the start and end of a timed event are written. Only a series exported with its
 // rule keeps its zone (or its floating local time): a reader expands the rule in the zone
@@ -203,28 +176,9 @@ std::optional<Selected> select(const EventItem& event, OccurrenceExport mode, co
 
 }  // namespace
 
-std::string icsEscape(std::string_view text) {
-  std::string escaped = replaceAll(std::string(text), "\\", "\\\\");
-  escaped = replaceAll(std::move(escaped), ";", "\\;");
-  escaped = replaceAll(std::move(escaped), ",", "\\,");
-  escaped = replaceAll(std::move(escaped), "\r\n", "\\n");
-  escaped = replaceAll(std::move(escaped), "\n", "\\n");
-  return replaceAll(std::move(escaped), "\r", "\\n");
-}
+std::string icsEscape(std::string_view text) { return platform::escapeText(text); }
 
-std::string icsFold(std::string_view line) {
-  if (line.size() <= kFirstChunkBytes) return std::string(line);
-  std::string folded;
-  std::size_t limit = kFirstChunkBytes;
-  while (!line.empty()) {
-    const std::size_t length = chunkLength(line, limit);
-    if (!folded.empty()) folded += "\r\n ";
-    folded += line.substr(0, length);
-    line.remove_prefix(length);
-    limit = kLaterChunkBytes;
-  }
-  return folded;
-}
+std::string icsFold(std::string_view line) { return platform::foldedText(line); }
 
 std::string icsDuration(long long minutesBefore) {
   if (minutesBefore >= 0) return "-PT" + std::to_string(minutesBefore) + "M";

@@ -11,7 +11,8 @@
 
 namespace wren {
 
-// iCalendar text values: backslash, semicolon and comma escaped; line breaks as \n.
+// iCalendar text values: backslash, semicolon and comma escaped; line breaks as \n. The
+// same escaping and folding as the stored files get (ContentLines.h).
 std::string icsEscape(std::string_view text);
 // Folds one content line into physical lines of at most 75 octets joined by CRLF and a
 // space, never splitting a character.

@@ -7,6 +7,7 @@
 
 #include "app/Json.h"
 #include "platform/EventStore.h"
+#include "platform/formats/IcalText.h"
 
 namespace wren {
 
@@ -15,11 +16,12 @@ namespace wren {
 // invalid_args for a bad object.
 std::optional<platform::RecurrenceRule> recurrenceRule(const Json& object);
 
-// The value text of an iCalendar RRULE for the rule (no "RRULE:" prefix). UNTIL is written
-// as a UTC moment, as a day (for all-day series), or as a local wall-clock time in the
-// current zone (for a series whose times float, which iCalendar requires to match).
-enum class UntilForm { Moment, Day, FloatingMoment };
-std::string rruleText(const platform::RecurrenceRule& rule, UntilForm untilForm);
+// The value text of an iCalendar RRULE for the rule (no "RRULE:" prefix), from the one
+// writer that the stored files use too. UNTIL is written as a UTC moment, as a day (for
+// all-day series), or as a local wall-clock time in the current zone (for a series whose
+// times float, which iCalendar requires to match).
+using platform::rruleText;
+using platform::UntilForm;
 
 // yyyyMMdd'T'HHmmss'Z' in UTC, and yyyyMMdd in the current zone.
 std::string icsUTC(Instant instant);

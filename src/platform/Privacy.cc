@@ -4,7 +4,7 @@
 
 #include "base/Json.h"
 #include "platform/DataRoot.h"
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 
 namespace wren::platform {
 
@@ -26,7 +26,7 @@ std::filesystem::path decisionsPath(const std::filesystem::path& root) { return 
 
 // The decisions as an object; a missing, unreadable or malformed file counts as none.
 Json readDecisions(const std::filesystem::path& root) {
-  std::optional<std::string> text = vdir::readFileIfPresent(decisionsPath(root));
+  std::optional<std::string> text = readFileIfPresent(decisionsPath(root));
   if (!text) return Json::object();
   Json decisions = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
   return decisions.is_object() ? decisions : Json::object();
@@ -45,8 +45,8 @@ void recordPrivacyDecision(PrivacyKind kind, const std::string& decision) {
   const std::filesystem::path root = dataRoot();
   Json decisions = readDecisions(root);
   decisions[keyOf(kind)] = decision;
-  vdir::makeFolders(root);
-  vdir::writeFileAtomically(decisionsPath(root), decisions.dump(2) + "\n", vdir::Existing::Replace);
+  makeFolders(root);
+  writeFileAtomically(decisionsPath(root), decisions.dump(2) + "\n", Existing::Replace);
 }
 
 }  // namespace wren::platform

@@ -13,7 +13,8 @@ enum class PrivacyKind { Calendar, Reminders, Contacts, Location, Accessibility,
 // that is not a JSON object, a value that is not a string).
 std::optional<std::string> privacyDecision(PrivacyKind kind);
 
-// Records a decision, writing the file atomically and keeping the keys it does not know.
+// Records a decision, writing the file atomically and keeping the keys it does not know;
+// throws FileError when the file cannot be written.
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision);
 
 }  // namespace wren::platform

@@ -5,7 +5,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 
 namespace wren::platform {
 
@@ -48,7 +48,7 @@ std::map<std::string, std::string> assignments(std::string_view text) {
 
 std::optional<std::string> readOsName() {
   for (const char* path : kOsReleasePaths) {
-    std::optional<std::string> text = vdir::readFileIfPresent(path);
+    std::optional<std::string> text = readFileIfPresent(path);
     if (!text) continue;
     if (auto name = osNameFromOsRelease(*text)) return name;
   }

@@ -46,13 +46,11 @@ bool changesAreSeenLocally(const std::filesystem::path& folder) {
 
 FolderWatch::FolderWatch() : inotify_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
-FolderWatch::~FolderWatch() {
-  if (inotify_ >= 0) close(inotify_);
-}
+FolderWatch::~FolderWatch() = default;
 
 FolderChanges FolderWatch::take(const std::filesystem::path& folder) {
   std::lock_guard lock(mutex_);
-  if (inotify_ < 0) return {};
+  if (!inotify_) return {};
   drainEvents();
   const std::string key = folder.string();
   struct stat info;
@@ -69,14 +67,14 @@ FolderChanges FolderWatch::take(const std::filesystem::path& folder) {
     if (watched.descriptor >= 0) {
       descriptors_[watched.descriptor].erase(key);
       if (descriptors_[watched.descriptor].empty()) {
-        inotify_rm_watch(inotify_, watched.descriptor);
+        inotify_rm_watch(inotify_.get(), watched.descriptor);
         descriptors_.erase(watched.descriptor);
       }
     }
     folders_.erase(found);
   }
   if (!exists || !changesAreSeenLocally(folder)) return {};
-  const int descriptor = inotify_add_watch(inotify_, folder.c_str(), kEntryEvents | kFolderGone | IN_ONLYDIR);
+  const int descriptor = inotify_add_watch(inotify_.get(), folder.c_str(), kEntryEvents | kFolderGone | IN_ONLYDIR);
   if (descriptor < 0) return {};
   folders_[key] = Watched{descriptor, info.st_dev, info.st_ino, FolderChanges{false, {}}};
   descriptors_[descriptor].insert(key);
@@ -86,7 +84,7 @@ FolderChanges FolderWatch::take(const std::filesystem::path& folder) {
 void FolderWatch::drainEvents() {
   alignas(inotify_event) char buffer[1 << 16];
   for (;;) {
-    ssize_t length = read(inotify_, buffer, sizeof buffer);
+    ssize_t length = read(inotify_.get(), buffer, sizeof buffer);
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0) return;
     for (ssize_t at = 0; at < length;) {
@@ -119,7 +117,7 @@ void FolderWatch::forget(int descriptor) {
   auto served = descriptors_.find(descriptor);
   if (served == descriptors_.end()) return;
   for (const std::string& key : served->second) folders_[key].descriptor = -1;
-  if (!(served->second.empty())) inotify_rm_watch(inotify_, descriptor);
+  if (!(served->second.empty())) inotify_rm_watch(inotify_.get(), descriptor);
   descriptors_.erase(served);
 }
 

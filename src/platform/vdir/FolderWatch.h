@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 
+#include "platform/files/FileDescriptor.h"
+
 namespace wren::platform::vdir {
 
 // Tells which entries of a folder may have changed since the previous look at it, so that an
@@ -54,7 +56,7 @@ class FolderWatch {
   void markEverything();
 
   std::mutex mutex_;
-  int inotify_ = -1;
+  FileDescriptor inotify_;
   std::map<std::string, Watched> folders_;             // by folder path
   std::map<int, std::set<std::string>> descriptors_;  // the folders each watch serves
 };

@@ -4,12 +4,9 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
-#include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -18,58 +15,6 @@
 
 namespace wren::platform::vdir {
 namespace {
-
-constexpr std::size_t kMaxLineOctets = 75;
-
-std::string upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
-
-// The property name of a logical line: everything before the first ';' or ':'.
-std::string nameOf(std::string_view logical) {
-  return upper(logical.substr(0, std::min(logical.find_first_of(";:"), logical.size())));
-}
-
-// Where the value starts: after the first ':' outside a quoted parameter value.
-std::size_t valueStart(std::string_view logical) {
-  bool quoted = false;
-  for (std::size_t i = 0; i < logical.size(); ++i) {
-    if (logical[i] == '"') quoted = !quoted;
-    if (logical[i] == ':' && !quoted) return i + 1;
-  }
-  return logical.size();
-}
-
-// The value of a parameter of a logical line ("TZID"), unquoted; nothing when absent.
-std::optional<std::string> parameterOf(std::string_view logical, std::string_view parameter) {
-  const std::size_t end = valueStart(logical);
-  std::size_t at = logical.find(';');
-  while (at != std::string_view::npos && at < end) {
-    const std::size_t equals = logical.find('=', at);
-    if (equals == std::string_view::npos || equals >= end) return std::nullopt;
-    bool quoted = false;
-    std::size_t next = equals + 1;
-    for (; next < end - 1; ++next) {
-      if (logical[next] == '"') quoted = !quoted;
-      if (!quoted && (logical[next] == ';' || logical[next] == ':')) break;
-    }
-    if (equalsIgnoringCase(logical.substr(at + 1, equals - at - 1), parameter)) {
-      std::string value(logical.substr(equals + 1, next - equals - 1));
-      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-      }
-      return value;
-    }
-    at = next < end - 1 ? next : std::string_view::npos;
-  }
-  return std::nullopt;
-}
-
-bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 CivilTime civilOfIcal(const icaltimetype& value) {
   return CivilTime{value.year, value.month, value.day, value.is_date ? 0 : value.hour,
@@ -83,12 +28,6 @@ bool isValidIcal(const icaltimetype& value) {
                                          std::chrono::day{static_cast<unsigned>(value.day)}};
   return date.ok() && value.hour >= 0 && value.hour < 24 && value.minute >= 0 && value.minute < 60 &&
          value.second >= 0 && value.second <= 60;
-}
-
-std::string twoDigits(int value) {
-  std::array<char, 16> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), "%02d", value);
-  return buffer.data();
 }
 
 std::string tzidOf(icalproperty* property) {
@@ -113,16 +52,6 @@ IcalTime timeFromIcal(const icaltimetype& value, std::string_view tzid, const Zo
   return time;
 }
 
-const char* frequencyName(Frequency frequency) {
-  switch (frequency) {
-    case Frequency::Daily: return "DAILY";
-    case Frequency::Weekly: return "WEEKLY";
-    case Frequency::Monthly: return "MONTHLY";
-    case Frequency::Yearly: return "YEARLY";
-  }
-  return "DAILY";
-}
-
 std::optional<Frequency> frequencyOf(icalrecurrencetype_frequency frequency) {
   switch (frequency) {
     case ICAL_DAILY_RECURRENCE: return Frequency::Daily;
@@ -133,28 +62,11 @@ std::optional<Frequency> frequencyOf(icalrecurrencetype_frequency frequency) {
   }
 }
 
-constexpr std::array<const char*, 7> kWeekdays = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-
 template <std::size_t N>
 std::vector<int> listOf(const short (&values)[N]) {
   std::vector<int> result;
   for (std::size_t i = 0; i < N && values[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) result.push_back(values[i]);
   return result;
-}
-
-std::string joined(const std::vector<int>& values) {
-  std::string text;
-  for (int value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
-  return text;
-}
-
-std::string untilText(Instant until, UntilForm form) {
-  switch (form) {
-    case UntilForm::Utc: return utcText(until);
-    case UntilForm::Date: return dateText(civilFromInstant(until));
-    case UntilForm::Floating: return localDateTimeText(civilFromInstant(until));
-  }
-  return utcText(until);
 }
 
 // The X-TITLE of an X-APPLE-STRUCTURED-LOCATION property, or nothing when it has none.
@@ -163,7 +75,7 @@ std::string locationTitleOf(icalproperty* property) {
        parameter = icalproperty_get_next_parameter(property, ICAL_X_PARAMETER)) {
     const char* name = icalparameter_get_xname(parameter);
     const char* value = icalparameter_get_xvalue(parameter);
-    if (name && value && equalsIgnoringCase(name, "X-TITLE")) return value;
+    if (name && value && equalsIgnoringAsciiCase(name, "X-TITLE")) return value;
   }
   return "";
 }
@@ -172,7 +84,7 @@ icalproperty* structuredLocationOf(icalcomponent* alarm) {
   for (icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_X_PROPERTY); property;
        property = icalcomponent_get_next_property(alarm, ICAL_X_PROPERTY)) {
     const char* name = icalproperty_get_x_name(property);
-    if (name && equalsIgnoringCase(name, "X-APPLE-STRUCTURED-LOCATION")) return property;
+    if (name && equalsIgnoringAsciiCase(name, "X-APPLE-STRUCTURED-LOCATION")) return property;
   }
   return nullptr;
 }
@@ -382,25 +294,6 @@ CivilTime civilIn(Instant instant, const IcalTime& anchoredLike) {
   return civilFromInstant(instant);
 }
 
-Instant utcInstant(const CivilTime& civil) {
-  using namespace std::chrono;
-  const sys_days day = year{civil.year} / month{static_cast<unsigned>(civil.month)} /
-                       std::chrono::day{static_cast<unsigned>(civil.day)};
-  return time_point_cast<milliseconds>(day) + hours{civil.hour} + minutes{civil.minute} +
-         seconds{civil.second} + milliseconds{civil.millisecond};
-}
-
-CivilTime utcCivil(Instant instant) {
-  using namespace std::chrono;
-  const sys_days day = floor<days>(instant);
-  const year_month_day date{day};
-  const hh_mm_ss<milliseconds> time{instant - day};
-  return CivilTime{static_cast<int>(date.year()), static_cast<int>(unsigned(date.month())),
-                   static_cast<int>(unsigned(date.day())), static_cast<int>(time.hours().count()),
-                   static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()),
-                   static_cast<int>(time.subseconds().count())};
-}
-
 icaltimetype icalOfCivil(const CivilTime& civil, bool isDate) {
   icaltimetype value = icaltime_null_time();
   value.year = civil.year;
@@ -414,18 +307,6 @@ icaltimetype icalOfCivil(const CivilTime& civil, bool isDate) {
   }
   return value;
 }
-
-std::string dateText(const CivilTime& civil) {
-  std::array<char, 32> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), "%04d%02d%02d", civil.year, civil.month, civil.day);
-  return buffer.data();
-}
-
-std::string localDateTimeText(const CivilTime& civil) {
-  return dateText(civil) + "T" + twoDigits(civil.hour) + twoDigits(civil.minute) + twoDigits(civil.second);
-}
-
-std::string utcText(Instant instant) { return localDateTimeText(utcCivil(instant)) + "Z"; }
 
 std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike) {
   return timeLine(name, IcalTime{civilIn(instant, anchoredLike), anchoredLike.anchor, anchoredLike.zoneId,
@@ -493,39 +374,12 @@ std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recur
 
 UntilForm untilFormFor(const IcalTime& start) {
   switch (start.anchor) {
-    case TimeAnchor::Date: return UntilForm::Date;
-    case TimeAnchor::Floating: return UntilForm::Floating;
+    case TimeAnchor::Date: return UntilForm::Day;
+    case TimeAnchor::Floating: return UntilForm::FloatingMoment;
     case TimeAnchor::Utc:
-    case TimeAnchor::Zoned: return UntilForm::Utc;
+    case TimeAnchor::Zoned: return UntilForm::Moment;
   }
-  return UntilForm::Utc;
-}
-
-std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm) {
-  std::string text = std::string("FREQ=") + frequencyName(rule.frequency);
-  if (rule.interval > 1) text += ";INTERVAL=" + std::to_string(rule.interval);
-  if (rule.occurrenceCount > 0) {
-    text += ";COUNT=" + std::to_string(rule.occurrenceCount);
-  } else if (rule.endDate) {
-    text += ";UNTIL=" + untilText(*rule.endDate, untilForm);
-  }
-  std::string days;
-  for (const RecurrenceDay& day : rule.daysOfWeek) {
-    if (day.weekday < 1 || day.weekday > 7) continue;
-    days += (days.empty() ? "" : ",") + (day.weekNumber != 0 ? std::to_string(day.weekNumber) : "") +
-            kWeekdays[static_cast<std::size_t>(day.weekday - 1)];
-  }
-  if (!days.empty()) text += ";BYDAY=" + days;
-  const std::pair<const char*, const std::vector<int>*> lists[] = {
-      {"BYMONTHDAY", &rule.daysOfMonth}, {"BYMONTH", &rule.monthsOfYear}, {"BYWEEKNO", &rule.weeksOfYear},
-      {"BYYEARDAY", &rule.daysOfYear},   {"BYSETPOS", &rule.setPositions}};
-  for (const auto& [name, values] : lists) {
-    if (!values->empty()) text += std::string(";") + name + "=" + joined(*values);
-  }
-  if (rule.firstDayOfWeek >= 1 && rule.firstDayOfWeek <= 7) {
-    text += std::string(";WKST=") + kWeekdays[static_cast<std::size_t>(rule.firstDayOfWeek - 1)];
-  }
-  return text;
+  return UntilForm::Moment;
 }
 
 icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm untilForm) {
@@ -535,229 +389,6 @@ icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm unti
 }
 
 // ---------------------------------------------------------------------------------------
-
-ContentLine ContentLine::fromLogical(std::string_view logical) {
-  std::string folded = foldLine(logical);
-  folded.resize(folded.size() - 2);
-  return ContentLine{nameOf(logical), std::string(logical), std::move(folded)};
-}
-
-const ContentLine* RawComponent::line(std::string_view propertyName) const {
-  const std::string wanted = upper(propertyName);
-  for (const ContentLine& candidate : lines) {
-    if (candidate.name == wanted) return &candidate;
-  }
-  return nullptr;
-}
-
-void RawComponent::setLine(const ContentLine& replacement) {
-  auto first = std::find_if(lines.begin(), lines.end(),
-                            [&](const ContentLine& candidate) { return candidate.name == replacement.name; });
-  if (first == lines.end()) {
-    lines.push_back(replacement);
-    return;
-  }
-  *first = replacement;
-  lines.erase(std::remove_if(std::next(first), lines.end(),
-                             [&](const ContentLine& candidate) { return candidate.name == replacement.name; }),
-              lines.end());
-}
-
-void RawComponent::removeLines(std::string_view propertyName) {
-  const std::string wanted = upper(propertyName);
-  std::erase_if(lines, [&](const ContentLine& candidate) { return candidate.name == wanted; });
-}
-
-RawComponent* RawComponent::masterChild(std::string_view componentName) {
-  return const_cast<RawComponent*>(std::as_const(*this).masterChild(componentName));
-}
-
-const RawComponent* RawComponent::masterChild(std::string_view componentName) const {
-  const std::string wanted = upper(componentName);
-  const RawComponent* first = nullptr;
-  for (const RawComponent& child : children) {
-    if (child.name != wanted) continue;
-    if (!child.line("RECURRENCE-ID")) return &child;
-    if (!first) first = &child;
-  }
-  return first;
-}
-
-std::optional<RawComponent> splitComponents(std::string_view text) {
-  std::vector<RawComponent> open;
-  std::optional<ContentLine> pending;
-  std::optional<RawComponent> root;
-
-  // A finished logical line either opens or closes a component or belongs to the innermost.
-  auto finish = [&]() -> bool {
-    if (!pending) return true;
-    ContentLine line = std::move(*pending);
-    pending.reset();
-    const std::string value = line.unfolded.substr(valueStart(line.unfolded));
-    if (line.name == "BEGIN") {
-      open.push_back(RawComponent{upper(value), {}, {}});
-      return true;
-    }
-    if (line.name == "END") {
-      if (open.empty() || open.back().name != upper(value)) return false;
-      RawComponent done = std::move(open.back());
-      open.pop_back();
-      if (open.empty()) {
-        if (!root) root = std::move(done);
-      } else {
-        open.back().children.push_back(std::move(done));
-      }
-      return true;
-    }
-    if (!open.empty()) open.back().lines.push_back(std::move(line));
-    return true;
-  };
-
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view physical = text.substr(at, end - at);
-    at = end + 1;
-    if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
-    if (physical.empty()) continue;
-    if ((physical.front() == ' ' || physical.front() == '\t') && pending) {
-      pending->unfolded.append(physical.substr(1));
-      pending->raw.append("\r\n").append(physical);
-      continue;
-    }
-    if (!finish()) return std::nullopt;
-    pending = ContentLine{nameOf(physical), std::string(physical), std::string(physical)};
-  }
-  if (!finish() || !open.empty()) return std::nullopt;
-  return root;
-}
-
-const RawComponent* LazySplit::get() {
-  if (!split_) {
-    root_ = splitComponents(text_);
-    split_ = true;
-  }
-  return root_ ? &*root_ : nullptr;
-}
-
-std::optional<RawComponent> LazySplit::take() {
-  get();
-  return std::move(root_);
-}
-
-namespace {
-
-bool keepsFolding(const ContentLine& line) {
-  if (line.raw.empty()) return false;
-  std::size_t at = 0;
-  while (at <= line.raw.size()) {
-    std::size_t end = line.raw.find("\r\n", at);
-    if (end == std::string::npos) end = line.raw.size();
-    if (end - at > kMaxLineOctets) return false;
-    at = end + 2;
-  }
-  return true;
-}
-
-void emitInto(const RawComponent& component, std::string& out) {
-  out += "BEGIN:" + component.name + "\r\n";
-  for (const ContentLine& line : component.lines) {
-    if (keepsFolding(line)) {
-      out += line.raw + "\r\n";
-    } else {
-      out += foldLine(line.unfolded);
-    }
-  }
-  for (const RawComponent& child : component.children) emitInto(child, out);
-  out += "END:" + component.name + "\r\n";
-}
-
-}  // namespace
-
-std::string emitComponent(const RawComponent& component) {
-  std::string out;
-  emitInto(component, out);
-  return out;
-}
-
-std::string foldLine(std::string_view logical) {
-  std::string out;
-  std::size_t limit = kMaxLineOctets;
-  while (logical.size() > limit) {
-    std::size_t cut = limit;
-    while (cut > 1 && isUtf8Continuation(logical[cut])) --cut;
-    out.append(logical.substr(0, cut)).append("\r\n ");
-    logical.remove_prefix(cut);
-    limit = kMaxLineOctets - 1;  // the leading space counts
-  }
-  out.append(logical).append("\r\n");
-  return out;
-}
-
-std::string unfoldText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t breakLength = text.compare(i, 2, "\r\n") == 0 ? 2 : (text[i] == '\n' ? 1 : 0);
-    const std::size_t next = i + breakLength;
-    if (breakLength > 0 && next < text.size() && (text[next] == ' ' || text[next] == '\t')) {
-      i = next;  // the loop's step skips the leading white space
-      continue;
-    }
-    out += text[i];
-  }
-  return out;
-}
-
-std::string escapeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    switch (text[i]) {
-      case '\\': out += "\\\\"; break;
-      case ';': out += "\\;"; break;
-      case ',': out += "\\,"; break;
-      case '\n': out += "\\n"; break;
-      case '\r':
-        if (i + 1 >= text.size() || text[i + 1] != '\n') out += "\\n";
-        break;
-      default: out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string unescapeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char escaped = text[++i];
-    if (escaped == 'n' || escaped == 'N') {
-      out += '\n';
-    } else if (escaped == '\\' || escaped == ';' || escaped == ',') {
-      out += escaped;
-    } else {
-      out.append({'\\', escaped});  // not an escape RFC 5545 knows: kept as written
-    }
-  }
-  return out;
-}
-
-std::string_view valueOf(const ContentLine& line) {
-  return std::string_view(line.unfolded).substr(valueStart(line.unfolded));
-}
-
-std::string parameterValue(std::string_view value) {
-  std::string text(value);
-  std::replace(text.begin(), text.end(), '"', '\'');
-  if (text.find_first_of(":;,") == std::string::npos) return text;
-  return "\"" + text + "\"";
-}
 
 // ---------------------------------------------------------------------------------------
 
@@ -817,7 +448,7 @@ bool triggerRelatesTo(icalproperty* trigger, icalparameter_related related) {
 
 // ---------------------------------------------------------------------------------------
 
-std::string newUid() { return upper(freshName()); }
+std::string newUid() { return asciiUpper(freshName()); }
 
 void bumpRevision(RawComponent& component, Instant when) {
   long long sequence = 0;
@@ -865,7 +496,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool startsDescription(std::string_view line) {
   constexpr std::string_view kName = "DESCRIPTION";
   if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
-  return equalsIgnoringCase(line.substr(0, kName.size()), kName);
+  return equalsIgnoringAsciiCase(line.substr(0, kName.size()), kName);
 }
 
 bool valueMayStartBlank(std::string_view line) {
@@ -894,14 +525,6 @@ bool notesMayHoldEdgeBlanks(std::string_view text) {
 
 namespace {
 
-// The weekday number (1 Sunday ... 7 Saturday) of a two-letter code, or 0.
-int weekdayOfCode(std::string_view code) {
-  for (std::size_t i = 0; i < kWeekdays.size(); ++i) {
-    if (equalsIgnoringCase(code, kWeekdays[i])) return static_cast<int>(i) + 1;
-  }
-  return 0;
-}
-
 // The days of a rule value's BYDAY part as written ("2TU", "-1FR", "MO"), or nothing.
 std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
   for (std::size_t at = 0; at <= rule.size();) {
@@ -909,7 +532,7 @@ std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
     std::string_view part = rule.substr(at, end - at);
     at = end + 1;
     constexpr std::string_view kName = "BYDAY=";
-    if (part.size() <= kName.size() || !equalsIgnoringCase(part.substr(0, kName.size()), kName)) continue;
+    if (part.size() <= kName.size() || !equalsIgnoringAsciiCase(part.substr(0, kName.size()), kName)) continue;
     std::vector<RecurrenceDay> days;
     std::string_view list = part.substr(kName.size());
     for (std::size_t from = 0; from <= list.size();) {
@@ -917,7 +540,7 @@ std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
       std::string_view token = list.substr(from, comma - from);
       from = comma + 1;
       if (token.size() < 2) return std::nullopt;
-      const int weekday = weekdayOfCode(token.substr(token.size() - 2));
+      const std::optional<int> weekday = weekdayOfCode(token.substr(token.size() - 2));
       std::string_view number = token.substr(0, token.size() - 2);
       int weekNumber = 0;
       if (!number.empty()) {
@@ -925,8 +548,8 @@ std::optional<std::vector<RecurrenceDay>> writtenDays(std::string_view rule) {
         auto [rest, error] = std::from_chars(number.data(), number.data() + number.size(), weekNumber);
         if (error != std::errc() || rest != number.data() + number.size()) return std::nullopt;
       }
-      if (weekday == 0) return std::nullopt;
-      days.push_back({weekday, weekNumber});
+      if (!weekday) return std::nullopt;
+      days.push_back({*weekday, weekNumber});
     }
     return days;
   }

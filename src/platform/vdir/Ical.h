@@ -1,8 +1,9 @@
 #pragma once
 
 // The iCalendar toolkit shared by the event and reminder codecs: libical handles owned by
-// RAII types, date-time values with their zone, recurrence rules, alarms, and the raw
-// content lines that let a save keep what the helper does not model byte for byte.
+// RAII types, date-time values with their zone, recurrence rules and alarms. The raw content
+// lines that let a save keep what the helper does not model byte for byte are in
+// ContentLines.h, the value texts the helper writes in IcalText.h.
 //
 // Reading goes through libical (values, parameters, recurrence); writing goes through
 // RawComponent, so unknown properties keep their original text:
@@ -29,6 +30,8 @@
 #include "platform/EventStore.h"
 #include "platform/Instant.h"
 #include "platform/LocalTime.h"
+#include "platform/formats/ContentLines.h"
+#include "platform/formats/IcalText.h"
 
 namespace wren::platform::vdir {
 
@@ -137,18 +140,9 @@ Instant toInstant(const CivilTime& civil, const IcalTime& anchoredLike);
 // Floating, UTC for Utc).
 CivilTime civilIn(Instant instant, const IcalTime& anchoredLike);
 
-// The instant that wall-clock fields name in UTC, and back: calendar arithmetic on wall
-// clocks, free of any zone's offsets.
-Instant utcInstant(const CivilTime& civil);
-CivilTime utcCivil(Instant instant);
 // The libical form of wall-clock fields: a date (the time of day dropped) or a date-time
 // without zone.
 icaltimetype icalOfCivil(const CivilTime& civil, bool isDate);
-
-// Value texts: "20250301", "20250301T090000", "20250301T090000Z".
-std::string dateText(const CivilTime& civil);
-std::string localDateTimeText(const CivilTime& civil);
-std::string utcText(Instant instant);
 
 // A whole content line for a time property, e.g. "DTSTART;TZID=Europe/Berlin:20250301T090000"
 // or "DTSTART;VALUE=DATE:20250301", for an instant written with the given anchoring
@@ -159,8 +153,6 @@ std::string timeLine(std::string_view name, const IcalTime& time);
 
 // ---------------------------------------------------------------------------------------
 // Recurrence rules.
-
-class LazySplit;
 
 // libical puts the days of BYDAY in week order as it reads a rule, but a rule keeps the
 // order it was written in. Puts each rule's days back in the order of the RRULE lines of the
@@ -175,94 +167,19 @@ void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, LazySplit& file, st
 std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recurrence,
                                                  const IcalTime& start);
 
-// How UNTIL is written: RFC 5545 wants it in UTC when DTSTART has a zone, as a DATE for
-// all-day series, and floating for floating series.
-enum class UntilForm { Utc, Date, Floating };
+// How UNTIL is written for a series that starts at `start` (see rruleText in IcalText.h).
 UntilForm untilFormFor(const IcalTime& start);
-
-// The RRULE value text ("FREQ=WEEKLY;INTERVAL=2;UNTIL=20250301T045959Z;BYDAY=MO,-1FR").
-std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm);
 // The libical form of a rule, for expansion with icalrecur_iterator.
 icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm untilForm);
 
 // ---------------------------------------------------------------------------------------
-// Raw content lines, for writing back what the helper does not model.
-
-// One content line as it stands in the file.
-struct ContentLine {
-  std::string name;      // the property name, upper-cased ("DTSTART", "X-FOO")
-  std::string unfolded;  // the logical line, unfolded, without its line end
-  std::string raw;       // the physical lines as read, joined by CRLF, without the final CRLF
-
-  // A line the helper writes itself (raw is its folded form).
-  static ContentLine fromLogical(std::string_view logical);
-};
-
-// A component with its own lines and its nested components, in file order
-// (properties first, then children, as writers emit them).
-struct RawComponent {
-  std::string name;  // "VCALENDAR", "VEVENT", "VALARM"...
-  std::vector<ContentLine> lines;
-  std::vector<RawComponent> children;
-
-  // The first line with this property name, or nothing.
-  const ContentLine* line(std::string_view propertyName) const;
-  // Replaces every line with that property name by this one (added at the end when absent).
-  void setLine(const ContentLine& replacement);
-  void setLine(std::string_view logical) { setLine(ContentLine::fromLogical(logical)); }
-  void removeLines(std::string_view propertyName);
-  // The master of a series among the children of that name: the first without a
-  // RECURRENCE-ID, else the first of them; null when there is none.
-  RawComponent* masterChild(std::string_view componentName);
-  const RawComponent* masterChild(std::string_view componentName) const;
-};
-
-// Splits iCalendar text (CRLF or LF line ends) into its root component; nothing when the
-// text does not hold a well-nested BEGIN/END structure.
-std::optional<RawComponent> splitComponents(std::string_view text);
-
-// The raw components of a file text, split on first use: reading a file's values needs them
-// only for a few files, saving it always, and one split serves both.
-class LazySplit {
- public:
-  explicit LazySplit(std::string_view text) : text_(text) {}
-
-  std::string_view text() const { return text_; }
-  // The root component; null when the text does not split.
-  const RawComponent* get();
-  // Hands the root component over for editing; the split is spent afterwards.
-  std::optional<RawComponent> take();
-
- private:
-  std::string_view text_;
-  bool split_ = false;
-  std::optional<RawComponent> root_;
-};
-
-// Writes a component: BEGIN/END lines and every line with CRLF. A line keeps its original
-// physical form when every physical line is at most 75 octets, else it is folded again.
-std::string emitComponent(const RawComponent& component);
-
-// Folds a logical line at 75 octets (never inside a UTF-8 character) and ends it with CRLF.
-std::string foldLine(std::string_view logical);
-// Joins folded physical lines ("\r\n " or "\n\t" continuations) into logical lines.
-std::string unfoldText(std::string_view text);
-
-// TEXT value escaping (backslash, semicolon, comma, newline).
-std::string escapeText(std::string_view text);
-// The reverse of escapeText (an upper-case "\N" is a newline too). libical trims the white
-// space around every value it parses; texts that must keep it are read from their lines.
-std::string unescapeText(std::string_view text);
-// The value of a content line: its logical text after the first ':' outside quotes.
-std::string_view valueOf(const ContentLine& line);
+// Text read from the raw lines.
 
 // libical trims the blanks around every value it reads, but notes are the person's text and
 // keep them. True when a DESCRIPTION value of the file text may begin with a blank (or on
 // its next physical line) or some physical line ends in one, which few files do: only then
 // need the notes be read again from the raw lines.
 bool notesMayHoldEdgeBlanks(std::string_view text);
-// A parameter value, quoted when it holds ':', ';' or ','; a '"' inside becomes '\''.
-std::string parameterValue(std::string_view value);
 
 // ---------------------------------------------------------------------------------------
 // Alarms.

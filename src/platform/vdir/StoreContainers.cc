@@ -2,7 +2,8 @@
 
 #include <unistd.h>
 
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/FileError.h"
 #include "platform/vdir/StoreNames.h"
 
 namespace wren::platform::vdir {
@@ -32,7 +33,7 @@ void putBack(const std::filesystem::path& path, const std::optional<std::string>
     } else {
       unlink(path.c_str());
     }
-  } catch (const StoreError&) {
+  } catch (const FileError&) {
   }
 }
 
@@ -58,7 +59,7 @@ void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<s
   if (!color) return;
   try {
     writeColor(calendar.folder, *color, Existing::Replace);
-  } catch (const StoreError&) {
+  } catch (const FileError&) {
     // A rename whose recolouring failed is undone, so that the change is whole or nothing.
     if (title) putBack(displayName, previousTitle);
     throw;

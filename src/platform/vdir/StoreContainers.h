@@ -9,7 +9,8 @@
 namespace wren::platform::vdir {
 
 // Changes to the containers of a store. Each change either happens whole or leaves the
-// folders as they were, and throws StoreError with the failing call and path.
+// folders as they were; it throws StoreError for what the account refuses and FileError
+// with the failing call and path.
 
 // Makes a calendar (or reminder list) in the account: a folder of random name holding
 // `displayname` and, when given, `color`. The folder is filled under a hidden name and then

@@ -1,13 +1,13 @@
 #include "platform/vdir/StoreDefaults.h"
 
 #include <errno.h>
-#include <string.h>
 #include <sys/stat.h>
 
 #include "base/Json.h"
 #include "platform/DataRoot.h"
 #include "platform/Privacy.h"
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/FileError.h"
 #include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
 
@@ -18,8 +18,7 @@ namespace {
 constexpr const char* kSourceName = "local";
 
 void makeFolder(const std::filesystem::path& folder) {
-  if (mkdir(folder.c_str(), 0755) != 0)
-    throw StoreError("mkdir(" + folder.string() + "): " + strerror(errno));
+  if (mkdir(folder.c_str(), 0755) != 0) throw FileError("mkdir", folder, errno);
 }
 
 // Fills a fresh folder with the store's contents.
@@ -51,7 +50,7 @@ void ensureDefaultStore(EntityType kind) {
   if (privacyDecision(privacy) != "granted") return;
   try {
     createStore(store, kind);
-  } catch (const StoreError&) {
+  } catch (const FileError&) {
     // Losing the race to a concurrent first use ends here too: its store is in place.
   } catch (const std::filesystem::filesystem_error&) {
     // A data root that cannot be made reads as an empty store.

@@ -11,8 +11,8 @@
 
 #include "base/Json.h"
 #include "platform/Text.h"
-#include "platform/vdir/AtomicFile.h"
-#include "platform/vdir/Deleters.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
 

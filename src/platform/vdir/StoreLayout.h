@@ -32,6 +32,9 @@ struct SourceFolder {
 struct CalendarFolder {
   Calendar calendar;  // with its source
   std::filesystem::path folder;
+
+  // The id the item index files the calendar's items under.
+  const std::string& id() const { return calendar.id; }
 };
 
 struct StoreLayout {

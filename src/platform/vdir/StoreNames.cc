@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/vdir/Deleters.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
 
@@ -19,9 +19,9 @@ std::string freshName() {
   return uuid.get();
 }
 
-std::string itemIdFor(EntityType kind, std::string_view calendarId, std::string_view fileName) {
-  std::string key = kind == EntityType::Event ? "event:" : "reminder:";
-  key.append(calendarId).append("/").append(fileName);
+std::string itemIdFor(std::string_view salt, std::string_view collectionId, std::string_view fileName) {
+  std::string key(salt);
+  key.append(":").append(collectionId).append("/").append(fileName);
   std::unique_ptr<gchar, GFree> digest(
       g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(key.data()), key.size()));
   return std::string(digest.get(), kItemIdLength);

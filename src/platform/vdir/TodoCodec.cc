@@ -234,7 +234,7 @@ void writeStatus(RawComponent& todo, const ReminderItem& reminder) {
 void writeRules(RawComponent& todo, const ReminderItem& reminder) {
   todo.removeLines("RRULE");
   const UntilForm form = reminder.dueDateComponents ? untilFormFor(timeOf(*reminder.dueDateComponents))
-                                                    : UntilForm::Utc;
+                                                    : UntilForm::Moment;
   for (const RecurrenceRule& rule : reminder.rules) {
     todo.lines.push_back(ContentLine::fromLogical("RRULE:" + rruleText(rule, form)));
   }

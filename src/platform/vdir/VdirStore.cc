@@ -1,23 +1,18 @@
 #include "platform/vdir/VdirStore.h"
 
-#include <errno.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <mutex>
 
 #include "platform/DataRoot.h"
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/FileError.h"
+#include "platform/files/Trash.h"
 #include "platform/vdir/EventCodec.h"
+#include "platform/vdir/ItemIndex.h"
+#include "platform/vdir/ItemTransaction.h"
 #include "platform/vdir/StoreContainers.h"
 #include "platform/vdir/StoreDefaults.h"
-#include "platform/vdir/StoreIndex.h"
 #include "platform/vdir/StoreLayout.h"
-#include "platform/vdir/StoreNames.h"
-#include "platform/vdir/Trash.h"
 #include "platform/vdir/TodoCodec.h"
 
 namespace wren::platform {
@@ -45,9 +40,9 @@ namespace {
 using vdir::CalendarFolder;
 using vdir::StoreLayout;
 
-// One of the process's writes at a time: the check that a file is unchanged and the write
-// that replaces it must not interleave with another request's write of the same file.
-std::mutex writeMutex;
+// Events and reminders are both iCalendar files; their ids are salted apart.
+const vdir::ItemKind kEventFiles{".ics", "event"};
+const vdir::ItemKind kTodoFiles{".ics", "reminder"};
 
 // Any store call first creates the store on first use, then reads what is there now.
 StoreLayout currentLayout(EntityType kind) {
@@ -108,68 +103,27 @@ bool mayOverlap(const vdir::EventExtent& extent, Instant start, Instant end) {
   return true;
 }
 
-// Refuses to write over a file that another program changed since the item was read.
-void checkUnchanged(const ItemOrigin& origin) {
-  std::optional<vdir::FileVersion> now = vdir::readFileVersion(origin.path);
-  if (!now) throw StoreError("open(" + origin.path.string() + "): the file was removed since it was read");
-  if (now->stamp != origin.stamp || now->text != origin.text)
-    throw StoreError("the file " + origin.path.string() +
-                     " changed on disk since it was read (another program edited it); read it again");
-}
-
-void removeFile(const std::filesystem::path& path) {
-  if (unlink(path.c_str()) != 0) throw StoreError("unlink(" + path.string() + "): " + strerror(errno));
-  vdir::syncFolder(path.parent_path());
-}
-
 // Where an item was written.
 struct Written {
   const CalendarFolder* calendar;
   std::string fileName;
-  std::filesystem::path path() const { return calendar->folder / fileName; }
 };
-
-// Takes the next step of a change whose new file `written` is already in place; when the step
-// fails, the new file is removed again, so that the change is whole or nothing.
-template <class Step>
-auto thenOrUndo(const Written& written, Step step) -> decltype(step()) {
-  try {
-    return step();
-  } catch (const StoreError&) {
-    unlink(written.path().c_str());
-    throw;
-  }
-}
-
-Written writeNewItem(const CalendarFolder& calendar, const std::string& text) {
-  std::string name = vdir::freshName() + ".ics";
-  vdir::writeFileAtomically(calendar.folder / name, text, vdir::Existing::Refuse);
-  return {&calendar, name};
-}
 
 // Writes a changed item back over its file, or, when it moves to another calendar, into that
 // calendar (under the same file name when it is free) and then removes the old file.
-Written writeBack(const StoreLayout& layout, EntityType kind, const ItemOrigin& origin, const std::string& text,
-                  const CalendarFolder& target) {
-  std::string name = origin.path.filename().string();
-  if (target.calendar.id == origin.calendarId) {
-    vdir::writeFileAtomically(origin.path, text, vdir::Existing::Replace);
-    return {&target, name};
+Written writeBack(vdir::ItemTransaction& change, const StoreLayout& layout, EntityType kind, const ItemOrigin& origin,
+                  const std::string& text, const CalendarFolder& target) {
+  if (target.calendar.id == origin.collectionId) {
+    change.replace(origin, text);
+    return {&target, origin.path.filename().string()};
   }
-  writableCalendar(layout, kind, origin.calendarId);
-  if (vdir::isPresent(target.folder / name)) name = vdir::freshName() + ".ics";
-  Written moved{&target, name};
-  vdir::writeFileAtomically(moved.path(), text, vdir::Existing::Refuse);
-  thenOrUndo(moved, [&] { removeFile(origin.path); });
-  return moved;
+  writableCalendar(layout, kind, origin.collectionId);
+  return {&target, change.move(origin, target.folder, text)};
 }
 
 template <class Index>
 typename Index::EntryPtr readBack(Index& index, const Written& written) {
-  typename Index::EntryPtr entry = index.refreshFile(*written.calendar, written.fileName);
-  if (!entry)
-    throw StoreError("the saved file " + written.path().string() + " cannot be read back");
-  return entry;
+  return vdir::readBack(index, *written.calendar, written.fileName);
 }
 
 // The item with that id as it is on disk now, and its calendar.
@@ -184,7 +138,7 @@ std::pair<const CalendarFolder*, typename Index::EntryPtr> findItem(Index& index
   std::vector<const CalendarFolder*> all = selectCalendars(layout, std::nullopt);
   for (const auto& calendarFiles : index.refresh(all)) {
     for (const auto& entry : calendarFiles.files)
-      if (entry->origin->itemId == itemId) return {calendarFiles.calendar, entry};
+      if (entry->origin->itemId == itemId) return {calendarFiles.collection, entry};
   }
   index.retain(all);
   return {nullptr, nullptr};
@@ -232,24 +186,36 @@ bool wanted(ReminderFilter filter, bool completed) {
   return completed == (filter == ReminderFilter::Completed);
 }
 
-// Takes the write lock for removing a stored item, once its calendar is found writable and its
-// file as it was read; the caller removes while it holds the lock.
+// The store reports the failures of its files and the refusals of its write discipline as
+// its own errors, with the same text (the failing call or the refusal, and the path). Called
+// from a catch block, it throws the translation of the exception being handled, or that
+// exception itself.
+[[noreturn]] void rethrowAsStoreError() {
+  try {
+    throw;
+  } catch (const FileError& error) {
+    throw StoreError(error.what());
+  } catch (const vdir::ItemWriteError& error) {
+    throw StoreError(error.what());
+  }
+}
+
+// Refuses to remove an item unless it is stored, its calendar is writable and its file is as
+// it was read.
 template <class Item>
-std::unique_lock<std::mutex> lockForRemoval(const Item& item, EntityType kind) {
+void checkRemovable(const vdir::ItemTransaction& change, const Item& item, EntityType kind) {
   if (!item.origin)
     throw StoreError(std::string("the ") + (kind == EntityType::Event ? "event" : "reminder") + " \"" +
                      item.title + "\" is not stored");
-  std::unique_lock lock(writeMutex);
-  writableCalendar(currentLayout(kind), kind, item.origin->calendarId);
-  checkUnchanged(*item.origin);
-  return lock;
+  writableCalendar(currentLayout(kind), kind, item.origin->collectionId);
+  change.checkUnchanged(*item.origin);
 }
 
 }  // namespace
 
 VdirEventStore::VdirEventStore()
-    : events_(std::make_unique<vdir::ItemIndex<vdir::EventCodecTraits>>(EntityType::Event)),
-      todos_(std::make_unique<vdir::ItemIndex<vdir::TodoCodecTraits>>(EntityType::Reminder)) {}
+    : events_(std::make_unique<vdir::ItemIndex<vdir::EventCodecTraits, CalendarFolder>>(kEventFiles)),
+      todos_(std::make_unique<vdir::ItemIndex<vdir::TodoCodecTraits, CalendarFolder>>(kTodoFiles)) {}
 
 VdirEventStore::~VdirEventStore() = default;
 
@@ -273,25 +239,31 @@ std::optional<Calendar> VdirEventStore::defaultCalendar(EntityType kind) {
 }
 
 Calendar VdirEventStore::createCalendar(EntityType kind, const std::string& sourceId, const std::string& title,
-                                        std::optional<Rgb> color) {
+                                        std::optional<Rgb> color) try {
   StoreLayout layout = currentLayout(kind);
   const vdir::SourceFolder* source = layout.findSource(sourceId);
   if (!source) throw StoreError("there is no account with id " + sourceId);
   std::string name = vdir::makeCalendarFolder(*source, kind, title, color);
   return vdir::readCalendar(*source, name).calendar;
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 Calendar VdirEventStore::updateCalendar(EntityType kind, const std::string& calendarId,
-                                        const std::optional<std::string>& title, std::optional<Rgb> color) {
+                                        const std::optional<std::string>& title, std::optional<Rgb> color) try {
   StoreLayout layout = currentLayout(kind);
   const CalendarFolder& calendar = findCalendar(layout, kind, calendarId);
   vdir::writeCalendarMetadata(calendar, title, color);
   const vdir::SourceFolder* source = layout.findSource(calendar.calendar.source->id);
   return vdir::readCalendar(*source, calendar.folder.filename().string()).calendar;
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) {
-  vdir::moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
+void VdirEventStore::removeCalendar(EntityType kind, const std::string& calendarId) try {
+  moveToTrash(findCalendar(currentLayout(kind), kind, calendarId).folder);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 void VdirEventStore::forEachEvent(Instant start, Instant end,
@@ -300,7 +272,7 @@ void VdirEventStore::forEachEvent(Instant start, Instant end,
   StoreLayout layout = currentLayout(EntityType::Event);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
   for (const auto& calendarFiles : events_->refresh(selected)) {
-    const CalendarFolder& calendar = *calendarFiles.calendar;
+    const CalendarFolder& calendar = *calendarFiles.collection;
     vdir::ItemContext context = contextFor(calendar);
     for (const auto& entry : calendarFiles.files) {
       if (!mayOverlap(entry->summary, start, end)) continue;
@@ -326,35 +298,47 @@ std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {
   return primaryOf(*entry, *calendar);
 }
 
-EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) {
-  std::lock_guard lock(writeMutex);
+EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
+  vdir::ItemTransaction change(kEventFiles.suffix);
   StoreLayout layout = currentLayout(EntityType::Event);
   const CalendarFolder& target = writableCalendar(layout, EntityType::Event, event.calendarId);
-  if (!event.origin) return savedPrimary(*readBack(*events_, writeNewItem(target, vdir::newEventText(event))), target);
+  if (!event.origin) {
+    Written written{&target, change.add(target.folder, vdir::newEventText(event))};
+    change.commit();
+    return savedPrimary(*readBack(*events_, written), target);
+  }
   const ItemOrigin& origin = *event.origin;
-  checkUnchanged(origin);
+  change.checkUnchanged(origin);
   vdir::EventSaveResult saved = vdir::saveEventText(origin.text, event, span);
   if (!saved.continuation) {
-    Written written = writeBack(layout, EntityType::Event, origin, saved.text, target);
+    Written written = writeBack(change, layout, EntityType::Event, origin, saved.text, target);
+    change.commit();
     return savedOccurrence(*readBack(*events_, written), *written.calendar, event);
   }
   // The series ends before the occurrence where it is, and goes on as a new event in the
   // target calendar. The new part is written first, so a failure loses no occurrence.
-  writableCalendar(layout, EntityType::Event, origin.calendarId);
-  Written continuation = writeNewItem(target, *saved.continuation);
-  thenOrUndo(continuation, [&] { vdir::writeFileAtomically(origin.path, saved.text, vdir::Existing::Replace); });
+  writableCalendar(layout, EntityType::Event, origin.collectionId);
+  Written continuation{&target, change.add(target.folder, *saved.continuation)};
+  change.replace(origin, saved.text);
+  change.commit();
   return savedPrimary(*readBack(*events_, continuation), target);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeEvent(const EventItem& event, Span span) {
-  std::unique_lock lock = lockForRemoval(event, EntityType::Event);
+void VdirEventStore::removeEvent(const EventItem& event, Span span) try {
+  vdir::ItemTransaction change(kEventFiles.suffix);
+  checkRemovable(change, event, EntityType::Event);
   const ItemOrigin& origin = *event.origin;
   std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
   if (remaining) {
-    vdir::writeFileAtomically(origin.path, *remaining, vdir::Existing::Replace);
+    change.replace(origin, *remaining);
   } else {
-    removeFile(origin.path);
+    change.remove(origin);
   }
+  change.commit();
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
@@ -366,7 +350,7 @@ std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
     for (const auto& entry : calendarFiles.files) {
       if (!wanted(filter, entry->summary)) continue;
       try {
-        result.push_back(reminderOf(*entry, *calendarFiles.calendar));
+        result.push_back(reminderOf(*entry, *calendarFiles.collection));
       } catch (const std::exception&) {
         continue;
       }
@@ -383,25 +367,35 @@ std::optional<ReminderItem> VdirEventStore::reminder(const std::string& itemId) 
   return reminderOf(*entry, *calendar);
 }
 
-ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) {
-  std::lock_guard lock(writeMutex);
+ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) try {
+  vdir::ItemTransaction change(kTodoFiles.suffix);
   StoreLayout layout = currentLayout(EntityType::Reminder);
   const CalendarFolder& target = writableCalendar(layout, EntityType::Reminder, reminder.calendarId);
-  if (!reminder.origin) return reminderOf(*readBack(*todos_, writeNewItem(target, vdir::newTodoText(reminder))), target);
+  if (!reminder.origin) {
+    Written written{&target, change.add(target.folder, vdir::newTodoText(reminder))};
+    change.commit();
+    return reminderOf(*readBack(*todos_, written), target);
+  }
   const ItemOrigin& origin = *reminder.origin;
-  checkUnchanged(origin);
+  change.checkUnchanged(origin);
   vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, reminder);
   // The next open occurrence of a completed repeating reminder is written first, so a
   // failure loses no occurrence.
-  auto writeItBack = [&] { return writeBack(layout, EntityType::Reminder, origin, saved.text, target); };
-  Written written =
-      saved.continuation ? thenOrUndo(writeNewItem(target, *saved.continuation), writeItBack) : writeItBack();
+  if (saved.continuation) change.add(target.folder, *saved.continuation);
+  Written written = writeBack(change, layout, EntityType::Reminder, origin, saved.text, target);
+  change.commit();
   return reminderOf(*readBack(*todos_, written), *written.calendar);
+} catch (...) {
+  rethrowAsStoreError();
 }
 
-void VdirEventStore::removeReminder(const ReminderItem& reminder) {
-  std::unique_lock lock = lockForRemoval(reminder, EntityType::Reminder);
-  removeFile(reminder.origin->path);
+void VdirEventStore::removeReminder(const ReminderItem& reminder) try {
+  vdir::ItemTransaction change(kTodoFiles.suffix);
+  checkRemovable(change, reminder, EntityType::Reminder);
+  change.remove(*reminder.origin);
+  change.commit();
+} catch (...) {
+  rethrowAsStoreError();
 }
 
 void VdirEventStore::reset() {

@@ -12,7 +12,7 @@ namespace wren::platform {
 namespace vdir {
 struct EventCodecTraits;
 struct TodoCodecTraits;
-template <class Codec>
+template <class Codec, class Collection>
 class ItemIndex;
 struct StoreLayout;
 struct CalendarFolder;
@@ -61,8 +61,8 @@ class VdirEventStore : public EventStore {
   void reset() override;
 
  private:
-  std::unique_ptr<vdir::ItemIndex<vdir::EventCodecTraits>> events_;
-  std::unique_ptr<vdir::ItemIndex<vdir::TodoCodecTraits>> todos_;
+  std::unique_ptr<vdir::ItemIndex<vdir::EventCodecTraits, vdir::CalendarFolder>> events_;
+  std::unique_ptr<vdir::ItemIndex<vdir::TodoCodecTraits, vdir::CalendarFolder>> todos_;
 };
 
 // The store of the current data root (dataRoot()).

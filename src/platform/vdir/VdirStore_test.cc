@@ -14,7 +14,7 @@
 #include "base/Json.h"
 #include "support/ScopedDataHome.h"
 #include "support/TimeZoneGuard.h"
-#include "platform/vdir/StoreIndex.h"
+#include "platform/vdir/ItemIndex.h"
 #include "support/StoreTestSupport.h"
 
 namespace wren::platform {

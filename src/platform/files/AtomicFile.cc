@@ -1,10 +1,9 @@
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,32 +11,16 @@
 #include <utility>
 #include <variant>
 
-#include "platform/EventStore.h"
+#include "platform/files/FileDescriptor.h"
+#include "platform/files/FileError.h"
 
-namespace wren::platform::vdir {
+namespace wren::platform {
 
 namespace {
 
 [[noreturn]] void fail(const std::string& call, const std::filesystem::path& path, int error) {
-  throw StoreError(call + "(" + path.string() + "): " + strerror(error));
+  throw FileError(call, path, error);
 }
-
-// Owns an open file descriptor and closes it once.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now, so that a failing close (a delayed write error) can be reported.
-  int close() { return ::close(std::exchange(fd_, -1)); }
-
- private:
-  int fd_;
-};
 
 // A temporary file that is removed again unless it was renamed into place.
 class TemporaryFile {
@@ -45,7 +28,7 @@ class TemporaryFile {
   explicit TemporaryFile(const std::filesystem::path& target)
       : path_((target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX")).string()),
         fd_(mkostemp(path_.data(), O_CLOEXEC)) {
-    if (fd_.get() < 0) fail("mkostemp", path_, errno);
+    if (!fd_) fail("mkostemp", path_, errno);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -100,7 +83,7 @@ struct ReadFailure {
 };
 std::variant<std::string, ReadFailure> readAll(const std::filesystem::path& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return ReadFailure{"open", errno};
+  if (!fd) return ReadFailure{"open", errno};
   std::string text;
   char buffer[16384];
   for (;;) {
@@ -128,7 +111,7 @@ std::optional<std::string> readFileIfPresent(const std::filesystem::path& path) 
 
 void syncFolder(const std::filesystem::path& folder) {
   FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) fail("open", folder, errno);
+  if (!fd) fail("open", folder, errno);
   if (fsync(fd.get()) != 0) fail("fsync", folder, errno);
 }
 
@@ -168,7 +151,7 @@ void publishFolder(const std::filesystem::path& target,
 void makeFolders(const std::filesystem::path& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (error) throw StoreError("mkdir(" + folder.string() + "): " + error.message());
+  if (error) fail("mkdir", folder, error.value());
 }
 
 bool isPresent(const std::filesystem::path& path) {
@@ -176,4 +159,4 @@ bool isPresent(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-}  // namespace wren::platform::vdir
+}  // namespace wren::platform

@@ -3,10 +3,10 @@
 #include <dirent.h>
 #include <glib.h>
 
-namespace wren::platform::vdir {
+namespace wren::platform {
 
 // Deleters for std::unique_ptr over handles of C libraries, so that every way out of a
-// function releases them.
+// function releases them (file descriptors have FileDescriptor.h).
 
 struct DirClose {
   void operator()(DIR* dir) const { closedir(dir); }
@@ -16,4 +16,4 @@ struct GFree {
   void operator()(gchar* text) const { g_free(text); }
 };
 
-}  // namespace wren::platform::vdir
+}  // namespace wren::platform

@@ -1,21 +1,21 @@
-#include "platform/vdir/Trash.h"
+#include "platform/files/Trash.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "platform/EventStore.h"
+#include "platform/files/FileError.h"
 #include "support/ScopedDataHome.h"
 #include "support/TimeZoneGuard.h"
 #include "support/StoreTestSupport.h"
 
-namespace wren::platform::vdir {
+namespace wren::platform {
 namespace {
 
-using testing::entryNames;
-using testing::EnvironmentVariable;
-using testing::readText;
-using testing::writeText;
+using vdir::testing::entryNames;
+using vdir::testing::EnvironmentVariable;
+using vdir::testing::readText;
+using vdir::testing::writeText;
 
 TEST(TrashFolder, LivesInTheDataHome) {
   EnvironmentVariable home("HOME", "/home/someone");
@@ -84,7 +84,7 @@ TEST(MoveToTrash, AMissingPathFailsAndRecordsNothing) {
   try {
     moveToTrash(missing);
     FAIL() << "a missing folder was trashed";
-  } catch (const StoreError& error) {
+  } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "lstat(" + missing.string() + "): No such file or directory");
   }
   EXPECT_TRUE(entryNames(home.home() / "Trash/info").empty());
@@ -102,7 +102,7 @@ TEST(MoveToTrash, AnotherFileSystemFailsInsteadOfCopying) {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   std::filesystem::path folder = pattern;
   writeText(folder / "item.ics", "x");
-  EXPECT_THROW(moveToTrash(folder), StoreError);
+  EXPECT_THROW(moveToTrash(folder), FileError);
   EXPECT_EQ(readText(folder / "item.ics"), "x");
   EXPECT_TRUE(entryNames(home.home() / "Trash/info").empty());
   EXPECT_TRUE(entryNames(home.home() / "Trash/files").empty());
@@ -110,4 +110,4 @@ TEST(MoveToTrash, AnotherFileSystemFailsInsteadOfCopying) {
 }
 
 }  // namespace
-}  // namespace wren::platform::vdir
+}  // namespace wren::platform

@@ -1,20 +1,20 @@
-#include "platform/vdir/Trash.h"
+#include "platform/files/Trash.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <glib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "platform/DataRoot.h"
-#include "platform/EventStore.h"
-#include "platform/vdir/AtomicFile.h"
-#include "platform/vdir/Deleters.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/Deleters.h"
+#include "platform/files/FileDescriptor.h"
+#include "platform/files/FileError.h"
 
-namespace wren::platform::vdir {
+namespace wren::platform {
 
 namespace {
 
@@ -42,16 +42,16 @@ std::string localTimeText(std::time_t when) {
 // Creates the record of a name with O_EXCL, which is how the trash specification reserves a
 // name between programs. False when the name is taken.
 bool reserveName(const std::filesystem::path& info, const std::string& text) {
-  int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) return false;
-  if (fd < 0) throw StoreError("open(" + info.string() + "): " + strerror(errno));
-  ssize_t written = ::write(fd, text.data(), text.size());
+  FileDescriptor fd(::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd && errno == EEXIST) return false;
+  if (!fd) throw FileError("open", info, errno);
+  ssize_t written = ::write(fd.get(), text.data(), text.size());
   int writeError = errno;
-  bool synced = ::fsync(fd) == 0;
-  ::close(fd);
+  bool synced = ::fsync(fd.get()) == 0;
+  fd.close();
   if (written != static_cast<ssize_t>(text.size()) || !synced) {
     ::unlink(info.c_str());
-    throw StoreError("write(" + info.string() + "): " + strerror(written < 0 ? writeError : EIO));
+    throw FileError("write", info, written < 0 ? writeError : EIO);
   }
   return true;
 }
@@ -71,7 +71,7 @@ std::string trashInfoText(const std::filesystem::path& originalPath, std::time_t
 
 std::filesystem::path moveToTrash(const std::filesystem::path& path) {
   std::filesystem::path original = std::filesystem::absolute(path).lexically_normal();
-  if (!isPresent(original)) throw StoreError("lstat(" + original.string() + "): " + strerror(ENOENT));
+  if (!isPresent(original)) throw FileError("lstat", original, ENOENT);
   std::filesystem::path files = trashFolder() / "files";
   std::filesystem::path infos = trashFolder() / "info";
   makeFolder(files);
@@ -85,7 +85,7 @@ std::filesystem::path moveToTrash(const std::filesystem::path& path) {
     if (isPresent(target) || !reserveName(info, text)) continue;
     try {
       renameNoReplace(original, target);
-    } catch (const StoreError&) {
+    } catch (const FileError&) {
       ::unlink(info.c_str());
       throw;
     }
@@ -94,4 +94,4 @@ std::filesystem::path moveToTrash(const std::filesystem::path& path) {
   }
 }
 
-}  // namespace wren::platform::vdir
+}  // namespace wren::platform

@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -18,47 +17,36 @@
 #include <vector>
 
 #include "platform/EventStore.h"
+#include "platform/files/FileStamp.h"
 #include "platform/vdir/FolderWatch.h"
-#include "platform/vdir/StoreLayout.h"
 #include "platform/vdir/StoreNames.h"
 
 namespace wren::platform::vdir {
 
-// What identifies one version of a file: a file rewritten in place, or replaced by rename,
-// gets a new stamp even when its size stays the same.
-struct FileStamp {
-  std::int64_t mtimeNs = 0;
-  std::int64_t size = 0;
-  std::uint64_t inode = 0;
-  bool operator==(const FileStamp&) const = default;
+// What sets one kind of item file apart: the suffix of its file names (".ics" for events
+// and reminders, ".vcf" for contacts) and the salt of its ids, which keeps the ids of two
+// kinds apart even for files of the same name in the same collection (see itemIdFor).
+struct ItemKind {
+  std::string suffix;
+  std::string idSalt;
 };
 
-// The stamp of the file at the path now (symbolic links followed), or nothing when there is
-// no regular file.
-std::optional<FileStamp> stampOf(const std::filesystem::path& path);
-
-// One *.ics file of a calendar folder, as it is now.
+// One item file of a collection's folder, as it is now.
 struct ListedFile {
   std::string name;
   FileStamp stamp;
   bool link = false;  // reached through a symbolic link
 };
-// The *.ics files of a folder that are regular files (broken links and hidden files left
-// out), in byte order of their names; an unreadable folder has none. Without stamps, entries
+// The files with the suffix in a folder that are regular files (broken links and hidden
+// files left out), in byte order of their names; an unreadable folder has none. Without stamps, entries
 // are told apart by their directory type only (a broken link is then listed, and fails to
 // be read), which saves one system call per file when every file is read anyway.
 enum class Stamps { Take, Skip };
-std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, Stamps stamps = Stamps::Take);
-// One entry of a folder as it is now, when it is an item file.
-std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name);
-
-// The text of a file with the stamp of the version read (taken from the open file, so the
-// two belong together even while another program writes).
-struct FileVersion {
-  std::string text;
-  FileStamp stamp;
-};
-std::optional<FileVersion> readFileVersion(const std::filesystem::path& path);
+std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::string_view suffix,
+                                      Stamps stamps = Stamps::Take);
+// One entry of a folder as it is now, when it is an item file with the suffix.
+std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name,
+                                          std::string_view suffix);
 
 // Runs work(0) ... work(count - 1) on a few threads: the machine's cores, at most eight.
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work);
@@ -71,10 +59,10 @@ namespace wren::platform {
 // and the ids it was given. Shared by every occurrence read from that version.
 struct ItemOrigin {
   std::filesystem::path path;
-  vdir::FileStamp stamp;
+  FileStamp stamp;
   std::string text;
   std::string itemId;
-  std::string calendarId;
+  std::string collectionId;  // the calendar, reminder list or address book
 };
 
 }  // namespace wren::platform
@@ -91,7 +79,15 @@ struct IndexedFile {
   typename Codec::Summary summary{};
 };
 
-// The parsed item files of one kind's calendars, shared by all request threads. Every
+// The parsed item files of one kind's collections (calendars, reminder lists, address
+// books), shared by all request threads:
+//
+//   ItemIndex<EventCodecTraits, CalendarFolder> events({".ics", "event"});
+//   for (const auto& calendarFiles : events.refresh(calendars))   // as on disk now
+//     for (const auto& entry : calendarFiles.files) use(*entry->parsed, entry->origin);
+//
+// Codec turns a file's text into its parsed form (see IndexedFile); Collection is the
+// store's folder type, with `folder`, its path, and `id()`, the collection's id. Every
 // refresh brings each folder up to date with the disk: a file whose stamp changed, or a new
 // file, is read and parsed again (in parallel when there are many), and a vanished one is
 // dropped, so a request never sees an item as it was before. Which files to examine comes
@@ -101,36 +97,36 @@ struct IndexedFile {
 // store waits for that reading and uses it instead of repeating it. Entries are immutable
 // and handed out by shared pointer, so a request keeps its entries valid however the index
 // changes after.
-template <class Codec>
+template <class Codec, class Collection>
 class ItemIndex {
  public:
   using Entry = IndexedFile<Codec>;
   using EntryPtr = std::shared_ptr<const Entry>;
 
-  struct CalendarFiles {
-    const CalendarFolder* calendar;
+  struct CollectionFiles {
+    const Collection* collection;
     std::vector<EntryPtr> files;  // in byte order of the file names
   };
 
-  explicit ItemIndex(EntityType kind) : kind_(kind) {}
+  explicit ItemIndex(ItemKind kind) : kind_(std::move(kind)) {}
 
-  // The files of the calendars as they are now.
-  std::vector<CalendarFiles> refresh(const std::vector<const CalendarFolder*>& calendars) {
+  // The files of the collections as they are now.
+  std::vector<CollectionFiles> refresh(const std::vector<const Collection*>& collections) {
     std::lock_guard refreshing(refreshMutex_);
     std::vector<Pending> pending;
     std::vector<Listing> listings;
-    for (const CalendarFolder* calendar : calendars) listings.push_back(list(*calendar, pending));
+    for (const Collection* collection : collections) listings.push_back(list(*collection, pending));
     parseAll(pending);
-    std::vector<CalendarFiles> result;
+    std::vector<CollectionFiles> result;
     std::unique_lock lock(mutex_);
     for (Listing& listing : listings) result.push_back(store(listing, pending));
     return result;
   }
 
-  // Forgets the calendars whose folders are not among these (removed or renamed ones).
-  void retain(const std::vector<const CalendarFolder*>& calendars) {
+  // Forgets the collections whose folders are not among these (removed or renamed ones).
+  void retain(const std::vector<const Collection*>& collections) {
     std::set<std::string> keep;
-    for (const CalendarFolder* calendar : calendars) keep.insert(calendar->folder.string());
+    for (const Collection* collection : collections) keep.insert(collection->folder.string());
     std::lock_guard refreshing(refreshMutex_);
     std::unique_lock lock(mutex_);
     std::erase_if(folders_, [&](const auto& folder) {
@@ -140,7 +136,7 @@ class ItemIndex {
     });
   }
 
-  // The calendar id and file name of an item id seen by an earlier refresh.
+  // The collection id and file name of an item id seen by an earlier refresh.
   std::optional<std::pair<std::string, std::string>> locate(const std::string& itemId) const {
     std::shared_lock lock(mutex_);
     auto found = ids_.find(itemId);
@@ -148,9 +144,9 @@ class ItemIndex {
     return found->second;
   }
 
-  // One file of a calendar as it is now; nothing when it is gone or not an item.
-  EntryPtr refreshFile(const CalendarFolder& calendar, const std::string& fileName) {
-    std::vector<CalendarFiles> files = refresh({&calendar});
+  // One file of a collection as it is now; nothing when it is gone or not an item.
+  EntryPtr refreshFile(const Collection& collection, const std::string& fileName) {
+    std::vector<CollectionFiles> files = refresh({&collection});
     for (const EntryPtr& entry : files.front().files)
       if (entry->origin->path.filename() == fileName) return entry;
     return nullptr;
@@ -169,14 +165,14 @@ class ItemIndex {
     std::set<std::string> links;              // names reached through symbolic links
   };
 
-  // A file to read: its folder's calendar and its name, and once read, its entry.
+  // A file to read: its folder's collection and its name, and once read, its entry.
   struct Pending {
-    const CalendarFolder* calendar;
+    const Collection* collection;
     std::string name;
     EntryPtr entry;
   };
   struct Listing {
-    const CalendarFolder* calendar;
+    const Collection* collection;
     std::vector<ListedFile> files;
     std::vector<EntryPtr> known;  // per file: the entry of the same version, or null (pending)
     std::size_t firstPending = 0;
@@ -184,19 +180,19 @@ class ItemIndex {
   };
 
   // Runs under refreshMutex_, so folders_ changes only in this refresh's store().
-  Listing list(const CalendarFolder& calendar, std::vector<Pending>& pending) {
-    Listing listing{&calendar, {}, {}, pending.size()};
-    FolderChanges changes = watch_.take(calendar.folder);
-    auto folder = folders_.find(calendar.folder.string());
+  Listing list(const Collection& collection, std::vector<Pending>& pending) {
+    Listing listing{&collection, {}, {}, pending.size()};
+    FolderChanges changes = watch_.take(collection.folder);
+    auto folder = folders_.find(collection.folder.string());
     if (folder == folders_.end()) {
-      listing.files = listItemFiles(calendar.folder, Stamps::Skip);  // every file is read
+      listing.files = listItemFiles(collection.folder, kind_.suffix, Stamps::Skip);  // every file is read
     } else if (changes.everything) {
-      listing.files = listItemFiles(calendar.folder);
+      listing.files = listItemFiles(collection.folder, kind_.suffix);
     } else if (changes.names.empty() && folder->second.links.empty()) {
       listing.unchanged = true;
       return listing;
     } else {
-      listing.files = relist(calendar.folder, folder->second, changes.names);
+      listing.files = relist(collection.folder, folder->second, changes.names);
     }
     for (const ListedFile& file : listing.files) {
       EntryPtr known;
@@ -204,7 +200,7 @@ class ItemIndex {
         auto found = folder->second.entries.find(file.name);
         if (found != folder->second.entries.end() && found->second->origin->stamp == file.stamp) known = found->second;
       }
-      if (!known) pending.push_back({&calendar, file.name, nullptr});
+      if (!known) pending.push_back({&collection, file.name, nullptr});
       listing.known.push_back(std::move(known));
     }
     return listing;
@@ -212,19 +208,19 @@ class ItemIndex {
 
   // The folder's files from what is known of them, with the changed names and the links
   // examined afresh.
-  static std::vector<ListedFile> relist(const std::filesystem::path& path, const Folder& folder,
-                                        const std::set<std::string>& changed) {
+  std::vector<ListedFile> relist(const std::filesystem::path& path, const Folder& folder,
+                                 const std::set<std::string>& changed) const {
     std::vector<ListedFile> files;
     for (const auto& [name, entry] : folder.entries) {
       if (changed.contains(name) || folder.links.contains(name)) {
-        if (std::optional<ListedFile> now = examineItemFile(path, name)) files.push_back(std::move(*now));
+        if (std::optional<ListedFile> now = examineItemFile(path, name, kind_.suffix)) files.push_back(std::move(*now));
       } else {
         files.push_back({name, entry->origin->stamp, false});
       }
     }
     for (const std::string& name : changed) {
       if (folder.entries.contains(name)) continue;
-      if (std::optional<ListedFile> now = examineItemFile(path, name)) files.push_back(std::move(*now));
+      if (std::optional<ListedFile> now = examineItemFile(path, name, kind_.suffix)) files.push_back(std::move(*now));
     }
     std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
     return files;
@@ -233,7 +229,7 @@ class ItemIndex {
   void parseAll(std::vector<Pending>& pending) const {
     // Threads pay off only for a cold index; a few changed files are parsed right here.
     constexpr std::size_t kParallelFrom = 64;
-    auto parseOne = [&](std::size_t i) { pending[i].entry = parse(*pending[i].calendar, pending[i].name); };
+    auto parseOne = [&](std::size_t i) { pending[i].entry = parse(*pending[i].collection, pending[i].name); };
     if (pending.size() < kParallelFrom) {
       for (std::size_t i = 0; i < pending.size(); ++i) parseOne(i);
     } else {
@@ -241,11 +237,11 @@ class ItemIndex {
     }
   }
 
-  EntryPtr parse(const CalendarFolder& calendar, const std::string& name) const {
+  EntryPtr parse(const Collection& collection, const std::string& name) const {
     auto origin = std::make_shared<ItemOrigin>();
-    origin->path = calendar.folder / name;
-    origin->itemId = itemIdFor(kind_, calendar.calendar.id, name);
-    origin->calendarId = calendar.calendar.id;
+    origin->path = collection.folder / name;
+    origin->itemId = itemIdFor(kind_.idSalt, collection.id(), name);
+    origin->collectionId = collection.id();
     auto entry = std::make_shared<Entry>();
     if (std::optional<FileVersion> version = readFileVersion(origin->path)) {
       origin->text = std::move(version->text);
@@ -263,9 +259,9 @@ class ItemIndex {
   }
 
   // Under the exclusive lock: replaces the folder's entries by the listing's.
-  CalendarFiles store(const Listing& listing, const std::vector<Pending>& pending) {
-    Folder& folder = folders_[listing.calendar->folder.string()];
-    CalendarFiles result{listing.calendar, {}};
+  CollectionFiles store(const Listing& listing, const std::vector<Pending>& pending) {
+    Folder& folder = folders_[listing.collection->folder.string()];
+    CollectionFiles result{listing.collection, {}};
     if (!listing.unchanged) replaceEntries(folder, listing, pending);
     result.files.reserve(folder.entries.size());
     for (const auto& [name, entry] : folder.entries)
@@ -274,21 +270,21 @@ class ItemIndex {
   }
 
   void replaceEntries(Folder& folder, const Listing& listing, const std::vector<Pending>& pending) {
-    const std::string& calendarId = listing.calendar->calendar.id;
+    const std::string& collectionId = listing.collection->id();
     for (const auto& [name, entry] : folder.entries) ids_.erase(entry->origin->itemId);
     Folder fresh;
     std::size_t next = listing.firstPending;
     for (std::size_t i = 0; i < listing.files.size(); ++i) {
       const ListedFile& file = listing.files[i];
       EntryPtr entry = listing.known[i] ? listing.known[i] : pending[next++].entry;
-      ids_[entry->origin->itemId] = {calendarId, file.name};
+      ids_[entry->origin->itemId] = {collectionId, file.name};
       if (file.link) fresh.links.insert(file.name);
       fresh.entries.emplace_hint(fresh.entries.end(), file.name, std::move(entry));
     }
     folder = std::move(fresh);
   }
 
-  EntityType kind_;
+  ItemKind kind_;
   FolderWatch watch_;
   std::mutex refreshMutex_;          // one refresh at a time
   mutable std::shared_mutex mutex_;  // folders_ and ids_, read by locate() meanwhile

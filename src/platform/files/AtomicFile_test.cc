@@ -1,19 +1,19 @@
-#include "platform/vdir/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/EventStore.h"
+#include "platform/files/FileError.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
-namespace wren::platform::vdir {
+namespace wren::platform {
 namespace {
 
-using testing::entryNames;
-using testing::FileSizeLimit;
-using testing::readText;
-using testing::writeText;
+using vdir::testing::entryNames;
+using vdir::testing::FileSizeLimit;
+using vdir::testing::readText;
+using vdir::testing::writeText;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
@@ -42,7 +42,7 @@ TEST_F(AtomicFileTest, RefusesToReplaceWhenAskedTo) {
   try {
     writeFileAtomically(path, "new", Existing::Refuse);
     FAIL() << "an existing file was replaced";
-  } catch (const StoreError& error) {
+  } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "renameat2(" + path.string() + "): File exists");
   }
   EXPECT_EQ(readText(path), "old");
@@ -58,7 +58,7 @@ TEST_F(AtomicFileTest, FailuresNameTheCallAndPathAndLeaveNothingBehind) {
       {
         try {
           writeFileAtomically(missing, "#FF0000", Existing::Replace);
-        } catch (const StoreError& error) {
+        } catch (const FileError& error) {
           EXPECT_NE(std::string(error.what()).find("mkostemp(" + missing.parent_path().string()),
                     std::string::npos)
               << error.what();
@@ -66,14 +66,14 @@ TEST_F(AtomicFileTest, FailuresNameTheCallAndPathAndLeaveNothingBehind) {
           throw;
         }
       },
-      StoreError);
+      FileError);
 
   // A write that fails halfway keeps the old file and removes the temporary one.
   std::filesystem::path path = folder() / "big.ics";
   writeText(path, "old");
   {
     FileSizeLimit limit(8);
-    EXPECT_THROW(writeFileAtomically(path, std::string(64, 'x'), Existing::Replace), StoreError);
+    EXPECT_THROW(writeFileAtomically(path, std::string(64, 'x'), Existing::Replace), FileError);
   }
   EXPECT_EQ(readText(path), "old");
   EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"big.ics"}));
@@ -87,7 +87,7 @@ TEST_F(AtomicFileTest, ReadsWholeFilesAndReportsMissingOnes) {
   try {
     readWholeFile(folder() / "gone.ics");
     FAIL() << "a missing file was read";
-  } catch (const StoreError& error) {
+  } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "open(" + (folder() / "gone.ics").string() + "): No such file or directory");
   }
 }
@@ -96,7 +96,7 @@ TEST_F(AtomicFileTest, RenameNoReplaceMovesFoldersOnlyToFreeNames) {
   std::filesystem::create_directories(folder() / "a");
   std::filesystem::create_directories(folder() / "b");
   // An empty folder at the target would be replaced by a plain rename(2).
-  EXPECT_THROW(renameNoReplace(folder() / "a", folder() / "b"), StoreError);
+  EXPECT_THROW(renameNoReplace(folder() / "a", folder() / "b"), FileError);
   EXPECT_TRUE(std::filesystem::is_directory(folder() / "a"));
   renameNoReplace(folder() / "a", folder() / "c");
   EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"b", "c"}));
@@ -108,15 +108,15 @@ TEST_F(AtomicFileTest, PublishesAFolderWholeOrNotAtAll) {
   EXPECT_EQ(readText(folder() / "work" / "displayname"), "Work");
 
   // A taken name and a failing fill both leave no hidden folder behind.
-  EXPECT_THROW(publishFolder(folder() / "work", fill), StoreError);
+  EXPECT_THROW(publishFolder(folder() / "work", fill), FileError);
   EXPECT_THROW(publishFolder(folder() / "home",
                              [&](const std::filesystem::path& staging) {
                                fill(staging);
-                               throw StoreError("fill failed");
+                               throw FileError("write", staging / "displayname", EIO);
                              }),
-               StoreError);
+               FileError);
   EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"work"}));
 }
 
 }  // namespace
-}  // namespace wren::platform::vdir
+}  // namespace wren::platform

@@ -1,0 +1,15 @@
+#include "platform/files/FileError.h"
+
+#include <string.h>
+
+#include <utility>
+
+namespace wren::platform {
+
+FileError::FileError(std::string call, std::filesystem::path path, int error)
+    : std::runtime_error(call + "(" + path.string() + "): " + strerror(error)),
+      call_(std::move(call)),
+      path_(std::move(path)),
+      error_(error) {}
+
+}  // namespace wren::platform
