@@ -1,7 +1,7 @@
 #include "calendar/Calendar.h"
 
-#include "calendar/Containers.h"
 #include "calendar/Events.h"
+#include "eventstore/Containers.h"
 
 namespace wren {
 

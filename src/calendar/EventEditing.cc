@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "app/HelperError.h"
-#include "calendar/Containers.h"
 #include "calendar/EventQueries.h"
 #include "calendar/EventRows.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Containers.h"
+#include "eventstore/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 

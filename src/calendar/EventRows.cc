@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "app/Dates.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Recurrence.h"
 #include "platform/Text.h"
 
 namespace wren {

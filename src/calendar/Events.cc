@@ -1,9 +1,9 @@
 #include "calendar/Events.h"
 
-#include "calendar/Containers.h"
 #include "calendar/EventEditing.h"
 #include "calendar/EventQueries.h"
 #include "calendar/IcsExport.h"
+#include "eventstore/Containers.h"
 #include "permissions/Permissions.h"
 
 namespace wren {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "calendar/EventRows.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"

@@ -2,8 +2,8 @@
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
-#include "calendar/Containers.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Containers.h"
+#include "eventstore/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "reminders/ReminderRows.h"

@@ -1,6 +1,6 @@
 #include "reminders/Reminders.h"
 
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 #include "reminders/ReminderEditing.h"
 #include "reminders/ReminderRows.h"
 

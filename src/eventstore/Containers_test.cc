@@ -1,4 +1,4 @@
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <map>
 
 #include "app/HelperError.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "platform/SystemInfo.h"
