@@ -51,7 +51,7 @@ class ContainersTest : public ::testing::Test {
       return error;
     }
     ADD_FAILURE() << "the call succeeded";
-    return HelperError("", "");
+    return HelperError(ErrorCode::ExecutionFailed, "");
   }
 
   static std::vector<std::string> ids(const std::vector<platform::Calendar>& calendars) {
@@ -117,7 +117,7 @@ TEST(ParseHexColor, AcceptsSixDigitsInTheirForms) {
         } catch (const HelperError& raised) {
           return raised;
         }
-        return HelperError("", "");
+        return HelperError(ErrorCode::ExecutionFailed, "");
       }();
       EXPECT_EQ(error.code(), "invalid_args");
       EXPECT_EQ(error.message(), std::string("color must be a hex color like #FF9500, got ") + c.text);

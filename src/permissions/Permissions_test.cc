@@ -32,7 +32,7 @@ HelperError guardError(Guard guard) {
     return error;
   }
   ADD_FAILURE() << "the guard let the call through";
-  return HelperError("", "");
+  return HelperError(ErrorCode::ExecutionFailed, "");
 }
 
 void expectPermissionError(const HelperError& error, const std::string& message, const std::string& url) {
