@@ -9,17 +9,25 @@
 #include "app/RequestLoop.h"
 #include "app/Router.h"
 #include "calendar/Calendar.h"
+#include "permissions/EventStoreBox.h"
+#include "permissions/Permissions.h"
 #include "platform/MainQueue.h"
+#include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
 
 int main() {
   // A host that closes our standard output must not kill us: replies are dropped instead.
   signal(SIGPIPE, SIG_IGN);
 
+  // The platform services, each made once here and handed to the subsystems that use it.
+  // They live until the process exits; the event store is built by its first request.
+  static wren::EventStoreBox eventStore(wren::platform::makeVdirEventStore);
+
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
-  wren::registerCalendar(router);
-  wren::registerReminders(router);
+  wren::registerPermissions(router, eventStore);
+  wren::registerCalendar(router, eventStore);
+  wren::registerReminders(router, eventStore);
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.

@@ -5,9 +5,9 @@
 
 namespace wren {
 
-void registerCalendar(Router& router) {
-  registerContainerMethods(router, EntityType::Event);
-  registerEventMethods(router);
+void registerCalendar(Router& router, EventStoreBox& eventStore) {
+  registerContainerMethods(router, EntityType::Event, eventStore);
+  registerEventMethods(router, eventStore);
 }
 
 }  // namespace wren

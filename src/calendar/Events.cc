@@ -4,7 +4,6 @@
 #include "calendar/EventQueries.h"
 #include "calendar/IcsExport.h"
 #include "eventstore/Containers.h"
-#include "permissions/Permissions.h"
 
 namespace wren {
 
@@ -12,27 +11,27 @@ namespace {
 
 // calendar.events.export: one event by id (its whole series unless occurrence_only), or
 // the events of a window that match the query, by start. Declined events are exported too.
-Json exportEvents(const Params& params) {
+Json exportEvents(platform::EventStore& store, const Params& params) {
   OccurrenceExport mode =
       params.boolean("occurrence_only") == true ? OccurrenceExport::OneByOne : OccurrenceExport::AsSeries;
-  platform::EventStore& store = EventStoreBox::shared().store();
-  if (std::optional<std::string> id = params.string("event_id")) return exportICS({resolveEvent(store, *id)}, mode);
+  if (std::optional<std::string> id = params.string("event_id"))
+    return exportICS(store, {resolveEvent(store, *id)}, mode);
   EventWindow window = eventWindow(params);
   EventFilter filter(params.string("query"), Declined::Keep);
-  std::vector<platform::EventItem> events = fetchEvents(store, window, eventCalendars(params), filter);
+  std::vector<platform::EventItem> events = fetchEvents(store, window, eventCalendars(store, params), filter);
   sortByStart(events);
-  return exportICS(events, mode);
+  return exportICS(store, events, mode);
 }
 
 }  // namespace
 
-void registerEventMethods(Router& router) {
-  router.registerMethod("calendar.events.list", guarded(EntityType::Event, listEvents));
-  router.registerMethod("calendar.events.get", guarded(EntityType::Event, getEvent));
-  router.registerMethod("calendar.events.create", guarded(EntityType::Event, createEvent));
-  router.registerMethod("calendar.events.update", guarded(EntityType::Event, updateEvent));
-  router.registerMethod("calendar.events.delete", guarded(EntityType::Event, deleteEvent));
-  router.registerMethod("calendar.events.export", guarded(EntityType::Event, exportEvents));
+void registerEventMethods(Router& router, EventStoreBox& eventStore) {
+  router.registerMethod("calendar.events.list", guarded(EntityType::Event, eventStore, listEvents));
+  router.registerMethod("calendar.events.get", guarded(EntityType::Event, eventStore, getEvent));
+  router.registerMethod("calendar.events.create", guarded(EntityType::Event, eventStore, createEvent));
+  router.registerMethod("calendar.events.update", guarded(EntityType::Event, eventStore, updateEvent));
+  router.registerMethod("calendar.events.delete", guarded(EntityType::Event, eventStore, deleteEvent));
+  router.registerMethod("calendar.events.export", guarded(EntityType::Event, eventStore, exportEvents));
 }
 
 }  // namespace wren

@@ -7,7 +7,6 @@
 
 #include "calendar/EventRows.h"
 #include "eventstore/Recurrence.h"
-#include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "platform/ZoneText.h"
@@ -246,10 +245,8 @@ std::vector<std::string> vevent(const EventItem& event, VeventForm form, const s
   return lines;
 }
 
-Json exportICS(const std::vector<EventItem>& events, OccurrenceExport mode) {
-  const SeriesLookup lookup = [](const std::string& itemId) {
-    return EventStoreBox::shared().store().event(itemId);
-  };
+Json exportICS(platform::EventStore& store, const std::vector<EventItem>& events, OccurrenceExport mode) {
+  const SeriesLookup lookup = [&store](const std::string& itemId) { return store.event(itemId); };
   return exportICS(events, mode, lookup, icsUTC(now()));
 }
 
