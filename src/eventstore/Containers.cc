@@ -24,26 +24,42 @@ using platform::Source;
 // calendars does not drown the assistant in text.
 constexpr size_t kMaxListedTitles = 30;
 
-// The words and method names of one kind of container.
+// The words and names of one kind of container in rows, params and messages.
 struct KindWords {
   const char* noun;        // in rows and messages
   const char* listAction;  // the method text messages point to for ids
   const char* family;      // the method prefix of "{family}.sources.list"
   const char* pane;        // the privacy pane
-  const char* service;     // the prefix of the status and sources methods
-  const char* group;       // the prefix of the list, get, create, update and delete methods
   const char* listKey;     // the key of the list answer
   const char* idParam;     // the param naming one container
   const char* app;         // the application the person keeps the items in
   const char* shortNoun;   // the container in texts that name the application first
 };
 
-KindWords kindWords(EntityType kind) {
-  if (kind == EntityType::Event)
-    return {"calendar", "calendar.list", "calendar", "Calendars",
-            "calendar", "calendar.calendars", "calendars", "calendar_id", "Calendar", "calendar"};
-  return {"reminder list", "reminders.lists", "reminders", "Reminders",
-          "reminders", "reminders.lists", "lists", "list_id", "Reminders", "list"};
+constexpr KindWords kCalendarWords = {
+    .noun = "calendar",
+    .listAction = "calendar.list",
+    .family = "calendar",
+    .pane = "Calendars",
+    .listKey = "calendars",
+    .idParam = "calendar_id",
+    .app = "Calendar",
+    .shortNoun = "calendar",
+};
+
+constexpr KindWords kReminderListWords = {
+    .noun = "reminder list",
+    .listAction = "reminders.lists",
+    .family = "reminders",
+    .pane = "Reminders",
+    .listKey = "lists",
+    .idParam = "list_id",
+    .app = "Reminders",
+    .shortNoun = "list",
+};
+
+const KindWords& kindWords(EntityType kind) {
+  return kind == EntityType::Event ? kCalendarWords : kReminderListWords;
 }
 
 const char* sourceTypeText(platform::SourceType type) {
@@ -164,7 +180,7 @@ std::optional<Source> defaultAccount(const std::optional<Calendar>& fallback, co
 
 Source chooseAccount(platform::EventStore& store, EntityType kind, const Params& params,
                      const std::optional<Calendar>& fallback) {
-  KindWords words = kindWords(kind);
+  const KindWords& words = kindWords(kind);
   std::vector<Source> sources = store.sources(kind);
   if (auto sourceId = params.string("source_id")) {
     auto found = std::find_if(sources.begin(), sources.end(),
@@ -191,7 +207,8 @@ Json listContainers(platform::EventStore& store, EntityType kind, const Params& 
   std::optional<std::string> defaultId = defaultCalendarId(store, kind);
   Json rows = Json::array();
   for (const Calendar& calendar :
-       containers(store, kind, params.boolean("writable_only").value_or(false), params.string("source_id")))
+       containers(store, kind, params.boolean("writable_only") == true ? Access::Writable : Access::Any,
+                  params.string("source_id")))
     rows.push_back(buildContainerRow(calendar, defaultId));
   return Json{{kindWords(kind).listKey, std::move(rows)}};
 }
@@ -232,11 +249,11 @@ Json containerRow(platform::EventStore& store, const Calendar& calendar, EntityT
   return buildContainerRow(calendar, defaultCalendarId(store, kind));
 }
 
-std::vector<Calendar> containers(platform::EventStore& store, EntityType kind, bool writableOnly,
+std::vector<Calendar> containers(platform::EventStore& store, EntityType kind, Access access,
                                  const std::optional<std::string>& sourceId) {
   std::vector<Calendar> kept;
   for (Calendar& calendar : store.calendars(kind)) {
-    if (writableOnly && !calendar.allowsContentModifications) continue;
+    if (access == Access::Writable && !calendar.allowsContentModifications) continue;
     if (sourceId && (!calendar.source || calendar.source->id != *sourceId)) continue;
     kept.push_back(std::move(calendar));
   }
@@ -253,7 +270,7 @@ Calendar containerById(platform::EventStore& store, EntityType kind, const std::
 Calendar containerById(EntityType kind, const std::vector<Calendar>& all, const std::string& id) {
   for (const Calendar& calendar : all)
     if (calendar.id == id) return calendar;
-  KindWords words = kindWords(kind);
+  const KindWords& words = kindWords(kind);
   throwInvalidArgs("No " + std::string(words.noun) + " with id " + id + " on this Mac. Get ids from " +
                    words.listAction + ".");
 }
@@ -298,9 +315,9 @@ Calendar containerForNewItem(platform::EventStore& store, EntityType kind, const
   if (reference) return resolveContainer(store, kind, *reference, Access::Writable);
   std::optional<Calendar> preferred = store.defaultCalendar(kind);
   if (preferred && preferred->allowsContentModifications) return *preferred;
-  std::vector<Calendar> writable = containers(store, kind, true, std::nullopt);
+  std::vector<Calendar> writable = containers(store, kind, Access::Writable, std::nullopt);
   if (writable.empty()) {
-    KindWords words = kindWords(kind);
+    const KindWords& words = kindWords(kind);
     throwExecutionFailed("This Mac's " + std::string(words.app) + " has no writable " + words.shortNoun + ".");
   }
   return writable.front();
@@ -421,31 +438,47 @@ Handler guarded(EntityType kind, EventStoreBox& eventStore, StoreHandler handler
   };
 }
 
-void registerContainerMethods(Router& router, EntityType kind, EventStoreBox& eventStore) {
-  KindWords words = kindWords(kind);
-  const std::string service = words.service;
-  const std::string group = words.group;
-  const std::string idParam = words.idParam;
-  // Every method but the status one checks access first.
-  router.registerMethod(service + ".status", [kind, &eventStore](const Params&) { return ekStatus(eventStore, kind); });
-  router.registerMethod(service + ".sources", guarded(kind, eventStore, [kind](platform::EventStore& store, const Params&) {
+ContainerMethods::ContainerMethods(EntityType kind, EventStoreBox& eventStore)
+    : kind_(kind), eventStore_(eventStore) {}
+
+Handler ContainerMethods::status() const {
+  return [kind = kind_, &eventStore = eventStore_](const Params&) { return ekStatus(eventStore, kind); };
+}
+
+Handler ContainerMethods::sources() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params&) {
     return Json{{"sources", sourcesList(store, kind)}};
-  }));
-  router.registerMethod(group + ".list", guarded(kind, eventStore, [kind](platform::EventStore& store, const Params& params) {
+  });
+}
+
+Handler ContainerMethods::list() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
     return listContainers(store, kind, params);
-  }));
-  router.registerMethod(group + ".get", guarded(kind, eventStore, [kind, idParam](platform::EventStore& store, const Params& params) {
-    return getContainer(store, kind, params, idParam);
-  }));
-  router.registerMethod(group + ".create", guarded(kind, eventStore, [kind](platform::EventStore& store, const Params& params) {
+  });
+}
+
+Handler ContainerMethods::get() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
+    return getContainer(store, kind, params, kindWords(kind).idParam);
+  });
+}
+
+Handler ContainerMethods::create() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
     return createContainer(store, kind, params);
-  }));
-  router.registerMethod(group + ".update", guarded(kind, eventStore, [kind, idParam](platform::EventStore& store, const Params& params) {
-    return updateContainer(store, kind, params, idParam);
-  }));
-  router.registerMethod(group + ".delete", guarded(kind, eventStore, [kind, idParam](platform::EventStore& store, const Params& params) {
-    return deleteContainer(store, kind, params, idParam);
-  }));
+  });
+}
+
+Handler ContainerMethods::update() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
+    return updateContainer(store, kind, params, kindWords(kind).idParam);
+  });
+}
+
+Handler ContainerMethods::remove() const {
+  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
+    return deleteContainer(store, kind, params, kindWords(kind).idParam);
+  });
 }
 
 }  // namespace wren

@@ -14,7 +14,7 @@ namespace wren {
 
 using platform::EntityType;
 
-// Whether a resolved container must accept new or changed items.
+// Which containers a lookup accepts: any, or only those that accept new or changed items.
 enum class Access { Any, Writable };
 
 // "#RRGGBB" in upper case, or nothing.
@@ -22,9 +22,9 @@ std::optional<std::string> hexColor(const std::optional<platform::Rgb>& color);
 Json sourceRow(const platform::Source& source);
 Json containerRow(platform::EventStore& store, const platform::Calendar& calendar, EntityType kind);
 
-// The containers of a kind, optionally only writable ones or one account's, sorted by
-// (account title, container title).
-std::vector<platform::Calendar> containers(platform::EventStore& store, EntityType kind, bool writableOnly,
+// The containers of a kind, all or only writable ones, of every account or of one, sorted
+// by (account title, container title).
+std::vector<platform::Calendar> containers(platform::EventStore& store, EntityType kind, Access access,
                                            const std::optional<std::string>& sourceId);
 // The container with exactly that id, or invalid_args naming the method that lists ids. The
 // forms that take `all` look among those containers instead of reading the store.
@@ -77,8 +77,27 @@ using StoreHandler = std::function<Json(platform::EventStore& store, const Param
 // and then runs on the shared store.
 Handler guarded(EntityType kind, EventStoreBox& eventStore, StoreHandler handler);
 
-// Registers the seven container methods of a kind: status, sources, list, get, create,
-// update, delete, under "calendar.*"/"calendar.calendars.*" or "reminders.*"/"reminders.lists.*".
-void registerContainerMethods(Router& router, EntityType kind, EventStoreBox& eventStore);
+// The handlers of the seven container methods of one kind, on the shared store: status,
+// which answers without access, then sources, list, get, create, update and delete, which
+// check access first. Each kind registers them under its own method names:
+//
+//   const ContainerMethods lists(EntityType::Reminder, eventStore);
+//   router.registerMethod("reminders.lists.create", lists.create());
+class ContainerMethods {
+ public:
+  ContainerMethods(EntityType kind, EventStoreBox& eventStore);
+
+  Handler status() const;
+  Handler sources() const;
+  Handler list() const;
+  Handler get() const;
+  Handler create() const;
+  Handler update() const;
+  Handler remove() const;
+
+ private:
+  EntityType kind_;
+  EventStoreBox& eventStore_;
+};
 
 }  // namespace wren

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "app/HelperError.h"
 #include "platform/vdir/VdirStore.h"
@@ -138,7 +139,7 @@ TEST_F(ContainersTest, RowsDescribeFlagsColourAndAccount) {
   defaultContainer("home/work");
 
   std::map<std::string, Json> rows;
-  for (const auto& calendar : containers(store(), EntityType::Event, false, std::nullopt))
+  for (const auto& calendar : containers(store(), EntityType::Event, Access::Any, std::nullopt))
     rows[calendar.id] = containerRow(store(), calendar, EntityType::Event);
   ASSERT_EQ(rows.size(), 5u);
 
@@ -174,12 +175,12 @@ TEST_F(ContainersTest, ListsSortByAccountThenTitleInPlainOrder) {
   container("b/four", "Zed");
 
   // Upper case sorts before lower case: "Beta" before "alpha", "Mid" and "Zed" before "apple".
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, false, std::nullopt)),
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)),
             (std::vector<std::string>{"b/three", "b/four", "b/two", "a/one"}));
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, true, std::nullopt)),
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Writable, std::nullopt)),
             (std::vector<std::string>{"b/four", "b/two", "a/one"}));
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, false, std::string("a"))), (std::vector<std::string>{"a/one"}));
-  EXPECT_TRUE(containers(store(), EntityType::Event, false, std::string("nobody")).empty());
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::string("a"))), (std::vector<std::string>{"a/one"}));
+  EXPECT_TRUE(containers(store(), EntityType::Event, Access::Any, std::string("nobody")).empty());
 }
 
 TEST_F(ContainersTest, ContainerByIdMatchesExactlyAndNamesTheListMethod) {
@@ -396,7 +397,7 @@ TEST_F(ContainersTest, CreateReportsItsRefusalsInOrder) {
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
   }
-  EXPECT_TRUE(containers(store(), EntityType::Event, false, std::nullopt).empty());
+  EXPECT_TRUE(containers(store(), EntityType::Event, Access::Any, std::nullopt).empty());
 }
 
 TEST_F(ContainersTest, UpdateChangesOnlyWhatIsGiven) {
@@ -473,7 +474,7 @@ TEST_F(ContainersTest, DeleteAsksFirstThenRemoves) {
   Json answer = deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"confirmed", true}}),
                                 "calendar_id");
   EXPECT_EQ(answer, (Json{{"deleted", true}, {"container", row}}));
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, false, std::nullopt)), (std::vector<std::string>{"home/system"}));
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)), (std::vector<std::string>{"home/system"}));
 }
 
 TEST_F(ContainersTest, DeleteOfAnUnknownIdAsksNothing) {
@@ -497,33 +498,33 @@ TEST_F(ContainersTest, ListGetCountsTheRemindersOfOneList) {
   todo("dust", "");
   todo("mop", "STATUS:COMPLETED\r\nCOMPLETED:20250102T000000Z\r\n");
 
-  Router router;
-  registerContainerMethods(router, EntityType::Reminder, eventStore_);
-  Json counted = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/chores"}, {"count", true}}));
+  const Handler getList = ContainerMethods(EntityType::Reminder, eventStore_).get();
+  Json counted = getList(Params(Json{{"list_id", "home/chores"}, {"count", true}}));
   EXPECT_EQ(counted["reminder_count"], 3);
   EXPECT_EQ(counted["incomplete_count"], 2);
-  Json empty = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/empty"}, {"count", true}}));
+  Json empty = getList(Params(Json{{"list_id", "home/empty"}, {"count", true}}));
   EXPECT_EQ(empty["reminder_count"], 0);
   EXPECT_EQ(empty["incomplete_count"], 0);
-  Json plain = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/chores"}, {"count", "yes"}}));
+  Json plain = getList(Params(Json{{"list_id", "home/chores"}, {"count", "yes"}}));
   EXPECT_FALSE(plain.contains("reminder_count"));
 }
 
 TEST_F(ContainersTest, EveryMethodButStatusChecksAccessFirst) {
   home_.write("privacy.json", R"({"calendar": "denied", "reminders": "granted"})");
-  Router router;
-  registerContainerMethods(router, EntityType::Event, eventStore_);
-  registerContainerMethods(router, EntityType::Reminder, eventStore_);
-  for (const char* method : {"calendar.sources", "calendar.calendars.list", "calendar.calendars.get",
-                             "calendar.calendars.create", "calendar.calendars.update",
-                             "calendar.calendars.delete"}) {
+  const ContainerMethods calendars(EntityType::Event, eventStore_);
+  const ContainerMethods lists(EntityType::Reminder, eventStore_);
+  const std::pair<const char*, Handler> guardedMethods[] = {
+      {"sources", calendars.sources()}, {"list", calendars.list()},     {"get", calendars.get()},
+      {"create", calendars.create()},   {"update", calendars.update()}, {"delete", calendars.remove()},
+  };
+  for (const auto& [method, handler] : guardedMethods) {
     SCOPED_TRACE(method);
     // Even a request without its required params meets the permission error first.
-    HelperError error = errorOf([&] { router.handle(method, Params()); });
+    HelperError error = errorOf([&] { handler(Params()); });
     EXPECT_EQ(error.code(), "os_permission");
   }
-  EXPECT_EQ(router.handle("calendar.status", Params())["authorization"], "denied");
-  EXPECT_EQ(errorOf([&] { router.handle("reminders.lists.get", Params()); }).message(), "list_id is required");
+  EXPECT_EQ(calendars.status()(Params())["authorization"], "denied");
+  EXPECT_EQ(errorOf([&] { lists.get()(Params()); }).message(), "list_id is required");
 }
 
 }  // namespace

@@ -21,7 +21,14 @@ Json getReminder(platform::EventStore& store, const Params& params) {
 }  // namespace
 
 void registerReminders(Router& router, EventStoreBox& eventStore) {
-  registerContainerMethods(router, EntityType::Reminder, eventStore);
+  const ContainerMethods lists(EntityType::Reminder, eventStore);
+  router.registerMethod("reminders.status", lists.status());
+  router.registerMethod("reminders.sources", lists.sources());
+  router.registerMethod("reminders.lists.list", lists.list());
+  router.registerMethod("reminders.lists.get", lists.get());
+  router.registerMethod("reminders.lists.create", lists.create());
+  router.registerMethod("reminders.lists.update", lists.update());
+  router.registerMethod("reminders.lists.delete", lists.remove());
   router.registerMethod("reminders.items.list", guarded(EntityType::Reminder, eventStore, listReminders));
   router.registerMethod("reminders.items.get", guarded(EntityType::Reminder, eventStore, getReminder));
   router.registerMethod("reminders.items.create", guarded(EntityType::Reminder, eventStore, createReminder));
