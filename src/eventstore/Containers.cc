@@ -213,8 +213,12 @@ Json listContainers(platform::EventStore& store, EntityType kind, const Params& 
   return Json{{kindWords(kind).listKey, std::move(rows)}};
 }
 
-Json getContainer(platform::EventStore& store, EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(store, kind, params.requireString(idParam));
+Json sourcesAnswer(platform::EventStore& store, EntityType kind, const Params&) {
+  return Json{{"sources", sourcesList(store, kind)}};
+}
+
+Json getContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
   Json row = containerRow(store, calendar, kind);
   if (kind != EntityType::Reminder || !params.boolean("count").value_or(false)) return row;
   std::vector<platform::ReminderItem> items =
@@ -275,7 +279,8 @@ Calendar containerById(EntityType kind, const std::vector<Calendar>& all, const 
                    words.listAction + ".");
 }
 
-Calendar resolveContainer(platform::EventStore& store, EntityType kind, const std::string& reference, Access access) {
+Calendar resolveContainer(platform::EventStore& store, EntityType kind, const std::string& reference,
+                          Access access) {
   return resolveContainer(kind, store.calendars(kind), reference, access);
 }
 
@@ -311,7 +316,8 @@ std::vector<Calendar> namedContainers(platform::EventStore& store, EntityType ki
   return named;
 }
 
-Calendar containerForNewItem(platform::EventStore& store, EntityType kind, const std::optional<std::string>& reference) {
+Calendar containerForNewItem(platform::EventStore& store, EntityType kind,
+                             const std::optional<std::string>& reference) {
   if (reference) return resolveContainer(store, kind, *reference, Access::Writable);
   std::optional<Calendar> preferred = store.defaultCalendar(kind);
   if (preferred && preferred->allowsContentModifications) return *preferred;
@@ -396,8 +402,8 @@ Json createContainer(platform::EventStore& store, EntityType kind, const Params&
   }
 }
 
-Json updateContainer(platform::EventStore& store, EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(store, kind, params.requireString(idParam));
+Json updateContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
   std::optional<std::string> name = params.string("name");
   if (!name && !params.string("color")) throwInvalidArgs("Pass name and/or color to change.");
   if (calendar.immutable || calendar.subscribed)
@@ -411,8 +417,8 @@ Json updateContainer(platform::EventStore& store, EntityType kind, const Params&
   }
 }
 
-Json deleteContainer(platform::EventStore& store, EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(store, kind, params.requireString(idParam));
+Json deleteContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
   Json row = containerRow(store, calendar, kind);
   requireConfirmation(params, "要删除「" + calendar.title + "」及其中的全部内容吗？", Json{{"container", row}});
   if (calendar.immutable)
@@ -445,39 +451,16 @@ Handler ContainerMethods::status() const {
   return [kind = kind_, &eventStore = eventStore_](const Params&) { return ekStatus(eventStore, kind); };
 }
 
-Handler ContainerMethods::sources() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params&) {
-    return Json{{"sources", sourcesList(store, kind)}};
-  });
-}
+Handler ContainerMethods::sources() const { return guardedCall(sourcesAnswer); }
+Handler ContainerMethods::list() const { return guardedCall(listContainers); }
+Handler ContainerMethods::get() const { return guardedCall(getContainer); }
+Handler ContainerMethods::create() const { return guardedCall(createContainer); }
+Handler ContainerMethods::update() const { return guardedCall(updateContainer); }
+Handler ContainerMethods::remove() const { return guardedCall(deleteContainer); }
 
-Handler ContainerMethods::list() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
-    return listContainers(store, kind, params);
-  });
-}
-
-Handler ContainerMethods::get() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
-    return getContainer(store, kind, params, kindWords(kind).idParam);
-  });
-}
-
-Handler ContainerMethods::create() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
-    return createContainer(store, kind, params);
-  });
-}
-
-Handler ContainerMethods::update() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
-    return updateContainer(store, kind, params, kindWords(kind).idParam);
-  });
-}
-
-Handler ContainerMethods::remove() const {
-  return guarded(kind_, eventStore_, [kind = kind_](platform::EventStore& store, const Params& params) {
-    return deleteContainer(store, kind, params, kindWords(kind).idParam);
+Handler ContainerMethods::guardedCall(KindHandler handler) const {
+  return guarded(kind_, eventStore_, [kind = kind_, handler](platform::EventStore& store, const Params& params) {
+    return handler(store, kind, params);
   });
 }
 

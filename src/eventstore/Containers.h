@@ -60,12 +60,11 @@ Json ekStatus(EventStoreBox& eventStore, EntityType kind);
 platform::Rgb parseHexColor(const std::string& text);
 
 // The changes of containers. Each answers with the saved container's row; deletion with
-// `deleted` and the row as it was, after the confirmation step.
+// `deleted` and the row as it was, after the confirmation step. The container is named by
+// `calendar_id` or `list_id`.
 Json createContainer(platform::EventStore& store, EntityType kind, const Params& params);
-Json updateContainer(platform::EventStore& store, EntityType kind, const Params& params,
-                     const std::string& idParam);
-Json deleteContainer(platform::EventStore& store, EntityType kind, const Params& params,
-                     const std::string& idParam);
+Json updateContainer(platform::EventStore& store, EntityType kind, const Params& params);
+Json deleteContainer(platform::EventStore& store, EntityType kind, const Params& params);
 
 // The reminders matching a filter (all lists when no ids are given).
 std::vector<platform::ReminderItem> fetchReminders(platform::EventStore& store, platform::ReminderFilter filter,
@@ -96,6 +95,10 @@ class ContainerMethods {
   Handler remove() const;
 
  private:
+  using KindHandler = Json (*)(platform::EventStore& store, EntityType kind, const Params& params);
+  // The handler that checks access first and then calls `handler` for this kind.
+  Handler guardedCall(KindHandler handler) const;
+
   EntityType kind_;
   EventStoreBox& eventStore_;
 };

@@ -179,7 +179,8 @@ TEST_F(ContainersTest, ListsSortByAccountThenTitleInPlainOrder) {
             (std::vector<std::string>{"b/three", "b/four", "b/two", "a/one"}));
   EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Writable, std::nullopt)),
             (std::vector<std::string>{"b/four", "b/two", "a/one"}));
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::string("a"))), (std::vector<std::string>{"a/one"}));
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::string("a"))),
+            (std::vector<std::string>{"a/one"}));
   EXPECT_TRUE(containers(store(), EntityType::Event, Access::Any, std::string("nobody")).empty());
 }
 
@@ -252,7 +253,8 @@ TEST_F(ContainersTest, ResolveForWritingSkipsOrRefusesReadOnlyContainers) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reference);
-    HelperError error = errorOf([&] { resolveContainer(store(), EntityType::Event, c.reference, Access::Writable); });
+    HelperError error =
+        errorOf([&] { resolveContainer(store(), EntityType::Event, c.reference, Access::Writable); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
     EXPECT_FALSE(error.details().has_value());
@@ -354,13 +356,15 @@ TEST_F(ContainersTest, CreatePutsTheContainerInTheDefaultAccount) {
   container("office/tasks", "Tasks", "", nullptr, EntityType::Reminder);
   defaultContainer("office/tasks", EntityType::Reminder);
 
-  Json row = createContainer(store(), EntityType::Reminder, Params(Json{{"name", " Errands "}, {"color", "ff9500"}}));
+  Json row =
+      createContainer(store(), EntityType::Reminder, Params(Json{{"name", " Errands "}, {"color", "ff9500"}}));
   EXPECT_EQ(row["name"], "Errands");
   EXPECT_EQ(row["color"], "#FF9500");
   EXPECT_EQ(row["source"]["id"], "office");
   EXPECT_EQ(containerById(store(), EntityType::Reminder, row["id"]).title, "Errands");
 
-  Json local = createContainer(store(), EntityType::Reminder, Params(Json{{"name", "Home"}, {"source_id", "local"}}));
+  Json local =
+      createContainer(store(), EntityType::Reminder, Params(Json{{"name", "Home"}, {"source_id", "local"}}));
   EXPECT_EQ(local["source"]["id"], "local");
   EXPECT_TRUE(local["color"].is_null());
 }
@@ -403,12 +407,12 @@ TEST_F(ContainersTest, CreateReportsItsRefusalsInOrder) {
 TEST_F(ContainersTest, UpdateChangesOnlyWhatIsGiven) {
   container("home/work", "Work", "#112233");
   Json recoloured = updateContainer(store(), EntityType::Event,
-                                    Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500\r\n"}}), "calendar_id");
+                                    Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500\r\n"}}));
   EXPECT_EQ(recoloured["name"], "Work");
   EXPECT_EQ(recoloured["color"], "#FF9500");
 
-  Json renamed = updateContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"name", "Job"}}),
-                                 "calendar_id");
+  Json renamed =
+      updateContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"name", "Job"}}));
   EXPECT_EQ(renamed["name"], "Job");
   EXPECT_EQ(renamed["color"], "#FF9500");
   EXPECT_EQ(containerById(store(), EntityType::Event, "home/work").title, "Job");
@@ -436,7 +440,7 @@ TEST_F(ContainersTest, UpdateReportsItsRefusalsAndSavesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    HelperError error = errorOf([&] { updateContainer(store(), EntityType::Event, Params(c.params), "calendar_id"); });
+    HelperError error = errorOf([&] { updateContainer(store(), EntityType::Event, Params(c.params)); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
   }
@@ -454,7 +458,7 @@ TEST_F(ContainersTest, DeleteAsksFirstThenRemoves) {
     SCOPED_TRACE(confirmed.dump());
     Json params = {{"calendar_id", "home/work"}};
     if (!confirmed.is_null()) params["confirmed"] = confirmed;
-    HelperError error = errorOf([&] { deleteContainer(store(), EntityType::Event, Params(params), "calendar_id"); });
+    HelperError error = errorOf([&] { deleteContainer(store(), EntityType::Event, Params(params)); });
     EXPECT_EQ(error.code(), "needs_confirmation");
     EXPECT_EQ(error.message(), "要删除「Work」及其中的全部内容吗？");
     EXPECT_EQ(error.details(), (Json{{"container", row}}));
@@ -462,25 +466,25 @@ TEST_F(ContainersTest, DeleteAsksFirstThenRemoves) {
   EXPECT_NO_THROW(containerById(store(), EntityType::Event, "home/work"));
 
   HelperError system = errorOf(
-      [&] { deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}}), "calendar_id"); });
+      [&] { deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}})); });
   EXPECT_EQ(system.code(), "needs_confirmation");
   system = errorOf([&] {
-    deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}, {"confirmed", true}}),
-                    "calendar_id");
+    deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}, {"confirmed", true}}));
   });
   EXPECT_EQ(system.code(), "invalid_args");
   EXPECT_EQ(system.message(), "\"System\" is a system calendar and cannot be deleted.");
 
-  Json answer = deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"confirmed", true}}),
-                                "calendar_id");
+  Json answer =
+      deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"confirmed", true}}));
   EXPECT_EQ(answer, (Json{{"deleted", true}, {"container", row}}));
-  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)), (std::vector<std::string>{"home/system"}));
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)),
+            (std::vector<std::string>{"home/system"}));
 }
 
 TEST_F(ContainersTest, DeleteOfAnUnknownIdAsksNothing) {
   container("home/work", "Work");
   HelperError error = errorOf(
-      [&] { deleteContainer(store(), EntityType::Reminder, Params(Json{{"list_id", "home/work"}}), "list_id"); });
+      [&] { deleteContainer(store(), EntityType::Reminder, Params(Json{{"list_id", "home/work"}})); });
   EXPECT_EQ(error.code(), "invalid_args");
   EXPECT_EQ(error.message(), "No reminder list with id home/work on this Mac. Get ids from reminders.lists.");
 }

@@ -72,7 +72,8 @@ void addDetail(Json& row, const ReminderItem& reminder) {
 std::optional<std::vector<std::string>> listFilter(platform::EventStore& store, const Params& params) {
   std::vector<std::string> listIds = params.strings("list_ids").value_or(std::vector<std::string>{});
   std::vector<std::string> ids;
-  for (const platform::Calendar& list : namedContainers(store, EntityType::Reminder, params.string("list"), listIds))
+  for (const platform::Calendar& list :
+       namedContainers(store, EntityType::Reminder, params.string("list"), listIds))
     ids.push_back(list.id);
   if (params.boolean("default_list") == true) {
     auto defaultList = store.defaultCalendar(EntityType::Reminder);
