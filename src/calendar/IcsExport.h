@@ -26,7 +26,8 @@ std::vector<std::string> vevent(const platform::EventItem& event, VeventForm for
 
 enum class OccurrenceExport { AsSeries, OneByOne };
 // The calendar object of the events, with count, truncation and notes.
-Json exportICS(platform::EventStore& store, const std::vector<platform::EventItem>& events, OccurrenceExport mode);
+Json exportICS(platform::EventStore& store, const std::vector<platform::EventItem>& events,
+               OccurrenceExport mode);
 
 // The stored event of a series by its item id (its first occurrence), or nothing.
 using SeriesLookup = std::function<std::optional<platform::EventItem>(const std::string& itemId)>;
