@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,35 @@ namespace wren {
 
 class Params;
 
+// The eight codes of the failures the host sees, and when each is used. Their wire names
+// are in HelperError.cc, the one place that spells them.
+enum class ErrorCode {
+  // A parameter is missing, of the wrong type or format, out of range, or names nothing.
+  InvalidArgs,
+  // The request was valid but the system refused or failed the operation.
+  ExecutionFailed,
+  // The change deletes data or would create a duplicate and was not confirmed.
+  NeedsConfirmation,
+  // The person has not granted the privacy permission the method needs.
+  OsPermission,
+  // Owner verification did not succeed.
+  Cancelled,
+  // A location fix or address lookup did not finish in time.
+  Timeout,
+  // This machine cannot perform the operation at all.
+  Unsupported,
+  // The method name is not in the method table.
+  UnknownAction,
+};
+
+// The code as the host reads it: "invalid_args", "execution_failed" and so on.
+std::string_view wireName(ErrorCode code);
+// A code becomes its wire name in JSON, and equals the text of that name, so that replies
+// and checks of them compare with what the host reads.
+void to_json(Json& json, ErrorCode code);
+inline bool operator==(ErrorCode code, std::string_view name) { return wireName(code) == name; }
+std::ostream& operator<<(std::ostream& out, ErrorCode code);
+
 // The failure the host is meant to see. Thrown by handlers; only the request task catches it
 // and turns it into the error object of a failure reply.
 //
@@ -18,39 +48,19 @@ class Params;
 //   throw HelperError(ErrorCode::OsPermission, message, Json{{"settingsUrl", url}});
 class HelperError : public std::exception {
  public:
-  HelperError(std::string code, std::string message, std::optional<Json> details = std::nullopt)
-      : code_(std::move(code)), message_(std::move(message)), details_(std::move(details)) {}
+  HelperError(ErrorCode code, std::string message, std::optional<Json> details = std::nullopt)
+      : code_(code), message_(std::move(message)), details_(std::move(details)) {}
 
-  const std::string& code() const { return code_; }
+  ErrorCode code() const { return code_; }
   const std::string& message() const { return message_; }
   const std::optional<Json>& details() const { return details_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
-  std::string code_;
+  ErrorCode code_;
   std::string message_;
   std::optional<Json> details_;
 };
-
-// The eight codes, and when each is used.
-namespace ErrorCode {
-// A parameter is missing, of the wrong type or format, out of range, or names nothing.
-inline constexpr const char* InvalidArgs = "invalid_args";
-// The request was valid but the system refused or failed the operation.
-inline constexpr const char* ExecutionFailed = "execution_failed";
-// The change deletes data or would create a duplicate and was not confirmed.
-inline constexpr const char* NeedsConfirmation = "needs_confirmation";
-// The person has not granted the privacy permission the method needs.
-inline constexpr const char* OsPermission = "os_permission";
-// Owner verification did not succeed.
-inline constexpr const char* Cancelled = "cancelled";
-// A location fix or address lookup did not finish in time.
-inline constexpr const char* Timeout = "timeout";
-// This machine cannot perform the operation at all.
-inline constexpr const char* Unsupported = "unsupported";
-// The method name is not in the method table.
-inline constexpr const char* UnknownAction = "unknown_action";
-}  // namespace ErrorCode
 
 [[noreturn]] inline void throwInvalidArgs(std::string message) {
   throw HelperError(ErrorCode::InvalidArgs, std::move(message));

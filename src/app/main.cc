@@ -4,12 +4,16 @@
 #include <signal.h>
 
 #include <thread>
+#include <utility>
 
 #include "app/OutputWriter.h"
 #include "app/RequestLoop.h"
 #include "app/Router.h"
 #include "calendar/Calendar.h"
+#include "permissions/EventStoreBox.h"
+#include "permissions/Permissions.h"
 #include "platform/MainQueue.h"
+#include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
 #include "system/System.h"
 
@@ -17,12 +21,18 @@ int main() {
   // A host that closes our standard output must not kill us: replies are dropped instead.
   signal(SIGPIPE, SIG_IGN);
 
+  // The platform services, each made once here and handed to the subsystems that use it.
+  // They live until the process exits; the event store is built by its first request.
+  static wren::EventStoreBox eventStore(wren::platform::makeVdirEventStore);
+  wren::SystemServices system{wren::platform::PowerSources("/sys"), wren::platform::ProcessFootprints("/proc"),
+                              wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"})};
+
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
-  wren::registerCalendar(router);
-  wren::registerReminders(router);
-  wren::registerSystem(router, {wren::platform::PowerSources("/sys"), wren::platform::ProcessFootprints("/proc"),
-                                wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"})});
+  wren::registerPermissions(router, eventStore);
+  wren::registerCalendar(router, eventStore);
+  wren::registerReminders(router, eventStore);
+  wren::registerSystem(router, std::move(system));
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.

@@ -5,11 +5,10 @@
 #include <string_view>
 
 #include "app/HelperError.h"
-#include "calendar/Containers.h"
 #include "calendar/EventQueries.h"
 #include "calendar/EventRows.h"
-#include "calendar/Recurrence.h"
-#include "permissions/Permissions.h"
+#include "eventstore/Containers.h"
+#include "eventstore/Recurrence.h"
 #include "platform/LocalTime.h"
 
 namespace wren {
@@ -179,22 +178,20 @@ std::vector<std::string> applyEventFields(EventItem& event, const Params& params
   return changed;
 }
 
-Json createEvent(const Params& params) {
+Json createEvent(platform::EventStore& store, const Params& params) {
   params.requireString("title");
   params.requireDate("start");
-  platform::Calendar calendar = containerForNewItem(EntityType::Event, params.string("calendar"));
+  platform::Calendar calendar = containerForNewItem(store, EntityType::Event, params.string("calendar"));
   EventItem event;
   event.calendarId = calendar.id;
   event.calendarTitle = calendar.title;
   applyEventFields(event, params, Editing::Creating);
-  platform::EventStore& store = EventStoreBox::shared().store();
   EventItem saved = saveOrFail(store, event, platform::Span::ThisEvent, "Calendar did not save the event: ");
   return eventRow(saved, RowForm::Detail);
 }
 
-Json updateEvent(const Params& params) {
+Json updateEvent(platform::EventStore& store, const Params& params) {
   std::string id = params.requireString("event_id");
-  platform::EventStore& store = EventStoreBox::shared().store();
   EventItem event = resolveEvent(store, id);
   // One reading of the calendars serves both the check and the move to another calendar.
   std::vector<platform::Calendar> calendars = store.calendars(EntityType::Event);
@@ -215,9 +212,8 @@ Json updateEvent(const Params& params) {
   return row;
 }
 
-Json deleteEvent(const Params& params) {
+Json deleteEvent(platform::EventStore& store, const Params& params) {
   std::string id = params.requireString("event_id");
-  platform::EventStore& store = EventStoreBox::shared().store();
   EventItem event = resolveEvent(store, id);
   platform::Span sp = span(params, event);
   Json row = eventRow(event, RowForm::Summary);

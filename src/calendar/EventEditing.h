@@ -5,7 +5,7 @@
 // recurrence) and writes them into an event.
 //
 //   platform::EventItem event;
-//   event.calendarId = containerForNewItem(EntityType::Event, params.string("calendar")).id;
+//   event.calendarId = containerForNewItem(store, EntityType::Event, params.string("calendar")).id;
 //   std::vector<std::string> changed = applyEventFields(event, params, Editing::Creating);
 
 #include <optional>
@@ -39,8 +39,8 @@ std::vector<std::string> applyEventFields(platform::EventItem& event, const Para
 
 // The handlers of calendar.events.create, .update and .delete; access is checked where they
 // are registered.
-Json createEvent(const Params& params);
-Json updateEvent(const Params& params);
-Json deleteEvent(const Params& params);
+Json createEvent(platform::EventStore& store, const Params& params);
+Json updateEvent(platform::EventStore& store, const Params& params);
+Json deleteEvent(platform::EventStore& store, const Params& params);
 
 }  // namespace wren

@@ -7,9 +7,8 @@
 #include "app/Dates.h"
 #include "app/HelperError.h"
 #include "app/Paging.h"
-#include "calendar/Containers.h"
 #include "calendar/EventRows.h"
-#include "permissions/Permissions.h"
+#include "eventstore/Containers.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 
@@ -73,9 +72,9 @@ EventWindow eventWindow(const Params& params) {
   return {start, end};
 }
 
-std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& params) {
+std::optional<std::vector<platform::Calendar>> eventCalendars(platform::EventStore& store, const Params& params) {
   std::vector<platform::Calendar> list =
-      namedContainers(EntityType::Event, params.string("calendar"),
+      namedContainers(store, EntityType::Event, params.string("calendar"),
                       params.strings("calendar_ids").value_or(std::vector<std::string>{}));
   if (list.empty()) return std::nullopt;
   return list;
@@ -159,18 +158,18 @@ EventItem resolveEvent(platform::EventStore& store, const std::string& id) {
                    " on this Mac (deleted, or not an event id). Find it with calendar.events.list.");
 }
 
-Json listEvents(const Params& params) {
+Json listEvents(platform::EventStore& store, const Params& params) {
   EventWindow window = eventWindow(params);
   Declined declined = params.boolean("include_declined") == true ? Declined::Keep : Declined::Drop;
-  std::vector<EventItem> events = fetchEvents(EventStoreBox::shared().store(), window, eventCalendars(params),
+  std::vector<EventItem> events = fetchEvents(store, window, eventCalendars(store, params),
                                               EventFilter(params.string("query"), declined));
   sortForListing(events);
   return listingPage(events, pageBounds(params, events.size()), window);
 }
 
-Json getEvent(const Params& params) {
+Json getEvent(platform::EventStore& store, const Params& params) {
   std::string id = params.requireString("event_id");
-  return eventRow(resolveEvent(EventStoreBox::shared().store(), id), RowForm::Detail);
+  return eventRow(resolveEvent(store, id), RowForm::Detail);
 }
 
 }  // namespace wren

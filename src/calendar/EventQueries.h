@@ -5,7 +5,7 @@
 // occurrence by its event id.
 //
 //   EventWindow window = eventWindow(params);
-//   auto events = fetchEvents(store, window, eventCalendars(params),
+//   auto events = fetchEvents(store, window, eventCalendars(store, params),
 //                             EventFilter(params.string("query"), Declined::Drop));
 //   sortForListing(events);
 
@@ -31,7 +31,7 @@ EventWindow eventWindow(const Params& params);
 
 // The calendars named by `calendar` (id or name) and `calendar_ids` (exact ids), combined;
 // nothing when neither is given, never an empty list.
-std::optional<std::vector<platform::Calendar>> eventCalendars(const Params& params);
+std::optional<std::vector<platform::Calendar>> eventCalendars(platform::EventStore& store, const Params& params);
 
 // Whether events the current user declined stay in a listing.
 enum class Declined { Drop, Keep };
@@ -85,7 +85,7 @@ platform::EventItem resolveEvent(platform::EventStore& store, const std::string&
 
 // The handlers of calendar.events.list and calendar.events.get; access is checked where they
 // are registered.
-Json listEvents(const Params& params);
-Json getEvent(const Params& params);
+Json listEvents(platform::EventStore& store, const Params& params);
+Json getEvent(platform::EventStore& store, const Params& params);
 
 }  // namespace wren

@@ -1,12 +1,10 @@
 #include "calendar/EventRows.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 
 #include "app/Dates.h"
-#include "calendar/Recurrence.h"
-#include "platform/Text.h"
+#include "eventstore/Recurrence.h"
 
 namespace wren {
 namespace {
@@ -153,21 +151,6 @@ std::string participantName(const Participant& participant) {
   if (!participant.name.empty()) return participant.name;
   if (std::optional<std::string> email = participantEmail(participant)) return *email;
   return participant.url;
-}
-
-void addNotes(Json& row, const std::optional<std::string>& notes, std::size_t limit) {
-  if (!notes || notes->empty()) return;
-  platform::Prefix prefix = platform::graphemePrefix(*notes, limit);
-  row["notes"] = std::move(prefix.text);
-  if (prefix.truncated) row["notes_truncated"] = true;
-}
-
-long long alarmMinutesBefore(const platform::Alarm& alarm) {
-  // std::llround rounds halves away from zero, which is the rounding the host expects; an
-  // offset no calendar could hold (not finite, or beyond a long long) reads as at the start.
-  const double minutes = alarm.relativeOffset / -60.0;
-  if (!std::isfinite(minutes) || std::fabs(minutes) > 1e18) return 0;
-  return std::llround(minutes);
 }
 
 }  // namespace wren

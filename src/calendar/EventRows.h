@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 
 #include "app/Json.h"
+#include "eventstore/ItemRows.h"
 #include "platform/EventStore.h"
 
 namespace wren {
@@ -23,15 +23,5 @@ Json eventRow(const platform::EventItem& event, RowForm form);
 
 std::optional<std::string> participantEmail(const platform::Participant& participant);
 std::string participantName(const platform::Participant& participant);
-
-// Minutes before the start of a relative alarm, rounded half away from zero.
-long long alarmMinutesBefore(const platform::Alarm& alarm);
-
-// The characters of notes that rows show: few in summary (list) rows, more in detail rows.
-constexpr std::size_t kSummaryNotesLimit = 300;
-constexpr std::size_t kDetailNotesLimit = 2000;
-// Adds `notes` cut to at most `limit` characters, and `notes_truncated` when cut; absent or
-// empty notes add nothing.
-void addNotes(Json& row, const std::optional<std::string>& notes, std::size_t limit);
 
 }  // namespace wren

@@ -258,22 +258,6 @@ TEST(EventRowAttendees, OrganizerIsNamed) {
   EXPECT_EQ(eventRow(event, RowForm::Summary)["organizer"], "Boss@example.org");
 }
 
-TEST(EventRowAlarms, MinutesRoundHalvesAwayFromZero) {
-  struct Case {
-    double offset;
-    long long minutes;
-  };
-  const std::vector<Case> cases = {
-      {-900, 15}, {-90, 2}, {-89, 1}, {90, -2}, {-30, 1}, {30, -1}, {0, 0}, {-29, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.offset);
-    Alarm alarm;
-    alarm.relativeOffset = c.offset;
-    EXPECT_EQ(alarmMinutesBefore(alarm), c.minutes);
-  }
-}
-
 TEST(EventRowAlarms, RowsInOrder) {
   platform::TimeZoneGuard zone("Asia/Shanghai");
   EventItem event = timedEvent();

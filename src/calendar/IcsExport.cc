@@ -6,8 +6,7 @@
 #include <set>
 
 #include "calendar/EventRows.h"
-#include "calendar/Recurrence.h"
-#include "permissions/Permissions.h"
+#include "eventstore/Recurrence.h"
 #include "platform/LocalTime.h"
 #include "platform/ZoneText.h"
 #include "platform/formats/ContentLines.h"
@@ -200,10 +199,8 @@ std::vector<std::string> vevent(const EventItem& event, VeventForm form, const s
   return lines;
 }
 
-Json exportICS(const std::vector<EventItem>& events, OccurrenceExport mode) {
-  const SeriesLookup lookup = [](const std::string& itemId) {
-    return EventStoreBox::shared().store().event(itemId);
-  };
+Json exportICS(platform::EventStore& store, const std::vector<EventItem>& events, OccurrenceExport mode) {
+  const SeriesLookup lookup = [&store](const std::string& itemId) { return store.event(itemId); };
   return exportICS(events, mode, lookup, icsUTC(now()));
 }
 

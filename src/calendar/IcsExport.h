@@ -27,12 +27,13 @@ std::vector<std::string> vevent(const platform::EventItem& event, VeventForm for
 
 enum class OccurrenceExport { AsSeries, OneByOne };
 // The calendar object of the events, with count, truncation and notes.
-Json exportICS(const std::vector<platform::EventItem>& events, OccurrenceExport mode);
+Json exportICS(platform::EventStore& store, const std::vector<platform::EventItem>& events,
+               OccurrenceExport mode);
 
 // The stored event of a series by its item id (its first occurrence), or nothing.
 using SeriesLookup = std::function<std::optional<platform::EventItem>(const std::string& itemId)>;
 // As above, with the series read through `lookup` and `stamp` as the DTSTAMP of every
-// event; the plain form reads the shared store and stamps the current time. A series
+// event; the plain form reads the series from the store and stamps the current time. A series
 // written with its rule keeps its zone, and the calendar object then describes that zone
 // with a VTIMEZONE (outside the byte limit).
 Json exportICS(const std::vector<platform::EventItem>& events, OccurrenceExport mode,

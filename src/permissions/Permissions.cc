@@ -4,7 +4,6 @@
 #include "app/Json.h"
 #include "platform/LocationServices.h"
 #include "platform/Privacy.h"
-#include "platform/vdir/VdirStore.h"
 
 namespace wren {
 
@@ -106,17 +105,8 @@ void ensureLocation() {
   denyAccess(locationAccessMessage(status), kLocationAnchor);
 }
 
-EventStoreBox::EventStoreBox() : store_(platform::makeVdirEventStore()) {}
-
-EventStoreBox& EventStoreBox::shared() {
-  // A function-local static is initialised exactly once, even when the first requests
-  // arrive on several threads at the same time.
-  static EventStoreBox box;
-  return box;
+void registerPermissions(Router&, EventStoreBox&) {
+  // No permission method is served yet: the guards of the data methods are all there is.
 }
-
-platform::EventStore& EventStoreBox::store() { return *store_; }
-
-void EventStoreBox::reset() { store_->reset(); }
 
 }  // namespace wren

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <memory>
-#include <mutex>
 #include <string>
 
+#include "app/Router.h"
+#include "permissions/EventStoreBox.h"
 #include "platform/EventStore.h"
 
 namespace wren {
@@ -21,17 +21,10 @@ void ensureEvents(EntityType kind);
 void ensureContacts();
 void ensureLocation();
 
-// The one event store of the process, shared by every calendar and reminders request.
-class EventStoreBox {
- public:
-  static EventStoreBox& shared();
-  platform::EventStore& store();
-  // Drops everything the store has read, so that it sees changed permissions.
-  void reset();
-
- private:
-  EventStoreBox();
-  std::unique_ptr<platform::EventStore> store_;
-};
+// The methods that report and ask for the privacy permissions. None is served yet; the
+// function keeps their place first in the start-up order, and takes the shared event store
+// because a granted request for calendar or reminders access must reset it, so that the
+// store sees the new permission.
+void registerPermissions(Router& router, EventStoreBox& eventStore);
 
 }  // namespace wren

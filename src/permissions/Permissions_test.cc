@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
 #include "app/HelperError.h"
 #include "platform/LocationServices.h"
 #include "support/ScopedDataHome.h"
@@ -32,7 +29,7 @@ HelperError guardError(Guard guard) {
     return error;
   }
   ADD_FAILURE() << "the guard let the call through";
-  return HelperError("", "");
+  return HelperError(ErrorCode::ExecutionFailed, "");
 }
 
 void expectPermissionError(const HelperError& error, const std::string& message, const std::string& url) {
@@ -200,17 +197,6 @@ TEST(EnsureLocation, ExplainsEachStatus) {
       expectPermissionError(guardError([] { ensureLocation(); }), c.message, kLocationUrl);
     }
   }
-}
-
-TEST(EventStoreBox, IsOneInstanceForEveryThread) {
-  ScopedDataHome home;
-  std::vector<EventStoreBox*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < seen.size(); ++i)
-    threads.emplace_back([&seen, i] { seen[i] = &EventStoreBox::shared(); });
-  for (std::thread& thread : threads) thread.join();
-  for (EventStoreBox* box : seen) EXPECT_EQ(box, seen.front());
-  EXPECT_EQ(&seen.front()->store(), &EventStoreBox::shared().store());
 }
 
 }  // namespace

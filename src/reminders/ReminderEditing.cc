@@ -2,9 +2,8 @@
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
-#include "calendar/Containers.h"
-#include "calendar/Recurrence.h"
-#include "permissions/Permissions.h"
+#include "eventstore/Containers.h"
+#include "eventstore/Recurrence.h"
 #include "platform/LocalTime.h"
 #include "reminders/ReminderRows.h"
 
@@ -16,8 +15,6 @@ using platform::DateComponents;
 using platform::ReminderItem;
 
 namespace {
-
-platform::EventStore& store() { return EventStoreBox::shared().store(); }
 
 // Notes are kept exactly as sent, surrounding white space included. A reminder's url may
 // hold the delimiters an event's url refuses.
@@ -122,26 +119,26 @@ void removeAbsoluteAlarms(ReminderItem& reminder) {
   std::erase_if(reminder.alarms, [](const Alarm& alarm) { return alarm.absoluteDate.has_value(); });
 }
 
-ReminderItem saveReminder(const ReminderItem& reminder) {
+ReminderItem saveReminder(platform::EventStore& store, const ReminderItem& reminder) {
   try {
-    return store().saveReminder(reminder);
+    return store.saveReminder(reminder);
   } catch (const platform::StoreError& error) {
     throwExecutionFailed(std::string("Reminders did not save it: ") + error.what());
   }
 }
 
-Json createReminder(const Params& params) {
+Json createReminder(platform::EventStore& store, const Params& params) {
   ReminderItem reminder;
   reminder.title = params.requireString("title");
-  moveToList(reminder, containerForNewItem(EntityType::Reminder, params.string("list")));
+  moveToList(reminder, containerForNewItem(store, EntityType::Reminder, params.string("list")));
   applyReminderFields(reminder, params);
-  return reminderRow(saveReminder(reminder), ReminderForm::Detail);
+  return reminderRow(saveReminder(store, reminder), ReminderForm::Detail);
 }
 
-Json updateReminder(const Params& params) {
-  ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
+Json updateReminder(platform::EventStore& store, const Params& params) {
+  ReminderItem reminder = resolveReminder(store, params.requireString("reminder_id"));
   // One reading of the lists serves both the check and the move to another list.
-  std::vector<Calendar> lists = store().calendars(EntityType::Reminder);
+  std::vector<Calendar> lists = store.calendars(EntityType::Reminder);
   if (!isWritableContainer(lists, reminder.calendarId))
     throwInvalidArgs("\"" + reminder.title + "\" is in a read-only list and cannot be changed.");
   std::vector<std::string> changed = applyReminderFields(reminder, params);
@@ -152,13 +149,13 @@ Json updateReminder(const Params& params) {
   if (changed.empty())
     throwInvalidArgs("Nothing to change: pass at least one field (title, notes, due, priority, url, "
                      "list, alarm, recurrence).");
-  Json row = reminderRow(saveReminder(reminder), ReminderForm::Detail);
+  Json row = reminderRow(saveReminder(store, reminder), ReminderForm::Detail);
   row["changed"] = changed;
   return row;
 }
 
-Json completeReminder(const Params& params) {
-  ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
+Json completeReminder(platform::EventStore& store, const Params& params) {
+  ReminderItem reminder = resolveReminder(store, params.requireString("reminder_id"));
   if (params.boolean("completed") == false) {
     reminder.completed = false;
     reminder.completionDate.reset();
@@ -170,15 +167,15 @@ Json completeReminder(const Params& params) {
     reminder.completed = true;
     reminder.completionDate = now();
   }
-  return reminderRow(saveReminder(reminder), ReminderForm::List);
+  return reminderRow(saveReminder(store, reminder), ReminderForm::List);
 }
 
-Json deleteReminder(const Params& params) {
-  ReminderItem reminder = resolveReminder(params.requireString("reminder_id"));
+Json deleteReminder(platform::EventStore& store, const Params& params) {
+  ReminderItem reminder = resolveReminder(store, params.requireString("reminder_id"));
   Json row = reminderRow(reminder, ReminderForm::List);
   requireConfirmation(params, "要删除提醒「" + reminder.title + "」吗？", Json{{"reminder", row}});
   try {
-    store().removeReminder(reminder);
+    store.removeReminder(reminder);
   } catch (const platform::StoreError& error) {
     throwExecutionFailed(std::string("Reminders did not delete it: ") + error.what());
   }

@@ -3,9 +3,9 @@
 // Changing reminders: the fields a create or update request may set, and the four editing
 // handlers.
 //
-//   ReminderItem reminder = resolveReminder(id);
+//   ReminderItem reminder = resolveReminder(store, id);
 //   std::vector<std::string> changed = applyReminderFields(reminder, params);  // memory only
-//   ReminderItem saved = saveReminder(reminder);
+//   ReminderItem saved = saveReminder(store, reminder);
 
 #include <string>
 #include <vector>
@@ -24,15 +24,15 @@ std::vector<std::string> applyReminderFields(platform::ReminderItem& reminder, c
 // Removes the alarms at a fixed moment; relative and location alarms stay.
 void removeAbsoluteAlarms(platform::ReminderItem& reminder);
 
-// Saves to the shared store and gives the reminder as saved; a refusal of the store becomes
+// Saves to the store and gives the reminder as saved; a refusal of the store becomes
 // execution_failed.
-platform::ReminderItem saveReminder(const platform::ReminderItem& reminder);
+platform::ReminderItem saveReminder(platform::EventStore& store, const platform::ReminderItem& reminder);
 
 // The handlers of reminders.items.create, .update, .complete and .delete; access is checked
 // where they are registered.
-Json createReminder(const Params& params);
-Json updateReminder(const Params& params);
-Json completeReminder(const Params& params);
-Json deleteReminder(const Params& params);
+Json createReminder(platform::EventStore& store, const Params& params);
+Json updateReminder(platform::EventStore& store, const Params& params);
+Json completeReminder(platform::EventStore& store, const Params& params);
+Json deleteReminder(platform::EventStore& store, const Params& params);
 
 }  // namespace wren

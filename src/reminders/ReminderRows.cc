@@ -6,10 +6,9 @@
 #include "app/Dates.h"
 #include "app/HelperError.h"
 #include "app/Paging.h"
-#include "calendar/Containers.h"
-#include "calendar/EventRows.h"
-#include "calendar/Recurrence.h"
-#include "permissions/Permissions.h"
+#include "eventstore/Containers.h"
+#include "eventstore/ItemRows.h"
+#include "eventstore/Recurrence.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "reminders/DueInstants.h"
@@ -70,13 +69,14 @@ void addDetail(Json& row, const ReminderItem& reminder) {
   if (reminder.lastModified) row["modified"] = localDateTimeText(*reminder.lastModified);
 }
 
-std::optional<std::vector<std::string>> listFilter(const Params& params) {
+std::optional<std::vector<std::string>> listFilter(platform::EventStore& store, const Params& params) {
   std::vector<std::string> listIds = params.strings("list_ids").value_or(std::vector<std::string>{});
   std::vector<std::string> ids;
-  for (const platform::Calendar& list : namedContainers(EntityType::Reminder, params.string("list"), listIds))
+  for (const platform::Calendar& list :
+       namedContainers(store, EntityType::Reminder, params.string("list"), listIds))
     ids.push_back(list.id);
   if (params.boolean("default_list") == true) {
-    auto defaultList = EventStoreBox::shared().store().defaultCalendar(EntityType::Reminder);
+    auto defaultList = store.defaultCalendar(EntityType::Reminder);
     if (!defaultList) throwExecutionFailed("This Mac's Reminders has no default list.");
     ids.push_back(defaultList->id);
   }
@@ -147,8 +147,8 @@ Json reminderRow(const ReminderItem& reminder, ReminderForm form) {
   return row;
 }
 
-ReminderItem resolveReminder(const std::string& reminderId) {
-  if (auto reminder = EventStoreBox::shared().store().reminder(reminderId)) return *reminder;
+ReminderItem resolveReminder(platform::EventStore& store, const std::string& reminderId) {
+  if (auto reminder = store.reminder(reminderId)) return *reminder;
   throwInvalidArgs("No reminder with reminder_id " + reminderId +
                    " on this Mac (deleted, or not a reminder id). Find it with reminders.list.");
 }
@@ -166,9 +166,9 @@ DueWindow dueWindow(const Params& params) {
   return window;
 }
 
-ReminderQuery reminderQuery(const Params& params) {
+ReminderQuery reminderQuery(platform::EventStore& store, const Params& params) {
   ReminderQuery query;
-  query.listIds = listFilter(params);
+  query.listIds = listFilter(store, params);
   query.filter = statusFilter(params);
   query.window = dueWindow(params);
   if (auto text = params.string("query")) query.foldedText = platform::foldForSearch(*text);

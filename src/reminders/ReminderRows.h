@@ -3,8 +3,8 @@
 // Reading reminders: the row that describes one reminder to the host, the lookup of one
 // reminder by id, and the filter, order and paging of reminders.items.list.
 //
-//   ReminderQuery query = reminderQuery(params);        // validates before any fetch
-//   auto fetched = fetchReminders(query.filter, query.listIds);
+//   ReminderQuery query = reminderQuery(store, params);  // validates before any fetch
+//   auto fetched = fetchReminders(store, query.filter, query.listIds);
 //   Json page = reminderPage(fetched, query);            // rows only for the page
 
 #include <optional>
@@ -35,7 +35,7 @@ int priorityValue(const std::string& word);
 Json reminderRow(const platform::ReminderItem& reminder, ReminderForm form);
 
 // The stored reminder with that id, or invalid_args telling how to find a valid id.
-platform::ReminderItem resolveReminder(const std::string& reminderId);
+platform::ReminderItem resolveReminder(platform::EventStore& store, const std::string& reminderId);
 
 // The half-open due window [after, before) of a list request. A bare-day `before` has
 // already been moved to the start of the next day, so that the named day is included.
@@ -57,7 +57,7 @@ struct ReminderQuery {
   int64_t offset = 0;
   int64_t limit = 50;
 };
-ReminderQuery reminderQuery(const Params& params);
+ReminderQuery reminderQuery(platform::EventStore& store, const Params& params);
 
 // The key a reminder is sorted by, computed once per reminder before sorting.
 struct ReminderSortKey {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/vdir/VdirStore.h"
+#include "support/ScopedDataHome.h"
 #include "support/TestSupport.h"
 #include "support/TimeZoneGuard.h"
 
@@ -19,6 +21,13 @@ using platform::ReminderItem;
 using platform::TimeZoneGuard;
 using testing::at;
 using testing::invalidArgsMessage;
+
+// The query of list params that name no list, read with a store over an empty data root.
+ReminderQuery queryNamingNoList(const Json& params) {
+  platform::ScopedDataHome home;
+  platform::VdirEventStore store;
+  return reminderQuery(store, Params(params));
+}
 
 DateComponents day(int year, int month, int dayOfMonth) {
   DateComponents components;
@@ -315,7 +324,7 @@ TEST(ReminderQuery, ReadsStatusPagingAndQuery) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    ReminderQuery query = reminderQuery(Params(c.params));
+    ReminderQuery query = queryNamingNoList(c.params);
     EXPECT_EQ(query.filter, c.filter);
     EXPECT_EQ(query.offset, c.offset);
     EXPECT_EQ(query.limit, c.limit);
@@ -327,7 +336,7 @@ TEST(ReminderQuery, ReadsStatusPagingAndQuery) {
 TEST(ReminderQuery, RejectsStatusWordsOtherThanTheThreeExactOnes) {
   for (const std::string status : {"Completed", "done", "ALL"}) {
     SCOPED_TRACE(status);
-    EXPECT_EQ(invalidArgsMessage([&] { reminderQuery(Params(Json{{"status", status}})); }),
+    EXPECT_EQ(invalidArgsMessage([&] { queryNamingNoList(Json{{"status", status}}); }),
               "status must be incomplete / completed / all, got " + status);
   }
 }
@@ -399,7 +408,7 @@ TEST(ReminderPage, PagesWithCursorFromTheRequestedOffset) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    Json page = reminderPage(items, reminderQuery(Params(c.params)));
+    Json page = reminderPage(items, queryNamingNoList(c.params));
     EXPECT_EQ(page.at("total"), 120);
     EXPECT_EQ(page.at("reminders").size(), c.rows);
     EXPECT_EQ(page.at("has_more"), c.hasMore);
@@ -438,7 +447,7 @@ TEST(ReminderPage, FiltersByFoldedQueryInTitleOrNotesAndByDueWindow) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    Json page = reminderPage(items, reminderQuery(Params(c.params)));
+    Json page = reminderPage(items, queryNamingNoList(c.params));
     EXPECT_EQ(pageIds(page), c.ids);
     EXPECT_EQ(page.at("total"), c.ids.size());
   }

@@ -1,6 +1,6 @@
 #include "reminders/Reminders.h"
 
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 #include "reminders/ReminderEditing.h"
 #include "reminders/ReminderRows.h"
 
@@ -8,26 +8,33 @@ namespace wren {
 
 namespace {
 
-Json listReminders(const Params& params) {
+Json listReminders(platform::EventStore& store, const Params& params) {
   // Every parameter is checked before the store is asked for anything.
-  ReminderQuery query = reminderQuery(params);
-  return reminderPage(fetchReminders(query.filter, query.listIds), query);
+  ReminderQuery query = reminderQuery(store, params);
+  return reminderPage(fetchReminders(store, query.filter, query.listIds), query);
 }
 
-Json getReminder(const Params& params) {
-  return reminderRow(resolveReminder(params.requireString("reminder_id")), ReminderForm::Detail);
+Json getReminder(platform::EventStore& store, const Params& params) {
+  return reminderRow(resolveReminder(store, params.requireString("reminder_id")), ReminderForm::Detail);
 }
 
 }  // namespace
 
-void registerReminders(Router& router) {
-  registerContainerMethods(router, EntityType::Reminder);
-  router.registerMethod("reminders.items.list", guarded(EntityType::Reminder, listReminders));
-  router.registerMethod("reminders.items.get", guarded(EntityType::Reminder, getReminder));
-  router.registerMethod("reminders.items.create", guarded(EntityType::Reminder, createReminder));
-  router.registerMethod("reminders.items.update", guarded(EntityType::Reminder, updateReminder));
-  router.registerMethod("reminders.items.complete", guarded(EntityType::Reminder, completeReminder));
-  router.registerMethod("reminders.items.delete", guarded(EntityType::Reminder, deleteReminder));
+void registerReminders(Router& router, EventStoreBox& eventStore) {
+  const ContainerMethods lists(EntityType::Reminder, eventStore);
+  router.registerMethod("reminders.status", lists.status());
+  router.registerMethod("reminders.sources", lists.sources());
+  router.registerMethod("reminders.lists.list", lists.list());
+  router.registerMethod("reminders.lists.get", lists.get());
+  router.registerMethod("reminders.lists.create", lists.create());
+  router.registerMethod("reminders.lists.update", lists.update());
+  router.registerMethod("reminders.lists.delete", lists.remove());
+  router.registerMethod("reminders.items.list", guarded(EntityType::Reminder, eventStore, listReminders));
+  router.registerMethod("reminders.items.get", guarded(EntityType::Reminder, eventStore, getReminder));
+  router.registerMethod("reminders.items.create", guarded(EntityType::Reminder, eventStore, createReminder));
+  router.registerMethod("reminders.items.update", guarded(EntityType::Reminder, eventStore, updateReminder));
+  router.registerMethod("reminders.items.complete", guarded(EntityType::Reminder, eventStore, completeReminder));
+  router.registerMethod("reminders.items.delete", guarded(EntityType::Reminder, eventStore, deleteReminder));
 }
 
 }  // namespace wren

@@ -20,7 +20,7 @@ using testing::TaggableFolder;
 TEST(PosixMessage, ChoosesTheCodeAndTheWords) {
   struct Case {
     int error;
-    const char* code;
+    ErrorCode code;
     const char* message;
   };
   const Case cases[] = {

@@ -1,11 +1,12 @@
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "app/HelperError.h"
-#include "permissions/Permissions.h"
+#include "platform/vdir/VdirStore.h"
 #include "support/ScopedDataHome.h"
 #include "support/TimeZoneGuard.h"
 
@@ -21,8 +22,9 @@ class ContainersTest : public ::testing::Test {
  protected:
   ContainersTest() {
     home_.write("privacy.json", R"({"calendar": "granted", "reminders": "granted"})");
-    EventStoreBox::shared().reset();
   }
+
+  platform::EventStore& store() { return eventStore_.store(); }
 
   static std::string storeFolder(EntityType kind) {
     return kind == EntityType::Event ? "calendars" : "reminders";
@@ -51,7 +53,7 @@ class ContainersTest : public ::testing::Test {
       return error;
     }
     ADD_FAILURE() << "the call succeeded";
-    return HelperError("", "");
+    return HelperError(ErrorCode::ExecutionFailed, "");
   }
 
   static std::vector<std::string> ids(const std::vector<platform::Calendar>& calendars) {
@@ -61,6 +63,8 @@ class ContainersTest : public ::testing::Test {
   }
 
   ScopedDataHome home_;
+  // The store over the data root above, built by its first use as in the helper.
+  EventStoreBox eventStore_{platform::makeVdirEventStore};
 };
 
 TEST(HexColor, RoundsAndClampsEachComponent) {
@@ -117,7 +121,7 @@ TEST(ParseHexColor, AcceptsSixDigitsInTheirForms) {
         } catch (const HelperError& raised) {
           return raised;
         }
-        return HelperError("", "");
+        return HelperError(ErrorCode::ExecutionFailed, "");
       }();
       EXPECT_EQ(error.code(), "invalid_args");
       EXPECT_EQ(error.message(), std::string("color must be a hex color like #FF9500, got ") + c.text);
@@ -135,8 +139,8 @@ TEST_F(ContainersTest, RowsDescribeFlagsColourAndAccount) {
   defaultContainer("home/work");
 
   std::map<std::string, Json> rows;
-  for (const auto& calendar : containers(EntityType::Event, false, std::nullopt))
-    rows[calendar.id] = containerRow(calendar, EntityType::Event);
+  for (const auto& calendar : containers(store(), EntityType::Event, Access::Any, std::nullopt))
+    rows[calendar.id] = containerRow(store(), calendar, EntityType::Event);
   ASSERT_EQ(rows.size(), 5u);
 
   Json work = rows["home/work"];
@@ -171,18 +175,19 @@ TEST_F(ContainersTest, ListsSortByAccountThenTitleInPlainOrder) {
   container("b/four", "Zed");
 
   // Upper case sorts before lower case: "Beta" before "alpha", "Mid" and "Zed" before "apple".
-  EXPECT_EQ(ids(containers(EntityType::Event, false, std::nullopt)),
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)),
             (std::vector<std::string>{"b/three", "b/four", "b/two", "a/one"}));
-  EXPECT_EQ(ids(containers(EntityType::Event, true, std::nullopt)),
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Writable, std::nullopt)),
             (std::vector<std::string>{"b/four", "b/two", "a/one"}));
-  EXPECT_EQ(ids(containers(EntityType::Event, false, std::string("a"))), (std::vector<std::string>{"a/one"}));
-  EXPECT_TRUE(containers(EntityType::Event, false, std::string("nobody")).empty());
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::string("a"))),
+            (std::vector<std::string>{"a/one"}));
+  EXPECT_TRUE(containers(store(), EntityType::Event, Access::Any, std::string("nobody")).empty());
 }
 
 TEST_F(ContainersTest, ContainerByIdMatchesExactlyAndNamesTheListMethod) {
   container("home/work", "Work");
   container("home/groceries", "Groceries", "", nullptr, EntityType::Reminder);
-  EXPECT_EQ(containerById(EntityType::Event, "home/work").title, "Work");
+  EXPECT_EQ(containerById(store(), EntityType::Event, "home/work").title, "Work");
 
   struct Case {
     EntityType kind;
@@ -198,7 +203,7 @@ TEST_F(ContainersTest, ContainerByIdMatchesExactlyAndNamesTheListMethod) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    HelperError error = errorOf([&] { containerById(c.kind, c.id); });
+    HelperError error = errorOf([&] { containerById(store(), c.kind, c.id); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
   }
@@ -207,7 +212,7 @@ TEST_F(ContainersTest, ContainerByIdMatchesExactlyAndNamesTheListMethod) {
 TEST_F(ContainersTest, ResolveTriesTheIdBeforeTitles) {
   container("home/work", "Personal");
   container("home/other", "home/work");
-  EXPECT_EQ(resolveContainer(EntityType::Event, "home/work", Access::Any).id, "home/work");
+  EXPECT_EQ(resolveContainer(store(), EntityType::Event, "home/work", Access::Any).id, "home/work");
 }
 
 TEST_F(ContainersTest, ResolveFoldsCaseAndDiacriticsOfWholeTitles) {
@@ -215,15 +220,15 @@ TEST_F(ContainersTest, ResolveFoldsCaseAndDiacriticsOfWholeTitles) {
   source("office", {{"title", "Office"}});
   container("home/a", "Work");
   container("home/b", "Workshop");
-  EXPECT_EQ(resolveContainer(EntityType::Event, "work", Access::Any).id, "home/a");
-  EXPECT_EQ(resolveContainer(EntityType::Event, "WÖRK", Access::Any).id, "home/a");
+  EXPECT_EQ(resolveContainer(store(), EntityType::Event, "work", Access::Any).id, "home/a");
+  EXPECT_EQ(resolveContainer(store(), EntityType::Event, "WÖRK", Access::Any).id, "home/a");
 
   container("office/c", "wörk");
-  HelperError error = errorOf([&] { resolveContainer(EntityType::Event, "work", Access::Any); });
+  HelperError error = errorOf([&] { resolveContainer(store(), EntityType::Event, "work", Access::Any); });
   EXPECT_EQ(error.code(), "invalid_args");
   // The choices follow the store's order, whichever that is.
   std::vector<std::string> order;
-  for (const auto& calendar : EventStoreBox::shared().store().calendars(EntityType::Event))
+  for (const auto& calendar : store().calendars(EntityType::Event))
     if (calendar.id != "home/b") order.push_back(calendar.id == "home/a" ? "home/a (Home)" : "office/c (Office)");
   ASSERT_EQ(order.size(), 2u);
   EXPECT_EQ(error.message(),
@@ -234,8 +239,8 @@ TEST_F(ContainersTest, ResolveForWritingSkipsOrRefusesReadOnlyContainers) {
   container("home/locked", "Work", "", {{"read_only", true}});
   container("home/open", "work");
   container("home/feed", "Feed", "", {{"subscribed", true}});
-  EXPECT_EQ(resolveContainer(EntityType::Event, "Work", Access::Writable).id, "home/open");
-  EXPECT_EQ(resolveContainer(EntityType::Event, "home/locked", Access::Any).id, "home/locked");
+  EXPECT_EQ(resolveContainer(store(), EntityType::Event, "Work", Access::Writable).id, "home/open");
+  EXPECT_EQ(resolveContainer(store(), EntityType::Event, "home/locked", Access::Any).id, "home/locked");
 
   struct Case {
     const char* reference;
@@ -248,7 +253,8 @@ TEST_F(ContainersTest, ResolveForWritingSkipsOrRefusesReadOnlyContainers) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reference);
-    HelperError error = errorOf([&] { resolveContainer(EntityType::Event, c.reference, Access::Writable); });
+    HelperError error =
+        errorOf([&] { resolveContainer(store(), EntityType::Event, c.reference, Access::Writable); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
     EXPECT_FALSE(error.details().has_value());
@@ -264,7 +270,7 @@ TEST_F(ContainersTest, ResolveListsAtMostThirtyTitlesWhenNothingMatches) {
   }
   std::vector<std::string> all;
   std::vector<std::string> writable;
-  for (const auto& calendar : EventStoreBox::shared().store().calendars(EntityType::Reminder)) {
+  for (const auto& calendar : store().calendars(EntityType::Reminder)) {
     all.push_back(calendar.title);
     if (calendar.allowsContentModifications) writable.push_back(calendar.title);
   }
@@ -274,15 +280,15 @@ TEST_F(ContainersTest, ResolveListsAtMostThirtyTitlesWhenNothingMatches) {
     for (size_t i = 0; i < std::min<size_t>(30, titles.size()); ++i) text += (i ? ", " : "") + titles[i];
     return "No reminder list named \"Chores\" on this Mac. Available: " + text;
   };
-  EXPECT_EQ(errorOf([] { resolveContainer(EntityType::Reminder, "Chores", Access::Any); }).message(),
+  EXPECT_EQ(errorOf([&] { resolveContainer(store(), EntityType::Reminder, "Chores", Access::Any); }).message(),
             expected(all));
-  EXPECT_EQ(errorOf([] { resolveContainer(EntityType::Reminder, "Chores", Access::Writable); }).message(),
+  EXPECT_EQ(errorOf([&] { resolveContainer(store(), EntityType::Reminder, "Chores", Access::Writable); }).message(),
             expected(writable));
 }
 
 TEST_F(ContainersTest, ResolveInAnEmptyStoreEndsWithAnEmptyList) {
   std::filesystem::create_directories(home_.root() / "calendars");
-  EXPECT_EQ(errorOf([] { resolveContainer(EntityType::Event, "Work", Access::Any); }).message(),
+  EXPECT_EQ(errorOf([&] { resolveContainer(store(), EntityType::Event, "Work", Access::Any); }).message(),
             "No calendar named \"Work\" on this Mac. Available: ");
 }
 
@@ -292,7 +298,7 @@ TEST_F(ContainersTest, SourcesListEveryAccountWithItsSortedContainerIds) {
   container("zulu/b", "B", "", nullptr, EntityType::Reminder);
   container("zulu/a", "A", "", nullptr, EntityType::Reminder);
 
-  Json sources = sourcesList(EntityType::Reminder);
+  Json sources = sourcesList(store(), EntityType::Reminder);
   ASSERT_EQ(sources.size(), 2u);
   EXPECT_EQ(sources[0], (Json{{"id", "empty"}, {"name", "Empty"}, {"type", "local"},
                               {"container_ids", Json::array()}, {"is_delegate", false}}));
@@ -305,7 +311,7 @@ TEST_F(ContainersTest, StatusCountsContainersWhenGranted) {
   container("home/work", "Work");
   container("home/family", "Family");
   defaultContainer("home/family");
-  Json status = ekStatus(EntityType::Event);
+  Json status = ekStatus(eventStore_, EntityType::Event);
   EXPECT_EQ(status["authorization"], "granted");
   EXPECT_EQ(status["full_access"], true);
   EXPECT_EQ(status["timezone"], "Asia/Tokyo");
@@ -315,7 +321,7 @@ TEST_F(ContainersTest, StatusCountsContainersWhenGranted) {
   EXPECT_FALSE(status.contains("hint"));
 
   std::filesystem::remove(home_.root() / "calendars/store.json");
-  EXPECT_FALSE(ekStatus(EntityType::Event).contains("default"));
+  EXPECT_FALSE(ekStatus(eventStore_, EntityType::Event).contains("default"));
 }
 
 TEST_F(ContainersTest, StatusHintsWhenNotGranted) {
@@ -336,7 +342,7 @@ TEST_F(ContainersTest, StatusHintsWhenNotGranted) {
     SCOPED_TRACE(c.decision);
     const char* key = c.kind == EntityType::Event ? "calendar" : "reminders";
     home_.write("privacy.json", *c.decision ? Json{{key, c.decision}}.dump() : "{}");
-    Json status = ekStatus(c.kind);
+    Json status = ekStatus(eventStore_, c.kind);
     EXPECT_EQ(status["full_access"], false);
     EXPECT_EQ(status["hint"], c.hint);
     EXPECT_FALSE(status.contains("containers"));
@@ -350,13 +356,15 @@ TEST_F(ContainersTest, CreatePutsTheContainerInTheDefaultAccount) {
   container("office/tasks", "Tasks", "", nullptr, EntityType::Reminder);
   defaultContainer("office/tasks", EntityType::Reminder);
 
-  Json row = createContainer(EntityType::Reminder, Params(Json{{"name", " Errands "}, {"color", "ff9500"}}));
+  Json row =
+      createContainer(store(), EntityType::Reminder, Params(Json{{"name", " Errands "}, {"color", "ff9500"}}));
   EXPECT_EQ(row["name"], "Errands");
   EXPECT_EQ(row["color"], "#FF9500");
   EXPECT_EQ(row["source"]["id"], "office");
-  EXPECT_EQ(containerById(EntityType::Reminder, row["id"]).title, "Errands");
+  EXPECT_EQ(containerById(store(), EntityType::Reminder, row["id"]).title, "Errands");
 
-  Json local = createContainer(EntityType::Reminder, Params(Json{{"name", "Home"}, {"source_id", "local"}}));
+  Json local =
+      createContainer(store(), EntityType::Reminder, Params(Json{{"name", "Home"}, {"source_id", "local"}}));
   EXPECT_EQ(local["source"]["id"], "local");
   EXPECT_TRUE(local["color"].is_null());
 }
@@ -365,7 +373,7 @@ TEST_F(ContainersTest, CreateWithoutADefaultTakesTheFirstLocalAccount) {
   source("remote", {{"title", "Remote"}, {"type", "caldav"}});
   source("mine", {{"title", "Mine"}});
   container("remote/shared", "Shared");
-  Json row = createContainer(EntityType::Event, Params(Json{{"name", "New"}}));
+  Json row = createContainer(store(), EntityType::Event, Params(Json{{"name", "New"}}));
   EXPECT_EQ(row["source"]["id"], "mine");
 }
 
@@ -389,25 +397,25 @@ TEST_F(ContainersTest, CreateReportsItsRefusalsInOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    HelperError error = errorOf([&] { createContainer(c.kind, Params(c.params)); });
+    HelperError error = errorOf([&] { createContainer(store(), c.kind, Params(c.params)); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
   }
-  EXPECT_TRUE(containers(EntityType::Event, false, std::nullopt).empty());
+  EXPECT_TRUE(containers(store(), EntityType::Event, Access::Any, std::nullopt).empty());
 }
 
 TEST_F(ContainersTest, UpdateChangesOnlyWhatIsGiven) {
   container("home/work", "Work", "#112233");
-  Json recoloured = updateContainer(EntityType::Event,
-                                    Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500\r\n"}}), "calendar_id");
+  Json recoloured = updateContainer(store(), EntityType::Event,
+                                    Params(Json{{"calendar_id", "home/work"}, {"color", "#FF9500\r\n"}}));
   EXPECT_EQ(recoloured["name"], "Work");
   EXPECT_EQ(recoloured["color"], "#FF9500");
 
-  Json renamed = updateContainer(EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"name", "Job"}}),
-                                 "calendar_id");
+  Json renamed =
+      updateContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"name", "Job"}}));
   EXPECT_EQ(renamed["name"], "Job");
   EXPECT_EQ(renamed["color"], "#FF9500");
-  EXPECT_EQ(containerById(EntityType::Event, "home/work").title, "Job");
+  EXPECT_EQ(containerById(store(), EntityType::Event, "home/work").title, "Job");
 }
 
 TEST_F(ContainersTest, UpdateReportsItsRefusalsAndSavesNothing) {
@@ -432,11 +440,11 @@ TEST_F(ContainersTest, UpdateReportsItsRefusalsAndSavesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.dump());
-    HelperError error = errorOf([&] { updateContainer(EntityType::Event, Params(c.params), "calendar_id"); });
+    HelperError error = errorOf([&] { updateContainer(store(), EntityType::Event, Params(c.params)); });
     EXPECT_EQ(error.code(), "invalid_args");
     EXPECT_EQ(error.message(), c.message);
   }
-  platform::Calendar work = containerById(EntityType::Event, "home/work");
+  platform::Calendar work = containerById(store(), EntityType::Event, "home/work");
   EXPECT_EQ(work.title, "Work");
   EXPECT_EQ(hexColor(work.color), "#112233");
 }
@@ -444,39 +452,39 @@ TEST_F(ContainersTest, UpdateReportsItsRefusalsAndSavesNothing) {
 TEST_F(ContainersTest, DeleteAsksFirstThenRemoves) {
   container("home/work", "Work");
   container("home/system", "System", "", {{"immutable", true}});
-  Json row = containerRow(containerById(EntityType::Event, "home/work"), EntityType::Event);
+  Json row = containerRow(store(), containerById(store(), EntityType::Event, "home/work"), EntityType::Event);
 
   for (const Json& confirmed : {Json(nullptr), Json(false), Json("true"), Json(1)}) {
     SCOPED_TRACE(confirmed.dump());
     Json params = {{"calendar_id", "home/work"}};
     if (!confirmed.is_null()) params["confirmed"] = confirmed;
-    HelperError error = errorOf([&] { deleteContainer(EntityType::Event, Params(params), "calendar_id"); });
+    HelperError error = errorOf([&] { deleteContainer(store(), EntityType::Event, Params(params)); });
     EXPECT_EQ(error.code(), "needs_confirmation");
     EXPECT_EQ(error.message(), "要删除「Work」及其中的全部内容吗？");
     EXPECT_EQ(error.details(), (Json{{"container", row}}));
   }
-  EXPECT_NO_THROW(containerById(EntityType::Event, "home/work"));
+  EXPECT_NO_THROW(containerById(store(), EntityType::Event, "home/work"));
 
   HelperError system = errorOf(
-      [] { deleteContainer(EntityType::Event, Params(Json{{"calendar_id", "home/system"}}), "calendar_id"); });
+      [&] { deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}})); });
   EXPECT_EQ(system.code(), "needs_confirmation");
-  system = errorOf([] {
-    deleteContainer(EntityType::Event, Params(Json{{"calendar_id", "home/system"}, {"confirmed", true}}),
-                    "calendar_id");
+  system = errorOf([&] {
+    deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/system"}, {"confirmed", true}}));
   });
   EXPECT_EQ(system.code(), "invalid_args");
   EXPECT_EQ(system.message(), "\"System\" is a system calendar and cannot be deleted.");
 
-  Json answer = deleteContainer(EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"confirmed", true}}),
-                                "calendar_id");
+  Json answer =
+      deleteContainer(store(), EntityType::Event, Params(Json{{"calendar_id", "home/work"}, {"confirmed", true}}));
   EXPECT_EQ(answer, (Json{{"deleted", true}, {"container", row}}));
-  EXPECT_EQ(ids(containers(EntityType::Event, false, std::nullopt)), (std::vector<std::string>{"home/system"}));
+  EXPECT_EQ(ids(containers(store(), EntityType::Event, Access::Any, std::nullopt)),
+            (std::vector<std::string>{"home/system"}));
 }
 
 TEST_F(ContainersTest, DeleteOfAnUnknownIdAsksNothing) {
   container("home/work", "Work");
   HelperError error = errorOf(
-      [] { deleteContainer(EntityType::Reminder, Params(Json{{"list_id", "home/work"}}), "list_id"); });
+      [&] { deleteContainer(store(), EntityType::Reminder, Params(Json{{"list_id", "home/work"}})); });
   EXPECT_EQ(error.code(), "invalid_args");
   EXPECT_EQ(error.message(), "No reminder list with id home/work on this Mac. Get ids from reminders.lists.");
 }
@@ -494,33 +502,33 @@ TEST_F(ContainersTest, ListGetCountsTheRemindersOfOneList) {
   todo("dust", "");
   todo("mop", "STATUS:COMPLETED\r\nCOMPLETED:20250102T000000Z\r\n");
 
-  Router router;
-  registerContainerMethods(router, EntityType::Reminder);
-  Json counted = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/chores"}, {"count", true}}));
+  const Handler getList = ContainerMethods(EntityType::Reminder, eventStore_).get();
+  Json counted = getList(Params(Json{{"list_id", "home/chores"}, {"count", true}}));
   EXPECT_EQ(counted["reminder_count"], 3);
   EXPECT_EQ(counted["incomplete_count"], 2);
-  Json empty = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/empty"}, {"count", true}}));
+  Json empty = getList(Params(Json{{"list_id", "home/empty"}, {"count", true}}));
   EXPECT_EQ(empty["reminder_count"], 0);
   EXPECT_EQ(empty["incomplete_count"], 0);
-  Json plain = router.handle("reminders.lists.get", Params(Json{{"list_id", "home/chores"}, {"count", "yes"}}));
+  Json plain = getList(Params(Json{{"list_id", "home/chores"}, {"count", "yes"}}));
   EXPECT_FALSE(plain.contains("reminder_count"));
 }
 
 TEST_F(ContainersTest, EveryMethodButStatusChecksAccessFirst) {
   home_.write("privacy.json", R"({"calendar": "denied", "reminders": "granted"})");
-  Router router;
-  registerContainerMethods(router, EntityType::Event);
-  registerContainerMethods(router, EntityType::Reminder);
-  for (const char* method : {"calendar.sources", "calendar.calendars.list", "calendar.calendars.get",
-                             "calendar.calendars.create", "calendar.calendars.update",
-                             "calendar.calendars.delete"}) {
+  const ContainerMethods calendars(EntityType::Event, eventStore_);
+  const ContainerMethods lists(EntityType::Reminder, eventStore_);
+  const std::pair<const char*, Handler> guardedMethods[] = {
+      {"sources", calendars.sources()}, {"list", calendars.list()},     {"get", calendars.get()},
+      {"create", calendars.create()},   {"update", calendars.update()}, {"delete", calendars.remove()},
+  };
+  for (const auto& [method, handler] : guardedMethods) {
     SCOPED_TRACE(method);
     // Even a request without its required params meets the permission error first.
-    HelperError error = errorOf([&] { router.handle(method, Params()); });
+    HelperError error = errorOf([&] { handler(Params()); });
     EXPECT_EQ(error.code(), "os_permission");
   }
-  EXPECT_EQ(router.handle("calendar.status", Params())["authorization"], "denied");
-  EXPECT_EQ(errorOf([&] { router.handle("reminders.lists.get", Params()); }).message(), "list_id is required");
+  EXPECT_EQ(calendars.status()(Params())["authorization"], "denied");
+  EXPECT_EQ(errorOf([&] { lists.get()(Params()); }).message(), "list_id is required");
 }
 
 }  // namespace

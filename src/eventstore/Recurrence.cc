@@ -1,4 +1,4 @@
-#include "calendar/Recurrence.h"
+#include "eventstore/Recurrence.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "calendar/Containers.h"
+#include "eventstore/Containers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <map>
 
 #include "app/HelperError.h"
-#include "calendar/Recurrence.h"
+#include "eventstore/Recurrence.h"
 #include "permissions/Permissions.h"
 #include "platform/LocalTime.h"
 #include "platform/SystemInfo.h"
@@ -24,29 +24,43 @@ using platform::Source;
 // calendars does not drown the assistant in text.
 constexpr size_t kMaxListedTitles = 30;
 
-// The words and method names of one kind of container.
+// The words and names of one kind of container in rows, params and messages.
 struct KindWords {
   const char* noun;        // in rows and messages
   const char* listAction;  // the method text messages point to for ids
   const char* family;      // the method prefix of "{family}.sources.list"
   const char* pane;        // the privacy pane
-  const char* service;     // the prefix of the status and sources methods
-  const char* group;       // the prefix of the list, get, create, update and delete methods
   const char* listKey;     // the key of the list answer
   const char* idParam;     // the param naming one container
   const char* app;         // the application the person keeps the items in
   const char* shortNoun;   // the container in texts that name the application first
 };
 
-KindWords kindWords(EntityType kind) {
-  if (kind == EntityType::Event)
-    return {"calendar", "calendar.list", "calendar", "Calendars",
-            "calendar", "calendar.calendars", "calendars", "calendar_id", "Calendar", "calendar"};
-  return {"reminder list", "reminders.lists", "reminders", "Reminders",
-          "reminders", "reminders.lists", "lists", "list_id", "Reminders", "list"};
-}
+constexpr KindWords kCalendarWords = {
+    .noun = "calendar",
+    .listAction = "calendar.list",
+    .family = "calendar",
+    .pane = "Calendars",
+    .listKey = "calendars",
+    .idParam = "calendar_id",
+    .app = "Calendar",
+    .shortNoun = "calendar",
+};
 
-platform::EventStore& store() { return EventStoreBox::shared().store(); }
+constexpr KindWords kReminderListWords = {
+    .noun = "reminder list",
+    .listAction = "reminders.lists",
+    .family = "reminders",
+    .pane = "Reminders",
+    .listKey = "lists",
+    .idParam = "list_id",
+    .app = "Reminders",
+    .shortNoun = "list",
+};
+
+const KindWords& kindWords(EntityType kind) {
+  return kind == EntityType::Event ? kCalendarWords : kReminderListWords;
+}
 
 const char* sourceTypeText(platform::SourceType type) {
   switch (type) {
@@ -78,7 +92,9 @@ std::optional<std::string> idOf(const std::optional<Calendar>& calendar) {
   return calendar->id;
 }
 
-std::optional<std::string> defaultCalendarId(EntityType kind) { return idOf(store().defaultCalendar(kind)); }
+std::optional<std::string> defaultCalendarId(platform::EventStore& store, EntityType kind) {
+  return idOf(store.defaultCalendar(kind));
+}
 
 // The one builder of container rows; callers listing many rows look the default up once.
 Json buildContainerRow(const Calendar& calendar, const std::optional<std::string>& defaultId) {
@@ -162,9 +178,10 @@ std::optional<Source> defaultAccount(const std::optional<Calendar>& fallback, co
   return *local;
 }
 
-Source chooseAccount(EntityType kind, const Params& params, const std::optional<Calendar>& fallback) {
-  KindWords words = kindWords(kind);
-  std::vector<Source> sources = store().sources(kind);
+Source chooseAccount(platform::EventStore& store, EntityType kind, const Params& params,
+                     const std::optional<Calendar>& fallback) {
+  const KindWords& words = kindWords(kind);
+  std::vector<Source> sources = store.sources(kind);
   if (auto sourceId = params.string("source_id")) {
     auto found = std::find_if(sources.begin(), sources.end(),
                               [&](const Source& source) { return source.id == *sourceId; });
@@ -186,21 +203,26 @@ std::optional<Rgb> colorParam(const Params& params) {
   return parseHexColor(*text);
 }
 
-Json listContainers(EntityType kind, const Params& params) {
-  std::optional<std::string> defaultId = defaultCalendarId(kind);
+Json listContainers(platform::EventStore& store, EntityType kind, const Params& params) {
+  std::optional<std::string> defaultId = defaultCalendarId(store, kind);
   Json rows = Json::array();
   for (const Calendar& calendar :
-       containers(kind, params.boolean("writable_only").value_or(false), params.string("source_id")))
+       containers(store, kind, params.boolean("writable_only") == true ? Access::Writable : Access::Any,
+                  params.string("source_id")))
     rows.push_back(buildContainerRow(calendar, defaultId));
   return Json{{kindWords(kind).listKey, std::move(rows)}};
 }
 
-Json getContainer(EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(kind, params.requireString(idParam));
-  Json row = containerRow(calendar, kind);
+Json sourcesAnswer(platform::EventStore& store, EntityType kind, const Params&) {
+  return Json{{"sources", sourcesList(store, kind)}};
+}
+
+Json getContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
+  Json row = containerRow(store, calendar, kind);
   if (kind != EntityType::Reminder || !params.boolean("count").value_or(false)) return row;
   std::vector<platform::ReminderItem> items =
-      fetchReminders(platform::ReminderFilter::All, std::vector<std::string>{calendar.id});
+      fetchReminders(store, platform::ReminderFilter::All, std::vector<std::string>{calendar.id});
   auto incomplete = std::count_if(items.begin(), items.end(),
                                   [](const platform::ReminderItem& item) { return !item.completed; });
   row["reminder_count"] = items.size();
@@ -227,15 +249,15 @@ Json sourceRow(const Source& source) {
   return Json{{"id", source.id}, {"name", source.title}, {"type", sourceTypeText(source.type)}};
 }
 
-Json containerRow(const Calendar& calendar, EntityType kind) {
-  return buildContainerRow(calendar, defaultCalendarId(kind));
+Json containerRow(platform::EventStore& store, const Calendar& calendar, EntityType kind) {
+  return buildContainerRow(calendar, defaultCalendarId(store, kind));
 }
 
-std::vector<Calendar> containers(EntityType kind, bool writableOnly,
+std::vector<Calendar> containers(platform::EventStore& store, EntityType kind, Access access,
                                  const std::optional<std::string>& sourceId) {
   std::vector<Calendar> kept;
-  for (Calendar& calendar : store().calendars(kind)) {
-    if (writableOnly && !calendar.allowsContentModifications) continue;
+  for (Calendar& calendar : store.calendars(kind)) {
+    if (access == Access::Writable && !calendar.allowsContentModifications) continue;
     if (sourceId && (!calendar.source || calendar.source->id != *sourceId)) continue;
     kept.push_back(std::move(calendar));
   }
@@ -245,20 +267,21 @@ std::vector<Calendar> containers(EntityType kind, bool writableOnly,
   return kept;
 }
 
-Calendar containerById(EntityType kind, const std::string& id) {
-  return containerById(kind, store().calendars(kind), id);
+Calendar containerById(platform::EventStore& store, EntityType kind, const std::string& id) {
+  return containerById(kind, store.calendars(kind), id);
 }
 
 Calendar containerById(EntityType kind, const std::vector<Calendar>& all, const std::string& id) {
   for (const Calendar& calendar : all)
     if (calendar.id == id) return calendar;
-  KindWords words = kindWords(kind);
+  const KindWords& words = kindWords(kind);
   throwInvalidArgs("No " + std::string(words.noun) + " with id " + id + " on this Mac. Get ids from " +
                    words.listAction + ".");
 }
 
-Calendar resolveContainer(EntityType kind, const std::string& reference, Access access) {
-  return resolveContainer(kind, store().calendars(kind), reference, access);
+Calendar resolveContainer(platform::EventStore& store, EntityType kind, const std::string& reference,
+                          Access access) {
+  return resolveContainer(kind, store.calendars(kind), reference, access);
 }
 
 Calendar resolveContainer(EntityType kind, const std::vector<Calendar>& all, const std::string& reference,
@@ -282,23 +305,25 @@ Calendar resolveContainer(EntityType kind, const std::vector<Calendar>& all, con
   failNoName(kind, reference, all, access);
 }
 
-std::vector<Calendar> namedContainers(EntityType kind, const std::optional<std::string>& reference,
+std::vector<Calendar> namedContainers(platform::EventStore& store, EntityType kind,
+                                      const std::optional<std::string>& reference,
                                       const std::vector<std::string>& ids) {
   if (!reference && ids.empty()) return {};
-  const std::vector<Calendar> all = store().calendars(kind);
+  const std::vector<Calendar> all = store.calendars(kind);
   std::vector<Calendar> named;
   if (reference) named.push_back(resolveContainer(kind, all, *reference, Access::Any));
   for (const std::string& id : ids) named.push_back(containerById(kind, all, id));
   return named;
 }
 
-Calendar containerForNewItem(EntityType kind, const std::optional<std::string>& reference) {
-  if (reference) return resolveContainer(kind, *reference, Access::Writable);
-  std::optional<Calendar> preferred = store().defaultCalendar(kind);
+Calendar containerForNewItem(platform::EventStore& store, EntityType kind,
+                             const std::optional<std::string>& reference) {
+  if (reference) return resolveContainer(store, kind, *reference, Access::Writable);
+  std::optional<Calendar> preferred = store.defaultCalendar(kind);
   if (preferred && preferred->allowsContentModifications) return *preferred;
-  std::vector<Calendar> writable = containers(kind, true, std::nullopt);
+  std::vector<Calendar> writable = containers(store, kind, Access::Writable, std::nullopt);
   if (writable.empty()) {
-    KindWords words = kindWords(kind);
+    const KindWords& words = kindWords(kind);
     throwExecutionFailed("This Mac's " + std::string(words.app) + " has no writable " + words.shortNoun + ".");
   }
   return writable.front();
@@ -310,11 +335,11 @@ bool isWritableContainer(const std::vector<Calendar>& all, const std::string& id
   });
 }
 
-Json sourcesList(EntityType kind) {
+Json sourcesList(platform::EventStore& store, EntityType kind) {
   std::map<std::string, std::vector<std::string>> idsBySource;
-  for (const Calendar& calendar : store().calendars(kind))
+  for (const Calendar& calendar : store.calendars(kind))
     if (calendar.source) idsBySource[calendar.source->id].push_back(calendar.id);
-  std::vector<Source> sources = store().sources(kind);
+  std::vector<Source> sources = store.sources(kind);
   std::stable_sort(sources.begin(), sources.end(),
                    [](const Source& a, const Source& b) { return a.title < b.title; });
   Json entries = Json::array();
@@ -329,7 +354,7 @@ Json sourcesList(EntityType kind) {
   return entries;
 }
 
-Json ekStatus(EntityType kind) {
+Json ekStatus(EventStoreBox& eventStore, EntityType kind) {
   std::string authorization = eventStatus(kind);
   bool granted = authorization == "granted";
   Json status = {{"authorization", authorization},
@@ -344,8 +369,9 @@ Json ekStatus(EntityType kind) {
                                std::string(kindWords(kind).pane) + " (Full Access).";
     return status;
   }
-  status["containers"] = store().calendars(kind).size();
-  if (std::optional<Calendar> fallback = store().defaultCalendar(kind))
+  platform::EventStore& store = eventStore.store();
+  status["containers"] = store.calendars(kind).size();
+  if (std::optional<Calendar> fallback = store.defaultCalendar(kind))
     status["default"] = {{"id", fallback->id}, {"name", fallback->title}};
   return status;
 }
@@ -361,23 +387,23 @@ Rgb parseHexColor(const std::string& text) {
   return Rgb{((*value >> 16) & 0xFF) / 255.0, ((*value >> 8) & 0xFF) / 255.0, (*value & 0xFF) / 255.0};
 }
 
-Json createContainer(EntityType kind, const Params& params) {
+Json createContainer(platform::EventStore& store, EntityType kind, const Params& params) {
   std::string name = params.requireString("name");
   std::optional<Rgb> color = colorParam(params);
   // Creating a container leaves the default as it is, so one reading of it serves both the
   // choice of account and the row.
-  std::optional<Calendar> fallback = store().defaultCalendar(kind);
-  Source account = chooseAccount(kind, params, fallback);
+  std::optional<Calendar> fallback = store.defaultCalendar(kind);
+  Source account = chooseAccount(store, kind, params, fallback);
   try {
-    return buildContainerRow(store().createCalendar(kind, account.id, name, color), idOf(fallback));
+    return buildContainerRow(store.createCalendar(kind, account.id, name, color), idOf(fallback));
   } catch (const platform::StoreError& error) {
     throwExecutionFailed("The account \"" + account.title + "\" did not accept a new " +
                          kindWords(kind).noun + ": " + error.what() + ". Try another source_id.");
   }
 }
 
-Json updateContainer(EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(kind, params.requireString(idParam));
+Json updateContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
   std::optional<std::string> name = params.string("name");
   if (!name && !params.string("color")) throwInvalidArgs("Pass name and/or color to change.");
   if (calendar.immutable || calendar.subscribed)
@@ -385,64 +411,57 @@ Json updateContainer(EntityType kind, const Params& params, const std::string& i
                      "\" cannot be changed (system or subscribed).");
   std::optional<Rgb> color = colorParam(params);
   try {
-    return containerRow(store().updateCalendar(kind, calendar.id, name, color), kind);
+    return containerRow(store, store.updateCalendar(kind, calendar.id, name, color), kind);
   } catch (const platform::StoreError& error) {
     throwExecutionFailed("Could not change \"" + calendar.title + "\": " + error.what());
   }
 }
 
-Json deleteContainer(EntityType kind, const Params& params, const std::string& idParam) {
-  Calendar calendar = containerById(kind, params.requireString(idParam));
-  Json row = containerRow(calendar, kind);
+Json deleteContainer(platform::EventStore& store, EntityType kind, const Params& params) {
+  Calendar calendar = containerById(store, kind, params.requireString(kindWords(kind).idParam));
+  Json row = containerRow(store, calendar, kind);
   requireConfirmation(params, "要删除「" + calendar.title + "」及其中的全部内容吗？", Json{{"container", row}});
   if (calendar.immutable)
     throwInvalidArgs("\"" + calendar.title + "\" is a system " + kindWords(kind).noun +
                      " and cannot be deleted.");
   try {
-    store().removeCalendar(kind, calendar.id);
+    store.removeCalendar(kind, calendar.id);
   } catch (const platform::StoreError& error) {
     throwExecutionFailed("Could not delete \"" + calendar.title + "\": " + error.what());
   }
   return Json{{"deleted", true}, {"container", std::move(row)}};
 }
 
-std::vector<platform::ReminderItem> fetchReminders(platform::ReminderFilter filter,
+std::vector<platform::ReminderItem> fetchReminders(platform::EventStore& store, platform::ReminderFilter filter,
                                                    const std::optional<std::vector<std::string>>& calendarIds) {
-  return store().reminders(filter, calendarIds);
+  return store.reminders(filter, calendarIds);
 }
 
-Handler guarded(EntityType kind, Handler handler) {
-  return [kind, handler = std::move(handler)](const Params& params) {
+Handler guarded(EntityType kind, EventStoreBox& eventStore, StoreHandler handler) {
+  return [kind, &eventStore, handler = std::move(handler)](const Params& params) {
     ensureEvents(kind);
-    return handler(params);
+    return handler(eventStore.store(), params);
   };
 }
 
-void registerContainerMethods(Router& router, EntityType kind) {
-  KindWords words = kindWords(kind);
-  const std::string service = words.service;
-  const std::string group = words.group;
-  const std::string idParam = words.idParam;
-  // Every method but the status one checks access first.
-  router.registerMethod(service + ".status", [kind](const Params&) { return ekStatus(kind); });
-  router.registerMethod(service + ".sources", guarded(kind, [kind](const Params&) {
-    return Json{{"sources", sourcesList(kind)}};
-  }));
-  router.registerMethod(group + ".list", guarded(kind, [kind](const Params& params) {
-    return listContainers(kind, params);
-  }));
-  router.registerMethod(group + ".get", guarded(kind, [kind, idParam](const Params& params) {
-    return getContainer(kind, params, idParam);
-  }));
-  router.registerMethod(group + ".create", guarded(kind, [kind](const Params& params) {
-    return createContainer(kind, params);
-  }));
-  router.registerMethod(group + ".update", guarded(kind, [kind, idParam](const Params& params) {
-    return updateContainer(kind, params, idParam);
-  }));
-  router.registerMethod(group + ".delete", guarded(kind, [kind, idParam](const Params& params) {
-    return deleteContainer(kind, params, idParam);
-  }));
+ContainerMethods::ContainerMethods(EntityType kind, EventStoreBox& eventStore)
+    : kind_(kind), eventStore_(eventStore) {}
+
+Handler ContainerMethods::status() const {
+  return [kind = kind_, &eventStore = eventStore_](const Params&) { return ekStatus(eventStore, kind); };
+}
+
+Handler ContainerMethods::sources() const { return guardedCall(sourcesAnswer); }
+Handler ContainerMethods::list() const { return guardedCall(listContainers); }
+Handler ContainerMethods::get() const { return guardedCall(getContainer); }
+Handler ContainerMethods::create() const { return guardedCall(createContainer); }
+Handler ContainerMethods::update() const { return guardedCall(updateContainer); }
+Handler ContainerMethods::remove() const { return guardedCall(deleteContainer); }
+
+Handler ContainerMethods::guardedCall(KindHandler handler) const {
+  return guarded(kind_, eventStore_, [kind = kind_, handler](platform::EventStore& store, const Params& params) {
+    return handler(store, kind, params);
+  });
 }
 
 }  // namespace wren
