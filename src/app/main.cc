@@ -10,7 +10,9 @@
 #include "app/Router.h"
 #include "calendar/Calendar.h"
 #include "platform/MainQueue.h"
+#include "platform/ocr/TesseractRecognizer.h"
 #include "reminders/Reminders.h"
+#include "vision/Vision.h"
 
 int main() {
   // A host that closes our standard output must not kill us: replies are dropped instead.
@@ -20,6 +22,8 @@ int main() {
   static wren::Router router;
   wren::registerCalendar(router);
   wren::registerReminders(router);
+  static wren::platform::TesseractRecognizer recognizer;
+  wren::registerVision(router, recognizer);
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.
