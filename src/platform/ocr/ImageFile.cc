@@ -66,6 +66,8 @@ Format sniff(std::string_view bytes) {
   return Format::Unknown;
 }
 
+constexpr int kMinScannerResolution = 150;
+
 bool sizeAllowed(int64_t width, int64_t height) {
   return width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
          width * height <= kMaxImagePixels;
@@ -163,7 +165,10 @@ std::optional<GrayImage> grayFromPix(PIX* decoded) {
   PixPtr gray(pixConvertTo8(decoded, 0));
   if (!gray) return std::nullopt;
   GrayImage image = GrayImage::blank(pixGetWidth(gray.get()), pixGetHeight(gray.get()));
-  image.resolution = pixGetYRes(gray.get());
+  // Cameras and screenshot tools write 72 or 96 whatever the picture shows; only a
+  // scanner's resolution says how large the text is.
+  const int stated = pixGetYRes(gray.get());
+  image.resolution = stated >= kMinScannerResolution ? stated : 0;
   const l_uint32* data = pixGetData(gray.get());
   const int wordsPerLine = pixGetWpl(gray.get());
   for (int y = 0; y < image.height; ++y) {
