@@ -79,6 +79,22 @@ TEST(TesseractRecognizer, TurnsAStoredPictureUprightFirst) {
   }
 }
 
+TEST(TesseractRecognizer, ReadsColumnsOneAfterTheOther) {
+  // Two columns side by side: each line belongs to its column, not to a row across both.
+  const std::string left = "Apples and pears\nfrom the market\nevery Saturday\nnear the station\non the corner\nby the old mill\nfor two euros";
+  const std::string right = "Trains to Lyon\nleave at noon\nfrom platform 4\nand they stop\nat Dijon and\nMacon before\nreaching Lyon";
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1000, 500);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  drawText(cr, left, 26, 30, 30);
+  drawText(cr, right, 26, 600, 30);
+  cairo_destroy(cr);
+  GrayImage image = grayOfSurface(surface);
+  cairo_surface_destroy(surface);
+  EXPECT_EQ(allText(recognizer().recognize(image, 1, kEnglish)), left + "\n" + right);
+}
+
 TEST(TesseractRecognizer, KeepsChineseLinesWhole) {
   GrayImage image = textImage("会议改到下午三点", 32, 0, 0, "WenQuanYi Micro Hei");
   std::vector<RecognizedLine> lines = recognizer().recognize(image, 1, {"zh-Hans", "en-US"});
