@@ -22,8 +22,10 @@ int main() {
   static wren::Router router;
   wren::registerCalendar(router);
   wren::registerReminders(router);
-  static wren::platform::TesseractRecognizer recognizer;
-  wren::registerVision(router, recognizer);
+  // Never destroyed: Tesseract's model cache is torn down at exit before the engines that
+  // still hold its models would be.
+  static auto* recognizer = new wren::platform::TesseractRecognizer;
+  wren::registerVision(router, *recognizer);
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.

@@ -12,10 +12,11 @@ namespace {
 using namespace wren::testing;
 
 // One recogniser for the whole suite, as the helper keeps one: loading the models once
-// keeps the tests quick.
+// keeps the tests quick. Like the helper's, it is never destroyed, because Tesseract's
+// model cache is torn down at exit before the engines holding its models would be.
 TesseractRecognizer& recognizer() {
-  static TesseractRecognizer shared;
-  return shared;
+  static auto* shared = new TesseractRecognizer;
+  return *shared;
 }
 
 const std::vector<std::string> kEnglish = {"en-US"};
