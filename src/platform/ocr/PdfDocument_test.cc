@@ -38,25 +38,55 @@ TEST(PdfDocument, CountsAndMeasuresPages) {
   EXPECT_FALSE(pdf.pageSize(-1));
 }
 
-TEST(PdfDocument, DrawsThePageOnWhiteAtTheScale) {
+TEST(PdfDocument, MeasuresATurnedPageAsItIsShown) {
   TemporaryFolder folder;
-  // A black square of 10 points at 72 points from the left and 72 from the top.
-  std::string pdf = handWrittenPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R >>",
-                                    "<< /Length 20 >>\nstream\n0 g 72 18 10 10 re f\nendstream"});
-  writeBytes(folder / "square.pdf", pdf);
-  PdfDocument document = PdfDocument::open((folder / "square.pdf").string());
-  ASSERT_EQ(document.status(), PdfDocument::Status::Opened);
-  std::optional<GrayImage> page = document.render(0, 2.0, 400, 200);
-  ASSERT_TRUE(page);
-  EXPECT_EQ(page->width, 400);
-  EXPECT_EQ(page->height, 200);
-  EXPECT_EQ(page->resolution, 144);
-  EXPECT_EQ(page->at(5, 5), 255);      // paper, although the page paints none
-  EXPECT_EQ(page->at(154, 154), 0);    // inside the square: x 144...164, y 144...164 from the top
-  EXPECT_EQ(page->at(140, 154), 255);  // left of it
-  EXPECT_FALSE(document.render(1, 2.0, 400, 200));
-  EXPECT_FALSE(document.render(0, 2.0, 0, 200));
+  writeBytes(folder / "turned.pdf",
+             handWrittenPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Rotate 90 >>"}));
+  PdfDocument pdf = PdfDocument::open((folder / "turned.pdf").string());
+  std::optional<PdfDocument::PageSize> size = pdf.pageSize(0);
+  ASSERT_TRUE(size);
+  EXPECT_DOUBLE_EQ(size->width, 100);
+  EXPECT_DOUBLE_EQ(size->height, 200);
+}
+
+TEST(PdfDocument, DrawsTheCropBoxOnWhiteAtTheScale) {
+  TemporaryFolder folder;
+  // A black square of 10 points, 72 points from the left and 72 from the top of what is
+  // shown: of a 200 × 100 page, and of a larger page cropped to 200 × 100.
+  struct Case {
+    const char* name;
+    std::string boxes;
+    std::string square;
+  };
+  const Case cases[] = {
+      {"plain", "/MediaBox [0 0 200 100]", "72 18 10 10"},
+      {"cropped", "/MediaBox [0 0 400 300] /CropBox [100 50 300 150]", "172 68 10 10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string content = "0 g " + c.square + " re f";
+    writeBytes(folder / "square.pdf",
+               handWrittenPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                               "<< /Type /Page /Parent 2 0 R " + c.boxes + " /Contents 4 0 R >>",
+                               "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"}));
+    PdfDocument document = PdfDocument::open((folder / "square.pdf").string());
+    ASSERT_EQ(document.status(), PdfDocument::Status::Opened);
+    std::optional<PdfDocument::PageSize> size = document.pageSize(0);
+    ASSERT_TRUE(size);
+    EXPECT_DOUBLE_EQ(size->width, 200);
+    EXPECT_DOUBLE_EQ(size->height, 100);
+    std::optional<GrayImage> page = document.render(0, 2.0, 400, 200);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->width, 400);
+    EXPECT_EQ(page->height, 200);
+    EXPECT_EQ(page->resolution, 144);
+    EXPECT_EQ(page->at(5, 5), 255);      // paper, although the page paints none
+    EXPECT_EQ(page->at(154, 154), 0);    // inside the square: x 144...164, y 144...164 from the top
+    EXPECT_EQ(page->at(140, 154), 255);  // left of it
+    EXPECT_FALSE(document.render(1, 2.0, 400, 200));
+    EXPECT_FALSE(document.render(0, 2.0, 0, 200));
+  }
 }
 
 TEST(PdfDocument, TellsLockedFilesFromUnreadableOnes) {
