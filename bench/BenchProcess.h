@@ -11,12 +11,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -94,6 +96,7 @@ struct ProcessRun {
   long peakRssKiB = 0;
   std::string out;
   int exitStatus = -1;
+  double cpuSeconds = 0;  // user and system time of the program
 };
 
 inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::string& input,
@@ -134,7 +137,10 @@ inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::st
   }
   if (inFd >= 0) close(inFd);
   int status = 0;
-  waitpid(child.pid, &status, 0);
+  rusage usage{};
+  wait4(child.pid, &status, 0, &usage);
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
@@ -181,6 +187,22 @@ class InteractiveProcess {
       if (n <= 0) throw std::runtime_error("the helper ended before replying");
       buffered_.append(buffer, static_cast<size_t>(n));
     }
+  }
+
+  // User and system time the process has used so far, in seconds.
+  double cpuSeconds() const {
+    FILE* stat = std::fopen(("/proc/" + std::to_string(pid_) + "/stat").c_str(), "r");
+    if (!stat) return 0;
+    char text[1024] = {};
+    size_t length = std::fread(text, 1, sizeof text - 1, stat);
+    std::fclose(stat);
+    // The fields after the command name, which ends with the last ')': utime and stime
+    // are the 12th and 13th of them, in clock ticks.
+    const char* rest = std::strrchr(text, ')');
+    if (!rest || length == 0) return 0;
+    unsigned long utime = 0, stime = 0;
+    if (std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return 0;
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
   }
 
   // Seconds since the process was started.

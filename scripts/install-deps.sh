@@ -9,8 +9,13 @@ packages=(
   g++ cmake ninja-build pkg-config binutils
   # Libraries of the helper.
   libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev libplist-dev libmount-dev
+  # Text recognition: the engine with its two default languages, image decoders, PDF pages.
+  libtesseract-dev tesseract-ocr-eng tesseract-ocr-chi-sim libleptonica-dev libwebp-dev libheif-dev
+  libexif-dev libpoppler-glib-dev libcairo2-dev
   # Tests and benchmarks.
   googletest libgtest-dev jq python3 python3-icalendar khal todoman
+  # Text pictures and pages drawn by the OCR tests and benchmark, and its peer.
+  libpango1.0-dev fonts-dejavu-core fonts-wqy-microhei tesseract-ocr
 )
 
 missing=()

@@ -13,9 +13,11 @@
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
 #include "platform/MainQueue.h"
+#include "platform/ocr/TesseractRecognizer.h"
 #include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
 #include "system/System.h"
+#include "vision/Vision.h"
 
 int main() {
   // A host that closes our standard output must not kill us: replies are dropped instead.
@@ -26,12 +28,16 @@ int main() {
   static wren::EventStoreBox eventStore(wren::platform::makeVdirEventStore);
   wren::SystemServices system{wren::platform::PowerSources("/sys"), wren::platform::ProcessFootprints("/proc"),
                               wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"})};
+  // Never destroyed: Tesseract's model cache is torn down at exit before the engines that
+  // still hold its models would be.
+  static auto* recognizer = new wren::platform::TesseractRecognizer;
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
   wren::registerPermissions(router, eventStore);
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
+  wren::registerVision(router, *recognizer);
   wren::registerSystem(router, std::move(system));
 
   static wren::OutputWriter output;
