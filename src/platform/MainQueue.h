@@ -9,7 +9,8 @@ namespace wren::platform {
 // the process. Work that must happen on the main thread, and every deadline and retry
 // timer, is scheduled here. Safe to call from any thread. Work runs one piece at a time, in
 // the order it was handed in (timers when they are due); what a piece throws is reported as
-// one line on standard error and the loop goes on.
+// one line on standard error and the loop goes on. Waits for an answer of the platform use a
+// OneShot (OneShot.h), whose deadline is a timer here.
 namespace mainQueue {
 
 // Runs the main loop on the calling thread until quit() is called.
