@@ -41,25 +41,13 @@ Json failureEnvelope(int64_t id, const HelperError& error) {
 
 }  // namespace
 
-Json runRequest(const Router& router, Request request) {
-  // An unknown method is answered without throwing: it is the one failure a host can cause
-  // at any rate it likes.
-  const Handler* handler = router.find(request.method);
-  if (!handler) return failureEnvelope(request.id, unknownMethodError(request.method));
-  try {
-    Json result = (*handler)(Params(std::move(request.params)));
-    Json envelope = Json::object();
-    envelope["id"] = request.id;
-    envelope["ok"] = true;
-    envelope["result"] = std::move(result);
-    return envelope;
-  } catch (const HelperError& error) {
-    return failureEnvelope(request.id, error);
-  } catch (const std::exception& error) {
-    return failureEnvelope(request.id, HelperError(ErrorCode::ExecutionFailed, error.what()));
-  } catch (...) {
-    return failureEnvelope(request.id, HelperError(ErrorCode::ExecutionFailed, "unknown error"));
-  }
+Json replyEnvelope(int64_t id, Outcome outcome) {
+  if (const HelperError* error = std::get_if<HelperError>(&outcome)) return failureEnvelope(id, *error);
+  Json envelope = Json::object();
+  envelope["id"] = id;
+  envelope["ok"] = true;
+  envelope["result"] = std::move(std::get<Json>(outcome));
+  return envelope;
 }
 
 void RequestLoop::run(int inputFd) {
@@ -107,16 +95,25 @@ void RequestLoop::start(std::vector<Request> requests) {
   inFlight_.fetch_add(static_cast<int64_t>(requests.size()));
   std::vector<std::function<void()>> tasks;
   tasks.reserve(requests.size());
-  for (Request& request : requests) {
-    tasks.push_back([this, request = std::move(request)]() mutable {
-      output_.reply(runRequest(router_, std::move(request)));
-      if (inFlight_.fetch_sub(1) == 1) {
-        std::lock_guard lock(drainMutex_);
-        drained_.notify_all();
-      }
-    });
-  }
+  for (Request& request : requests)
+    tasks.push_back([this, request = std::move(request)]() mutable { serve(std::move(request)); });
   pool_.submit(std::move(tasks));
+}
+
+void RequestLoop::serve(Request request) {
+  const int64_t id = request.id;
+  router_.dispatch(request.method, Params(std::move(request.params)),
+                   Reply([this, id](Outcome outcome) { answer(id, std::move(outcome)); }));
+}
+
+// Runs on the thread that answered: a pool thread for plain handlers, the main thread or a
+// platform thread for handlers that answer later.
+void RequestLoop::answer(int64_t id, Outcome outcome) {
+  output_.reply(replyEnvelope(id, std::move(outcome)));
+  if (inFlight_.fetch_sub(1) == 1) {
+    std::lock_guard lock(drainMutex_);
+    drained_.notify_all();
+  }
 }
 
 void RequestLoop::waitForDrain() {

@@ -11,6 +11,7 @@
 
 #include "app/Json.h"
 #include "app/OutputWriter.h"
+#include "app/Reply.h"
 #include "app/Router.h"
 #include "app/TaskPool.h"
 
@@ -27,8 +28,8 @@ struct Request {
 // Ill-formed UTF-8 becomes U+FFFD before parsing.
 std::optional<Request> parseRequestLine(std::string_view line);
 
-// The reply envelope of one request: runs the handler and catches what it throws.
-Json runRequest(const Router& router, Request request);
+// The reply envelope of a request's outcome.
+Json replyEnvelope(int64_t id, Outcome outcome);
 
 // Reads request lines from a file descriptor until it ends, runs each request as its own
 // task, and returns when every started request has been answered.
@@ -40,6 +41,8 @@ class RequestLoop {
  private:
   void readLine(std::string_view line, std::vector<Request>& batch);
   void start(std::vector<Request> requests);
+  void serve(Request request);
+  void answer(int64_t id, Outcome outcome);
   void waitForDrain();
 
   const Router& router_;

@@ -60,37 +60,17 @@ TEST(ParseRequestLine, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(request->method, "a\xEF\xBF\xBD");
 }
 
-TEST(RunRequest, EnvelopesForResultsAndEachKindOfFailure) {
-  Router router;
-  router.registerMethod("ok", [](const Params&) { return Json{{"a", 1}}; });
-  router.registerMethod("nothing", [](const Params&) { return Json(); });
-  router.registerMethod("helper", [](const Params&) -> Json {
-    throw HelperError(ErrorCode::OsPermission, "no", Json{{"settingsUrl", "x-apple:y"}});
-  });
-  router.registerMethod("plain", [](const Params&) -> Json { throw HelperError(ErrorCode::InvalidArgs, "bad"); });
-  router.registerMethod("other", [](const Params&) -> Json { throw std::runtime_error("disk on fire"); });
-
-  EXPECT_EQ(runRequest(router, {1, "ok", Json::object()}), Json::parse(R"({"id":1,"ok":true,"result":{"a":1}})"));
-  Json nothing = runRequest(router, {2, "nothing", Json::object()});
+TEST(ReplyEnvelope, SuccessAndFailureShapes) {
+  EXPECT_EQ(replyEnvelope(1, Json{{"a", 1}}), Json::parse(R"({"id":1,"ok":true,"result":{"a":1}})"));
+  Json nothing = replyEnvelope(2, Json());
   ASSERT_TRUE(nothing.contains("result"));
   EXPECT_TRUE(nothing["result"].is_null());
-  EXPECT_EQ(runRequest(router, {3, "helper", Json::object()})["error"],
-            Json::parse(R"({"code":"os_permission","message":"no","details":{"settingsUrl":"x-apple:y"}})"));
-  EXPECT_EQ(runRequest(router, {4, "plain", Json::object()})["error"],
-            Json::parse(R"({"code":"invalid_args","message":"bad"})"));
-  EXPECT_EQ(runRequest(router, {5, "other", Json::object()})["error"],
-            Json::parse(R"({"code":"execution_failed","message":"disk on fire"})"));
-  EXPECT_EQ(runRequest(router, {6, "Ok", Json::object()})["error"],
-            Json::parse(R"({"code":"unknown_action","message":"wren-mac-helper has no method Ok"})"));
-  EXPECT_EQ(runRequest(router, {7, "", Json::object()})["error"]["message"], "wren-mac-helper has no method ");
-  EXPECT_EQ(runRequest(router, {8, "ok ", Json::object()})["error"]["code"], "unknown_action");
-}
-
-TEST(Router, LaterRegistrationReplacesEarlier) {
-  Router router;
-  router.registerMethod("m", [](const Params&) { return Json(1); });
-  router.registerMethod("m", [](const Params&) { return Json(2); });
-  EXPECT_EQ(router.handle("m", Params()), 2);
+  EXPECT_EQ(replyEnvelope(3, HelperError(ErrorCode::OsPermission, "no", Json{{"settingsUrl", "x-apple:y"}})),
+            Json::parse(R"({"id":3,"ok":false,"error":{"code":"os_permission","message":"no",
+                            "details":{"settingsUrl":"x-apple:y"}}})"));
+  EXPECT_EQ(replyEnvelope(4, HelperError(ErrorCode::InvalidArgs, "bad"))["error"],
+            Json::parse(R"({"code":"invalid_args","message":"bad"})"))
+      << "no details key without details";
 }
 
 // Reads everything a file descriptor holds until it is closed.
