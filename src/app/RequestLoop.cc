@@ -109,7 +109,11 @@ void RequestLoop::serve(Request request) {
 // Runs on the thread that answered: a pool thread for plain handlers, the main thread or a
 // platform thread for handlers that answer later.
 void RequestLoop::answer(int64_t id, Outcome outcome) {
-  output_.reply(replyEnvelope(id, std::move(outcome)));
+  try {
+    output_.reply(replyEnvelope(id, std::move(outcome)));
+  } catch (const std::exception&) {
+    output_.diagnostic("wren-mac-helper: unserializable reply");
+  }
   if (inFlight_.fetch_sub(1) == 1) {
     std::lock_guard lock(drainMutex_);
     drained_.notify_all();
@@ -117,8 +121,11 @@ void RequestLoop::answer(int64_t id, Outcome outcome) {
 }
 
 void RequestLoop::waitForDrain() {
-  std::unique_lock lock(drainMutex_);
-  drained_.wait(lock, [this] { return inFlight_.load() == 0; });
+  {
+    std::unique_lock lock(drainMutex_);
+    drained_.wait(lock, [this] { return inFlight_.load() == 0; });
+  }
+  output_.flush();
 }
 
 }  // namespace wren

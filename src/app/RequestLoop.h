@@ -32,7 +32,7 @@ std::optional<Request> parseRequestLine(std::string_view line);
 Json replyEnvelope(int64_t id, Outcome outcome);
 
 // Reads request lines from a file descriptor until it ends, runs each request as its own
-// task, and returns when every started request has been answered.
+// task, and returns when every started request has been answered and its reply written.
 class RequestLoop {
  public:
   RequestLoop(const Router& router, OutputWriter& output) : router_(router), output_(output) {}
