@@ -35,8 +35,16 @@ Json replyEnvelope(int64_t id, Outcome outcome);
 // task, and returns when every started request has been answered and its reply written.
 class RequestLoop {
  public:
-  RequestLoop(const Router& router, OutputWriter& output) : router_(router), output_(output) {}
+  struct Options {
+    TaskPool::Options pool;
+  };
+
+  RequestLoop(const Router& router, OutputWriter& output) : RequestLoop(router, output, Options{}) {}
+  RequestLoop(const Router& router, OutputWriter& output, Options options)
+      : router_(router), output_(output), pool_(std::move(options.pool)) {}
   void run(int inputFd);
+
+  TaskPool& pool() { return pool_; }
 
  private:
   void readLine(std::string_view line, std::vector<Request>& batch);

@@ -1,19 +1,26 @@
 #include "app/RequestLoop.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "app/HelperError.h"
+#include "platform/OneShot.h"
+#include "support/MainQueueThread.h"
+#include "support/Timing.h"
 
 namespace wren {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::eventually;
+using testing::scaledBound;
 
 TEST(ParseRequestLine, AcceptsWholeIdsAndStringMethods) {
   struct Case {
@@ -73,53 +80,107 @@ TEST(ReplyEnvelope, SuccessAndFailureShapes) {
       << "no details key without details";
 }
 
-// Reads everything a file descriptor holds until it is closed.
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
+// A request loop reading from a pipe, run on a thread of its own so that the test can talk to
+// it line by line, with the host's ends of its output and diagnostics read as they come.
+class LoopHarness {
+ public:
+  explicit LoopHarness(const Router& router, RequestLoop::Options options = {}) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe(in), 0);
+    EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
+    input_ = in[1];
+    writerFds_[0] = out[1];
+    writerFds_[1] = err[1];
+    writer_ = std::make_unique<OutputWriter>(out[1], err[1]);
+    loop_ = std::make_unique<RequestLoop>(router, *writer_, std::move(options));
+    collectors_[0] = std::thread([this, fd = out[0]] { collect(fd, output_); });
+    collectors_[1] = std::thread([this, fd = err[0]] { collect(fd, diagnostics_); });
+    thread_ = std::thread([this, fd = in[0]] {
+      loop_->run(fd);
+      close(fd);
+    });
+  }
+  ~LoopHarness() { finish(); }
 
-std::vector<Json> lines(const std::string& text) {
-  std::vector<Json> parsed;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
-    parsed.push_back(Json::parse(text.substr(begin, end - begin)));
-  return parsed;
-}
+  void send(const std::string& text) { ASSERT_TRUE(writeAll(input_, text)); }
+
+  // The next reply line, or a discarded value when none comes within the time.
+  Json nextReply(std::chrono::milliseconds within = 5000ms) {
+    std::unique_lock lock(mutex_);
+    if (!arrived_.wait_for(lock, scaledBound(within), [this] { return output_.find('\n', consumed_) != std::string::npos; }))
+      return Json(Json::value_t::discarded);
+    size_t end = output_.find('\n', consumed_);
+    Json reply = Json::parse(output_.substr(consumed_, end - consumed_));
+    consumed_ = end + 1;
+    return reply;
+  }
+
+  // Ends the input, waits for the loop to return, and gives the replies not yet taken.
+  std::vector<Json> finish() {
+    if (input_ < 0) return {};
+    close(input_);
+    input_ = -1;
+    thread_.join();
+    peakThreads_ = loop_->pool().peakThreadCount();
+    eagerWorkers_ = loop_->pool().eagerWorkers();
+    loop_.reset();
+    writer_.reset();
+    for (int& fd : writerFds_) close(fd);
+    for (std::thread& collector : collectors_) collector.join();
+    std::vector<Json> replies;
+    for (size_t end; (end = output_.find('\n', consumed_)) != std::string::npos; consumed_ = end + 1)
+      replies.push_back(Json::parse(output_.substr(consumed_, end - consumed_)));
+    return replies;
+  }
+
+  RequestLoop& loop() { return *loop_; }
+  // After finish.
+  const std::string& diagnostics() const { return diagnostics_; }
+  int peakThreads() const { return peakThreads_; }
+  int eagerWorkers() const { return eagerWorkers_; }
+
+ private:
+  void collect(int fd, std::string& into) {
+    char chunk[65536];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
+      std::lock_guard lock(mutex_);
+      into.append(chunk, static_cast<size_t>(n));
+      arrived_.notify_all();
+    }
+    close(fd);
+  }
+
+  int input_ = -1;
+  int writerFds_[2] = {-1, -1};
+  std::unique_ptr<OutputWriter> writer_;
+  std::unique_ptr<RequestLoop> loop_;
+  std::thread thread_;
+  std::thread collectors_[2];
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::string output_, diagnostics_;
+  size_t consumed_ = 0;  // bytes of output_ already handed out as replies
+  int peakThreads_ = 0, eagerWorkers_ = 0;
+};
 
 struct LoopRun {
   std::vector<Json> replies;
   std::string diagnostics;
 };
 
-LoopRun runLoop(const Router& router, const std::string& input) {
-  int in[2], out[2], err[2];
-  EXPECT_EQ(pipe(in), 0);
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(err), 0);
-  std::thread feeder([&] {
-    EXPECT_TRUE(writeAll(in[1], input));
-    close(in[1]);
-  });
-  std::string outText, errText;
-  std::thread outReader([&] { outText = readAll(out[0]); });
-  std::thread errReader([&] { errText = readAll(err[0]); });
-  {
-    OutputWriter writer(out[1], err[1]);
-    RequestLoop loop(router, writer);
-    loop.run(in[0]);
-  }
-  close(out[1]);
-  close(err[1]);
-  feeder.join();
-  outReader.join();
-  errReader.join();
-  close(in[0]);
-  close(out[0]);
-  close(err[0]);
-  return {lines(outText), errText};
+LoopRun runLoop(const Router& router, const std::string& input, RequestLoop::Options options = {}) {
+  LoopHarness harness(router, std::move(options));
+  harness.send(input);
+  std::vector<Json> replies = harness.finish();
+  return {replies, harness.diagnostics()};
+}
+
+std::string requestLines(int count, const std::string& method, int firstId = 0) {
+  std::string lines;
+  for (int i = 0; i < count; ++i)
+    lines += "{\"id\":" + std::to_string(firstId + i) + ",\"method\":\"" + method + "\"}\n";
+  return lines;
 }
 
 TEST(RequestLoop, RepliesInCompletionOrderAndDrainsBeforeReturning) {
@@ -137,6 +198,7 @@ TEST(RequestLoop, RepliesInCompletionOrderAndDrainsBeforeReturning) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
 }
 
+// Handlers that block (a long computation) each get a thread, so none waits for another.
 TEST(RequestLoop, ManySlowRequestsRunAtOnce) {
   Router router;
   std::atomic<int> running{0}, peak{0};
@@ -147,13 +209,12 @@ TEST(RequestLoop, ManySlowRequestsRunAtOnce) {
     --running;
     return Json();
   });
-  std::string input;
-  for (int i = 0; i < 40; ++i) input += "{\"id\":" + std::to_string(i) + ",\"method\":\"wait\"}\n";
   auto started = std::chrono::steady_clock::now();
-  LoopRun run = runLoop(router, input);
+  LoopRun run = runLoop(router, requestLines(40, "wait"));
   EXPECT_EQ(run.replies.size(), 40u);
   EXPECT_EQ(peak, 40) << "no request waits for another";
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  // One after the other they would take 20 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, scaledBound(2s));
 }
 
 TEST(RequestLoop, LineEndingsEmptyLinesAndUnreadableLines) {
@@ -169,48 +230,61 @@ TEST(RequestLoop, LineEndingsEmptyLinesAndUnreadableLines) {
             "wren-mac-helper: unreadable request\n");
 }
 
-TEST(TaskPool, IdleThreadsEndAfterTheirLifetime) {
-  std::atomic<int> done{0};
-  TaskPool pool({.idleLifetime = 50ms});
-  for (int i = 0; i < 8; ++i) pool.submit([&] { ++done; });
-  for (int i = 0; i < 100 && pool.threadCount() > 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(done, 8);
-  EXPECT_EQ(pool.threadCount(), 0);
-}
-
-TEST(TaskPool, QuickTaskIsNotHeldUpBySlowOnes) {
-  TaskPool pool({.stallAfter = 2ms, .queueLimit = 4});
-  std::atomic<bool> release{false};
-  std::atomic<int> blocked{0};
-  // More slow tasks than the pool has eager workers or queue places.
-  for (int i = 0; i < 16; ++i) {
-    pool.submit([&] {
-      ++blocked;
-      while (!release) std::this_thread::sleep_for(1ms);
+// Slow answers of the platform hold no thread: 200 requests park on their OneShots, and a
+// quick request sent after them is answered at once, by the threads that were there anyway.
+TEST(RequestLoop, RequestsWaitingForThePlatformHoldNoThread) {
+  testing::MainQueueThread mainThread;
+  Router router;
+  std::mutex mutex;
+  std::vector<std::shared_ptr<platform::OneShot<int>>> waits;
+  router.registerAsyncMethod("wait", [&](const Params&, Reply reply) {
+    auto slot = platform::OneShot<int>::start(60s, [reply](std::optional<int> answer) {
+      if (!answer) return void(reply.fail(HelperError(ErrorCode::Timeout, "no answer")));
+      reply.succeed(Json(*answer));
     });
+    std::lock_guard lock(mutex);
+    waits.push_back(slot);
+  });
+  router.registerMethod("quick", [](const Params&) { return Json("quick"); });
+
+  LoopHarness harness(router);
+  harness.send(requestLines(200, "wait"));
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return waits.size() == 200;
+  }));
+  auto sent = std::chrono::steady_clock::now();
+  harness.send(requestLines(1, "quick", 1000));
+  Json quick = harness.nextReply();
+  auto latency = std::chrono::steady_clock::now() - sent;
+  ASSERT_FALSE(quick.is_discarded());
+  EXPECT_EQ(quick["id"], 1000);
+  EXPECT_LT(latency, scaledBound(20ms));
+  EXPECT_LE(harness.loop().pool().peakThreadCount(), harness.loop().pool().eagerWorkers())
+      << "no thread was added for the waits";
+
+  {
+    std::lock_guard lock(mutex);
+    for (size_t i = 0; i < waits.size(); ++i) waits[i]->resolve(static_cast<int>(i));
   }
-  std::atomic<bool> quickRan{false};
-  auto submitted = std::chrono::steady_clock::now();
-  pool.submit([&] { quickRan = true; });
-  for (int i = 0; i < 500 && !quickRan; ++i) std::this_thread::sleep_for(1ms);
-  EXPECT_TRUE(quickRan);
-  EXPECT_LT(std::chrono::steady_clock::now() - submitted, 400ms);
-  EXPECT_EQ(blocked, 16) << "every slow task got a thread of its own";
-  release = true;
+  std::vector<Json> replies = harness.finish();
+  ASSERT_EQ(replies.size(), 200u);
+  for (const Json& reply : replies) EXPECT_EQ(reply["ok"], true);
 }
 
-TEST(TaskPool, FloodOfQuickTasksNeedsFewThreads) {
-  std::atomic<int> done{0};
-  int peakThreads = 0;
-  {
-    TaskPool pool({.queueLimit = 64});
-    for (int i = 0; i < 20000; ++i) {
-      pool.submit([&] { ++done; });
-      if (i % 1000 == 0) peakThreads = std::max(peakThreads, pool.threadCount());
-    }
-  }  // the destructor runs what is still queued
-  EXPECT_EQ(done, 20000);
-  EXPECT_LE(peakThreads, 16);
+TEST(RequestLoop, AWaitThatReachesItsDeadlineIsAnsweredAndTheLoopDrains) {
+  testing::MainQueueThread mainThread;
+  Router router;
+  router.registerAsyncMethod("wait", [](const Params&, Reply reply) {
+    platform::OneShot<int>::start(30ms, [reply](std::optional<int> answer) {
+      if (!answer) return void(reply.fail(HelperError(ErrorCode::Timeout, "The location did not arrive in time.")));
+      reply.succeed(Json(*answer));
+    });  // nobody ever answers
+  });
+  LoopRun run = runLoop(router, requestLines(3, "wait"));
+  ASSERT_EQ(run.replies.size(), 3u);
+  for (const Json& reply : run.replies)
+    EXPECT_EQ(reply["error"], Json::parse(R"({"code":"timeout","message":"The location did not arrive in time."})"));
 }
 
 }  // namespace

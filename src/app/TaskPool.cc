@@ -1,6 +1,10 @@
 #include "app/TaskPool.h"
 
 #include <algorithm>
+#include <exception>
+#include <string>
+
+#include "base/Diagnostic.h"
 
 namespace wren {
 
@@ -44,8 +48,14 @@ int TaskPool::threadCount() {
   return threads_;
 }
 
+int TaskPool::peakThreadCount() {
+  std::lock_guard lock(mutex_);
+  return peak_;
+}
+
 void TaskPool::startWorkerLocked() {
   ++threads_;
+  peak_ = std::max(peak_, threads_);
   std::thread([this] { work(); }).detach();
 }
 
@@ -55,12 +65,18 @@ void TaskPool::work() {
     if (!queue_.empty()) {
       std::function<void()> task = std::move(queue_.front());
       queue_.pop_front();
-      ++taken_;
       room_.notify_one();
       lock.unlock();
-      task();
+      try {
+        task();
+      } catch (const std::exception& error) {
+        writeDiagnostic(std::string("wren-mac-helper: a task failed: ") + error.what());
+      } catch (...) {
+        writeDiagnostic("wren-mac-helper: a task failed");
+      }
       task = nullptr;  // the task's captures go before the lock is taken again
       lock.lock();
+      ++finished_;
       continue;
     }
     if (stopping_) break;
@@ -72,11 +88,13 @@ void TaskPool::work() {
   if (--threads_ == 0) allGone_.notify_all();
 }
 
-// Starts workers whenever queued tasks have not moved for `stallAfter` and no worker is
-// idle: every worker is then busy with a task that takes long, and the queue must not wait
+// Starts workers whenever tasks wait while no task has finished for `stallAfter` and no worker
+// is idle: every worker is then busy with a task that takes long, and the queue must not wait
 // for them. Each further stalled tick starts twice as many as the one before (never more
-// than there are waiting tasks), so a batch of slow requests gets going within a few ticks,
-// while a machine that was merely too busy to move the queue for a moment gains one thread.
+// than there are waiting tasks), so a batch of slow requests gets going
+// within a few ticks, while a machine that was merely too busy to finish anything for a
+// moment gains one thread. Tasks taken by the new workers are not progress: only a finished
+// task shows that the workers are not all stuck.
 void TaskPool::supervise() {
   std::unique_lock lock(mutex_);
   size_t ramp = 1;
@@ -86,9 +104,9 @@ void TaskPool::supervise() {
       watch_.wait(lock, [this] { return !queue_.empty() || stopping_; });
       continue;
     }
-    const uint64_t takenBefore = taken_;
+    const uint64_t finishedBefore = finished_;
     watch_.wait_for(lock, options_.stallAfter, [this] { return stopping_; });
-    if (stopping_ || queue_.empty() || taken_ != takenBefore || idle_ > 0) {
+    if (stopping_ || queue_.empty() || finished_ != finishedBefore || idle_ > 0) {
       ramp = 1;
       continue;
     }
