@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "app/HelperError.h"
+#include "base/JsonParse.h"
 #include "platform/Text.h"
 
 namespace wren {
@@ -14,7 +15,7 @@ std::optional<Request> parseRequestLine(std::string_view line) {
   // A raw NUL is never valid JSON text; the parser would take it for the end of the input
   // and ignore whatever follows it.
   if (line.find('\0') != std::string_view::npos) return std::nullopt;
-  Json parsed = Json::parse(platform::toValidUtf8(line), nullptr, /*allow_exceptions=*/false);
+  Json parsed = parseJson(platform::toValidUtf8(line));
   if (!parsed.is_object()) return std::nullopt;  // also a parse failure (discarded)
   auto id = parsed.find("id");
   auto method = parsed.find("method");

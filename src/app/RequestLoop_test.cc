@@ -67,6 +67,19 @@ TEST(ParseRequestLine, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(request->method, "a\xEF\xBF\xBD");
 }
 
+TEST(ParseRequestLine, ManyKeysTakeLinearTime) {
+  std::string line = R"({"id":1,"method":"m","params":{)";
+  for (int i = 0; i < 200000; ++i) line += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  line += R"("k0":"again"}})";
+  auto started = std::chrono::steady_clock::now();
+  std::optional<Request> request = parseRequestLine(line);
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->params.size(), 200000u);
+  EXPECT_EQ(request->params["k0"], "again");
+  EXPECT_LT(elapsed, scaledBound(2000ms)) << "one key at a time through the list of keys takes minutes";
+}
+
 TEST(ReplyEnvelope, SuccessAndFailureShapes) {
   EXPECT_EQ(replyEnvelope(1, Json{{"a", 1}}), Json::parse(R"({"id":1,"ok":true,"result":{"a":1}})"));
   Json nothing = replyEnvelope(2, Json());

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "support/HelperProcess.h"
+#include "support/Timing.h"
 
 namespace wren::testing {
 namespace {
@@ -137,6 +138,24 @@ TEST(Channel, ClosedStandardOutputDoesNotKillTheHelper) {
   ASSERT_NE(fgets(status, sizeof status, pipe), nullptr);
   pclose(pipe);
   EXPECT_STREQ(status, "0\n") << "the helper exits normally, not by SIGPIPE";
+}
+
+// Objects with many keys, in a request and in a metadata file that every calendar request
+// reads, cost time in proportion to their size: seconds, not the minutes that one look-up per
+// key through the list of keys took.
+TEST(Channel, ManyKeysInRequestsAndMetadataFilesAreReadInLinearTime) {
+  HelperProcess helper;
+  std::string keys;
+  for (int i = 0; i < 200000; ++i) keys += "\"key" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  helper.writeFile("wren/privacy.json", "{" + keys + R"("calendar":"granted"})");
+  auto started = std::chrono::steady_clock::now();
+  HelperRun run = helper.run({R"({"id":1,"method":"x","params":{)" + keys + R"("last":true}})",
+                              R"({"id":2,"method":"calendar.status"})", R"({"id":3,"method":"calendar.status"})"});
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.error(1)["code"], "unknown_action");
+  EXPECT_EQ(run.result(2)["authorization"], "granted");
+  EXPECT_EQ(run.result(3)["authorization"], "granted");
+  EXPECT_LT(elapsed, scaledBound(std::chrono::seconds(5))) << "one look-up per key through the list takes minutes";
 }
 
 }  // namespace
