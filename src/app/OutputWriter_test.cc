@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/JsonParse.h"
 #include "support/Timing.h"
 
 namespace wren {
@@ -134,6 +135,26 @@ TEST(OutputWriter, AClosedOutputDropsLinesWithoutHanging) {
   writer.flush();
   writer.waitForRoom();
   SUCCEED() << "flush returned";
+}
+
+TEST(OutputWriter, AReplyThatCannotBeWrittenIsReportedInstead) {
+  Pipe out, err;
+  {
+    OutputWriter writer(out.write, err.write);
+    Json deep = Json::array();
+    Json* innermost = &deep;
+    for (size_t level = 0; level < kJsonDepthLimit + 5; ++level) {
+      innermost->push_back(Json::array());
+      innermost = &innermost->back();
+    }
+    writer.reply(Json{{"id", 1}, {"ok", true}, {"result", std::move(deep)}});
+    writer.reply(Json{{"id", 2}, {"ok", true}, {"result", nullptr}});
+    writer.flush();
+  }
+  out.closeWrite();
+  err.closeWrite();
+  EXPECT_EQ(out.drain(), "{\"id\":2,\"ok\":true,\"result\":null}\n");
+  EXPECT_EQ(err.drain(), "wren-mac-helper: unserializable reply\n");
 }
 
 }  // namespace

@@ -140,6 +140,29 @@ TEST(Channel, ClosedStandardOutputDoesNotKillTheHelper) {
   EXPECT_STREQ(status, "0\n") << "the helper exits normally, not by SIGPIPE";
 }
 
+// A recurrence rule nested tens of thousands of levels deep (the depth that used to overflow a
+// request thread's stack when the value was copied) counts as a recurrence of the wrong type:
+// the event is created without one, and the helper goes on serving.
+TEST(Channel, DeeplyNestedParamsAreTheWrongTypeAndServingGoesOn) {
+  HelperProcess helper;
+  helper.writeFile("wren/privacy.json", R"({"calendar":"granted","reminders":"granted"})");
+  std::string deep;
+  for (int i = 0; i < 88000; ++i) deep += R"({"frequency":)";
+  deep += R"("daily")" + std::string(88000, '}');
+  HelperRun run = helper.run({
+      R"({"id":1,"method":"calendar.events.create","params":{"title":"Deep","start":"2025-03-01 09:00","recurrence":)" +
+          deep + "}}",
+      R"({"id":2,"method":"reminders.items.create","params":{"title":"Deep","due":"2025-03-01","recurrence":)" + deep +
+          "}}",
+      R"({"id":3,"method":"calendar.status"})",
+  });
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.result(1)["recurring"], false);
+  EXPECT_EQ(run.result(2)["title"], "Deep");
+  EXPECT_EQ(run.reply(3)["ok"], true);
+  EXPECT_EQ(run.err, "");
+}
+
 // Objects with many keys, in a request and in a metadata file that every calendar request
 // reads, cost time in proportion to their size: seconds, not the minutes that one look-up per
 // key through the list of keys took.
