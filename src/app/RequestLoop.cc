@@ -11,6 +11,12 @@
 
 namespace wren {
 
+namespace {
+
+constexpr const char* kUnreadable = "wren-mac-helper: unreadable request";
+
+}  // namespace
+
 std::optional<Request> parseRequestLine(std::string_view line) {
   // A raw NUL is never valid JSON text; the parser would take it for the end of the input
   // and ignore whatever follows it.
@@ -53,25 +59,41 @@ Json replyEnvelope(int64_t id, Outcome outcome) {
 
 void RequestLoop::run(int inputFd) {
   std::string pending;
-  size_t scanned = 0;  // bytes of `pending` known to hold no line feed
+  size_t scanned = 0;     // bytes of `pending` known to hold no line feed
+  bool overlong = false;  // inside a line longer than the limit, whose bytes are dropped
   char buffer[1 << 16];
   for (;;) {
     ssize_t n = ::read(inputFd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    pending.append(buffer, static_cast<size_t>(n));
+    std::string_view chunk(buffer, static_cast<size_t>(n));
+    if (overlong) {
+      size_t end = chunk.find('\n');
+      if (end == std::string_view::npos) continue;
+      output_.diagnostic(kUnreadable);
+      overlong = false;
+      chunk.remove_prefix(end + 1);
+    }
+    pending.append(chunk);
     size_t begin = 0;
     std::vector<Request> batch;
     for (size_t end; (end = pending.find('\n', std::max(begin, scanned))) != std::string::npos;
          begin = end + 1) {
       readLine(std::string_view(pending).substr(begin, end - begin), batch);
     }
-    start(std::move(batch));
-    output_.waitForRoom();
     pending.erase(0, begin);
     scanned = pending.size();
+    // One byte more than the limit is a carriage return that may end the line.
+    if (pending.size() > lineLimit_ + 1) {
+      overlong = true;
+      std::string().swap(pending);  // the memory goes too
+      scanned = 0;
+    }
+    start(std::move(batch));
+    output_.waitForRoom();
   }
   // A last line without its line feed still counts.
+  if (overlong) output_.diagnostic(kUnreadable);
   std::vector<Request> last;
   if (!pending.empty()) readLine(pending, last);
   start(std::move(last));
@@ -83,9 +105,10 @@ void RequestLoop::run(int inputFd) {
 void RequestLoop::readLine(std::string_view line, std::vector<Request>& batch) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty()) return;
-  std::optional<Request> request = parseRequestLine(line);
+  std::optional<Request> request;
+  if (line.size() <= lineLimit_) request = parseRequestLine(line);
   if (!request) {
-    output_.diagnostic("wren-mac-helper: unreadable request");
+    output_.diagnostic(kUnreadable);
     return;
   }
   batch.push_back(std::move(*request));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -35,13 +36,19 @@ Json replyEnvelope(int64_t id, Outcome outcome);
 // task, and returns when every started request has been answered and its reply written.
 class RequestLoop {
  public:
+  // The longest request line, its line ending not counted: far above what any method takes
+  // (a request is a method name and a few parameters), small enough that the reader never
+  // holds more. A longer line is dropped as it arrives and reported as unreadable.
+  static constexpr size_t kLineLimit = 16 << 20;
+
   struct Options {
     TaskPool::Options pool;
+    size_t lineLimit = kLineLimit;
   };
 
   RequestLoop(const Router& router, OutputWriter& output) : RequestLoop(router, output, Options{}) {}
   RequestLoop(const Router& router, OutputWriter& output, Options options)
-      : router_(router), output_(output), pool_(std::move(options.pool)) {}
+      : router_(router), output_(output), lineLimit_(options.lineLimit), pool_(std::move(options.pool)) {}
   void run(int inputFd);
 
   TaskPool& pool() { return pool_; }
@@ -55,6 +62,7 @@ class RequestLoop {
 
   const Router& router_;
   OutputWriter& output_;
+  const size_t lineLimit_;
   TaskPool pool_;
   std::atomic<int64_t> inFlight_{0};
   std::mutex drainMutex_;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -298,6 +299,31 @@ TEST(RequestLoop, AWaitThatReachesItsDeadlineIsAnsweredAndTheLoopDrains) {
   ASSERT_EQ(run.replies.size(), 3u);
   for (const Json& reply : run.replies)
     EXPECT_EQ(reply["error"], Json::parse(R"({"code":"timeout","message":"The location did not arrive in time."})"));
+}
+
+TEST(RequestLoop, LinesOverTheLimitAreUnreadableAndTheNextLineIsRead) {
+  Router router;
+  router.registerMethod("size", [](const Params& p) { return Json(p.string("text").value_or("").size()); });
+  auto request = [](int id, size_t textBytes) {
+    return "{\"id\":" + std::to_string(id) + ",\"method\":\"size\",\"params\":{\"text\":\"" +
+           std::string(textBytes, 'a') + "\"}}";
+  };
+  const std::string atLimit = request(1, 0);
+  RequestLoop::Options options;
+  options.lineLimit = 200000;
+  const size_t fill = options.lineLimit - atLimit.size();
+  LoopRun run = runLoop(router,
+                        request(1, fill) + "\r\n" +       // exactly at the limit: read
+                            request(2, fill + 1) + "\n" +  // one byte over: unreadable
+                            request(3, 3 * fill) + "\n" +  // held across several reads: unreadable
+                            request(4, 5) + "\n" + request(5, 2 * fill),  // over, at the end
+                        options);
+  ASSERT_EQ(run.replies.size(), 2u);
+  std::map<int, Json> results;
+  for (const Json& reply : run.replies) results[reply["id"]] = reply["result"];
+  EXPECT_EQ(results, (std::map<int, Json>{{1, fill}, {4, 5}}));
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\nwren-mac-helper: unreadable request\n"
+                             "wren-mac-helper: unreadable request\n");
 }
 
 }  // namespace

@@ -163,6 +163,22 @@ TEST(Channel, DeeplyNestedParamsAreTheWrongTypeAndServingGoesOn) {
   EXPECT_EQ(run.err, "");
 }
 
+// A line past the length limit is reported without being read whole, and the next line is
+// read as usual.
+TEST(Channel, LinesLongerThanSixteenMebibytesAreUnreadable) {
+  HelperProcess helper;
+  const std::string head = R"({"id":1,"method":"x","params":{"text":")", tail = "\"}}";
+  const size_t limit = 16 << 20;
+  std::string atLimit = head + std::string(limit - head.size() - tail.size(), 'a') + tail;
+  std::string overLimit = R"({"id":2,"method":"x","params":{"text":")" + std::string(limit, 'a') + tail;
+  HelperRun run = helper.run({atLimit, overLimit, R"({"id":3,"method":"x"})"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, kUnreadable);
+  ASSERT_EQ(run.replies.size(), 2u);
+  EXPECT_EQ(run.error(1)["code"], "unknown_action");
+  EXPECT_EQ(run.error(3)["code"], "unknown_action");
+}
+
 // Objects with many keys, in a request and in a metadata file that every calendar request
 // reads, cost time in proportion to their size: seconds, not the minutes that one look-up per
 // key through the list of keys took.
