@@ -15,18 +15,84 @@ namespace {
 
 constexpr const char* kUnreadable = "wren-mac-helper: unreadable request";
 
+// The whole number a JSON number text stands for, when it is one in the signed 64-bit range:
+// "7", "7.0", "7e0" and "700e-2" give 7; "7.5", "1e19" and "9223372036854775808" give nothing.
+// The text has the grammar of a JSON number (the parser read it as one).
+std::optional<int64_t> exactIntegerText(std::string_view text) {
+  size_t at = 0;
+  const bool negative = at < text.size() && text[at] == '-';
+  if (negative) ++at;
+  auto isDigit = [&] { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+  std::string digits;
+  int64_t exponent = 0;  // the value is digits * 10^exponent
+  for (; isDigit(); ++at) digits += text[at];
+  if (at < text.size() && text[at] == '.') {
+    for (++at; isDigit(); ++at, --exponent) digits += text[at];
+  }
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    const bool negativeExponent = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    // Past a billion the exponent says no more: the value is out of range or not whole.
+    int64_t written = 0;
+    for (; isDigit(); ++at) written = std::min<int64_t>(written * 10 + (text[at] - '0'), 1'000'000'000);
+    exponent += negativeExponent ? -written : written;
+  }
+  if (at != text.size()) return std::nullopt;
+  size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  digits.erase(0, first);
+  while (digits.back() == '0') {
+    digits.pop_back();
+    ++exponent;
+  }
+  // 19 digits stay below 10^19, which fits an unsigned 64-bit value.
+  if (exponent < 0 || static_cast<int64_t>(digits.size()) + exponent > 19) return std::nullopt;
+  uint64_t magnitude = 0;
+  for (char digit : digits) magnitude = magnitude * 10 + static_cast<uint64_t>(digit - '0');
+  for (int64_t i = 0; i < exponent; ++i) magnitude *= 10;
+  constexpr uint64_t kTwoToThe63 = uint64_t{1} << 63;
+  if (negative) {
+    if (magnitude > kTwoToThe63) return std::nullopt;
+    return magnitude == kTwoToThe63 ? INT64_MIN : -static_cast<int64_t>(magnitude);
+  }
+  if (magnitude >= kTwoToThe63) return std::nullopt;
+  return static_cast<int64_t>(magnitude);
+}
+
+// Keeps the text of the id when the parser reads it as a floating-point number, so that the
+// id is judged on what was sent rather than on the nearest double.
+class RequestLineBuilder : public JsonBuilder {
+ public:
+  bool key(std::string& key) {
+    atId_ = depth() == 1 && key == "id";
+    if (atId_) idText_.clear();
+    return JsonBuilder::key(key);
+  }
+  bool number_float(double value, const std::string& text) {
+    if (atId_ && depth() == 1) idText_ = text;
+    return JsonBuilder::number_float(value, text);
+  }
+  const std::string& idText() const { return idText_; }
+
+ private:
+  bool atId_ = false;
+  std::string idText_;
+};
+
 }  // namespace
 
 std::optional<Request> parseRequestLine(std::string_view line) {
   // A raw NUL is never valid JSON text; the parser would take it for the end of the input
   // and ignore whatever follows it.
   if (line.find('\0') != std::string_view::npos) return std::nullopt;
-  Json parsed = parseJson(platform::toValidUtf8(line));
+  RequestLineBuilder builder;
+  Json parsed = parseJsonWith(platform::toValidUtf8(line), builder);
   if (!parsed.is_object()) return std::nullopt;  // also a parse failure (discarded)
   auto id = parsed.find("id");
   auto method = parsed.find("method");
   if (id == parsed.end() || method == parsed.end() || !method->is_string()) return std::nullopt;
-  std::optional<int64_t> exactId = exactInteger(*id);
+  std::optional<int64_t> exactId = id->is_number_float() ? exactIntegerText(builder.idText()) : exactInteger(*id);
   if (!exactId) return std::nullopt;
   Request request{*exactId, method->get<std::string>(), Json::object()};
   auto params = parsed.find("params");

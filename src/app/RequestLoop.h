@@ -26,7 +26,9 @@ struct Request {
 };
 
 // Reads a request line (without its line ending): nothing when the line is unreadable.
-// Ill-formed UTF-8 becomes U+FFFD before parsing.
+// Ill-formed UTF-8 becomes U+FFFD before parsing. The id is judged on its text: a whole
+// number in the signed 64-bit range, however it is written (7, 7.0, 7e0), is that number;
+// anything else, a number that only rounds to one included, makes the line unreadable.
 std::optional<Request> parseRequestLine(std::string_view line);
 
 // The reply envelope of a request's outcome.

@@ -56,6 +56,49 @@ TEST(ParseRequestLine, AcceptsWholeIdsAndStringMethods) {
   }
 }
 
+// An id is the number its text stands for, never the double nearest to it: a text that
+// only rounds to a whole number in range makes the line unreadable.
+TEST(ParseRequestLine, IdsAreJudgedOnTheirText) {
+  struct Case {
+    const char* id;
+    std::optional<int64_t> read;
+  } cases[] = {
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775807.0", INT64_MAX},
+      {"-9223372036854775808.0", INT64_MIN},
+      {"9007199254740993.0", 9007199254740993},
+      {"9007199254740993e0", 9007199254740993},
+      {"123456789012345678e1", 1234567890123456780},
+      {"1e3", 1000},
+      {"1E+2", 100},
+      {"700e-2", 7},
+      {"0.07e2", 7},
+      {"-0.0", 0},
+      {"0e999999999999999999999", 0},
+      {"-9223372036854775809", std::nullopt},
+      {"9223372036854775808", std::nullopt},
+      {"9223372036854775808.0", std::nullopt},
+      {"-9223372036854775809.0", std::nullopt},
+      {"1e19", std::nullopt},
+      {"1e999999999999999999999", std::nullopt},
+      {"1e-999999999999999999999", std::nullopt},
+      {"1.0000000000000000001", std::nullopt},
+      {"7.5e0", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    std::optional<Request> request = parseRequestLine(std::string(R"({"id":)") + c.id + R"(,"method":"m"})");
+    ASSERT_EQ(request.has_value(), c.read.has_value());
+    if (request) { EXPECT_EQ(request->id, *c.read); }
+  }
+  // The id that counts is the last one of the request object itself.
+  EXPECT_EQ(parseRequestLine(R"({"id":2.5,"id":3.0,"method":"m"})")->id, 3);
+  EXPECT_FALSE(parseRequestLine(R"({"id":3,"id":2.5,"method":"m"})"));
+  EXPECT_EQ(parseRequestLine(R"({"params":{"id":2.5},"id":1,"method":"m"})")->id, 1);
+  EXPECT_FALSE(parseRequestLine(R"({"id":[1.0],"method":"m"})"));
+}
+
 TEST(ParseRequestLine, ParamsThatAreNotAnObjectBecomeEmpty) {
   EXPECT_EQ(parseRequestLine(R"({"id":1,"method":"m","params":[1,2]})")->params, Json::object());
   EXPECT_EQ(parseRequestLine(R"({"id":1,"method":"m","params":"x"})")->params, Json::object());

@@ -179,6 +179,18 @@ TEST(Channel, LinesLongerThanSixteenMebibytesAreUnreadable) {
   EXPECT_EQ(run.error(3)["code"], "unknown_action");
 }
 
+// An id is answered with the number its text holds, or not at all: never with a neighbour.
+TEST(Channel, IdsAreAnsweredExactlyOrReportedUnreadable) {
+  HelperProcess helper;
+  HelperRun run = helper.run({R"({"id":-9223372036854775809,"method":"x"})", R"({"id":9007199254740993.0,"method":"x"})",
+                              R"({"id":9223372036854775807.0,"method":"x"})", R"({"id":1e3,"method":"x"})"});
+  EXPECT_EQ(run.err, kUnreadable) << "the id below the range";
+  ASSERT_EQ(run.replies.size(), 3u);
+  EXPECT_NE(run.out.find("{\"id\":9007199254740993,"), std::string::npos);
+  EXPECT_NE(run.out.find("{\"id\":9223372036854775807,"), std::string::npos);
+  EXPECT_NE(run.out.find("{\"id\":1000,"), std::string::npos);
+}
+
 // Objects with many keys, in a request and in a metadata file that every calendar request
 // reads, cost time in proportion to their size: seconds, not the minutes that one look-up per
 // key through the list of keys took.
