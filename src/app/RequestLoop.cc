@@ -124,6 +124,15 @@ Json replyEnvelope(int64_t id, Outcome outcome) {
 }
 
 void RequestLoop::run(int inputFd) {
+  try {
+    read(inputFd);
+  } catch (const std::exception& error) {
+    output_.diagnostic(std::string("wren-mac-helper: reading requests failed: ") + error.what());
+  }
+  waitForDrain();
+}
+
+void RequestLoop::read(int inputFd) {
   std::string pending;
   size_t scanned = 0;     // bytes of `pending` known to hold no line feed
   bool overlong = false;  // inside a line longer than the limit, whose bytes are dropped
@@ -163,7 +172,6 @@ void RequestLoop::run(int inputFd) {
   std::vector<Request> last;
   if (!pending.empty()) readLine(pending, last);
   start(std::move(last));
-  waitForDrain();
 }
 
 // The requests of one read are started together, so that a burst of lines costs one
@@ -183,10 +191,17 @@ void RequestLoop::readLine(std::string_view line, std::vector<Request>& batch) {
 void RequestLoop::start(std::vector<Request> requests) {
   if (requests.empty()) return;
   inFlight_.fetch_add(static_cast<int64_t>(requests.size()));
-  std::vector<std::function<void()>> tasks;
+  std::vector<TaskPool::Task> tasks;
   tasks.reserve(requests.size());
-  for (Request& request : requests)
-    tasks.push_back([this, request = std::move(request)]() mutable { serve(std::move(request)); });
+  for (Request& request : requests) {
+    const int64_t id = request.id;
+    tasks.push_back({[this, request = std::move(request)]() mutable { serve(std::move(request)); },
+                     [this, id] {
+                       answer(id, HelperError(ErrorCode::ExecutionFailed,
+                                              "wren-mac-helper could not start a thread for the request. Try again "
+                                              "when fewer programs are running."));
+                     }});
+  }
   pool_.submit(std::move(tasks));
 }
 

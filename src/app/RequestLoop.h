@@ -51,11 +51,14 @@ class RequestLoop {
   RequestLoop(const Router& router, OutputWriter& output) : RequestLoop(router, output, Options{}) {}
   RequestLoop(const Router& router, OutputWriter& output, Options options)
       : router_(router), output_(output), lineLimit_(options.lineLimit), pool_(std::move(options.pool)) {}
+  // Never throws: a failure of the reader is reported on standard error, and the requests
+  // already started are still answered.
   void run(int inputFd);
 
   TaskPool& pool() { return pool_; }
 
  private:
+  void read(int inputFd);
   void readLine(std::string_view line, std::vector<Request>& batch);
   void start(std::vector<Request> requests);
   void serve(Request request);

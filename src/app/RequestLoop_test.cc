@@ -9,6 +9,7 @@
 #include <map>
 #include <chrono>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/HelperError.h"
@@ -180,6 +181,7 @@ class LoopHarness {
     input_ = -1;
     thread_.join();
     peakThreads_ = loop_->pool().peakThreadCount();
+    maxThreads_ = loop_->pool().maxThreads();
     eagerWorkers_ = loop_->pool().eagerWorkers();
     loop_.reset();
     writer_.reset();
@@ -195,6 +197,7 @@ class LoopHarness {
   // After finish.
   const std::string& diagnostics() const { return diagnostics_; }
   int peakThreads() const { return peakThreads_; }
+  int maxThreads() const { return maxThreads_; }
   int eagerWorkers() const { return eagerWorkers_; }
 
  private:
@@ -218,7 +221,7 @@ class LoopHarness {
   std::condition_variable arrived_;
   std::string output_, diagnostics_;
   size_t consumed_ = 0;  // bytes of output_ already handed out as replies
-  int peakThreads_ = 0, eagerWorkers_ = 0;
+  int peakThreads_ = 0, maxThreads_ = 0, eagerWorkers_ = 0;
 };
 
 struct LoopRun {
@@ -367,6 +370,37 @@ TEST(RequestLoop, LinesOverTheLimitAreUnreadableAndTheNextLineIsRead) {
   EXPECT_EQ(results, (std::map<int, Json>{{1, fill}, {4, 5}}));
   EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\nwren-mac-helper: unreadable request\n"
                              "wren-mac-helper: unreadable request\n");
+}
+
+TEST(RequestLoop, RequestsThatNoThreadCanRunAreAnsweredAsFailures) {
+  Router router;
+  router.registerMethod("m", [](const Params&) { return Json("ran"); });
+  RequestLoop::Options options;
+  options.pool.startThread = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  LoopRun run = runLoop(router, requestLines(3, "m"), options);
+  ASSERT_EQ(run.replies.size(), 3u);
+  for (const Json& reply : run.replies) {
+    EXPECT_EQ(reply["error"]["code"], "execution_failed");
+    EXPECT_EQ(reply["error"]["message"],
+              "wren-mac-helper could not start a thread for the request. Try again when fewer programs are running.");
+  }
+}
+
+// Hundreds of handlers that block for long stay within the pool's cap and are all answered.
+TEST(RequestLoop, HundredsOfBlockingRequestsStayWithinTheThreadCap) {
+  Router router;
+  router.registerMethod("block", [](const Params&) {
+    std::this_thread::sleep_for(200ms);
+    return Json();
+  });
+  LoopHarness harness(router);
+  harness.send(requestLines(600, "block"));
+  std::vector<Json> replies = harness.finish();
+  EXPECT_EQ(replies.size(), 600u);
+  EXPECT_LE(harness.peakThreads(), harness.maxThreads());
+  EXPECT_GT(harness.peakThreads(), harness.eagerWorkers()) << "workers were added while the others blocked";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "support/Timing.h"
@@ -81,6 +82,73 @@ TEST(TaskPool, PipelinedShortTasksAreServedByTheWorkersThatExist) {
   }
   EXPECT_TRUE(eventually([&] { return done == 100; }));
   EXPECT_LE(pool.peakThreadCount(), pool.eagerWorkers() + 3);
+}
+
+TEST(TaskPool, NeverRunsMoreThreadsThanItsCap) {
+  Gate gate;
+  std::atomic<int> done{0};
+  {
+    TaskPool pool({.stallAfter = 1ms, .maxThreads = 8});
+    for (int i = 0; i < 50; ++i) {
+      pool.submit([&] {
+        gate.wait();
+        ++done;
+      });
+    }
+    EXPECT_TRUE(eventually([&] { return gate.waiting() == 8; }));
+    std::this_thread::sleep_for(20ms);  // many stalled ticks
+    EXPECT_EQ(pool.threadCount(), 8);
+    EXPECT_EQ(gate.waiting(), 8) << "the others wait in the queue";
+    gate.open();
+  }
+  EXPECT_EQ(done, 50) << "and run once workers are free";
+}
+
+// Starts real threads until `allowed` have been started, then fails as the system does when
+// a process limit is reached.
+TaskPool::ThreadStarter failingAfter(int allowed, std::atomic<int>& started) {
+  return [allowed, &started](std::function<void()> body) {
+    if (started >= allowed) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    ++started;
+    std::thread(std::move(body)).detach();
+  };
+}
+
+TEST(TaskPool, WhenNoThreadCanStartTasksAreRefusedNotLost) {
+  std::atomic<int> started{0}, ran{0}, refused{0};
+  TaskPool pool({.startThread = failingAfter(0, started)});
+  const std::thread::id submitter = std::this_thread::get_id();
+  for (int i = 0; i < 5; ++i) {
+    pool.submit([&] { ++ran; },
+                [&] {
+                  EXPECT_EQ(std::this_thread::get_id(), submitter);
+                  ++refused;
+                });
+  }
+  EXPECT_EQ(refused, 5);
+  EXPECT_EQ(ran, 0);
+  EXPECT_EQ(pool.threadCount(), 0);
+}
+
+TEST(TaskPool, WhenSomeThreadsStartTheyServeEveryTask) {
+  std::atomic<int> started{0}, ran{0}, refused{0};
+  Gate gate;
+  {
+    TaskPool pool({.stallAfter = 1ms, .startThread = failingAfter(2, started)});
+    for (int i = 0; i < 40; ++i) {
+      pool.submit(
+          [&] {
+            gate.wait();
+            ++ran;
+          },
+          [&] { ++refused; });
+    }
+    std::this_thread::sleep_for(20ms);  // stalled ticks try, and fail, to add workers
+    EXPECT_EQ(pool.threadCount(), 2);
+    gate.open();
+  }
+  EXPECT_EQ(ran, 40);
+  EXPECT_EQ(refused, 0);
 }
 
 TEST(TaskPool, ATaskThatThrowsIsReportedAndTheWorkerGoesOn) {
