@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <string>
 #include <system_error>
 
 #include "base/Diagnostic.h"
@@ -62,14 +61,8 @@ void TaskPool::submit(std::vector<Task> tasks) {
       if (wasEmpty) watch_.notify_one();
     }
   }
-  for (Task& task : refused) {
-    if (!task.refuse) continue;
-    try {
-      task.refuse();
-    } catch (...) {
-      writeDiagnostic("wren-mac-helper: a refused task failed");
-    }
-  }
+  for (Task& task : refused)
+    if (task.refuse) runReportingFailure(task.refuse, "a refused task failed");
 }
 
 int TaskPool::threadCount() {
@@ -118,13 +111,7 @@ void TaskPool::work() {
       queue_.pop_front();
       room_.notify_one();
       lock.unlock();
-      try {
-        task();
-      } catch (const std::exception& error) {
-        writeDiagnostic(std::string("wren-mac-helper: a task failed: ") + error.what());
-      } catch (...) {
-        writeDiagnostic("wren-mac-helper: a task failed");
-      }
+      runReportingFailure(task, "a task failed");
       task = nullptr;  // the task's captures go before the lock is taken again
       lock.lock();
       ++finished_;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <string>
 
 namespace wren {
@@ -15,6 +16,16 @@ void writeDiagnostic(std::string_view line) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     written += static_cast<size_t>(n);
+  }
+}
+
+void runReportingFailure(const std::function<void()>& work, std::string_view failure) {
+  try {
+    work();
+  } catch (const std::exception& error) {
+    writeDiagnostic("wren-mac-helper: " + std::string(failure) + ": " + error.what());
+  } catch (...) {
+    writeDiagnostic("wren-mac-helper: " + std::string(failure));
   }
 }
 

@@ -2,10 +2,8 @@
 
 #include <glib.h>
 
-#include <exception>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "base/Diagnostic.h"
@@ -47,15 +45,7 @@ bool hasWork() {
 
 // Work must never unwind through GLib's frames: what it throws is reported on one line and
 // the loop goes on.
-void runGuarded(std::function<void()>& work) {
-  try {
-    work();
-  } catch (const std::exception& error) {
-    writeDiagnostic(std::string("wren-mac-helper: main queue work failed: ") + error.what());
-  } catch (...) {
-    writeDiagnostic("wren-mac-helper: main queue work failed");
-  }
-}
+void runGuarded(const std::function<void()>& work) { runReportingFailure(work, "main queue work failed"); }
 
 gboolean runTimer(gpointer data) {
   std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
