@@ -151,7 +151,7 @@ void RequestLoop::read(int inputFd) {
     }
     pending.append(chunk);
     size_t begin = 0;
-    std::vector<Request> batch;
+    std::vector<std::string> batch;
     for (size_t end; (end = pending.find('\n', std::max(begin, scanned))) != std::string::npos;
          begin = end + 1) {
       readLine(std::string_view(pending).substr(begin, end - begin), batch);
@@ -166,49 +166,78 @@ void RequestLoop::read(int inputFd) {
     }
     start(std::move(batch));
     output_.waitForRoom();
+    waitForParsing();
   }
   // A last line without its line feed still counts.
   if (overlong) output_.diagnostic(kUnreadable);
-  std::vector<Request> last;
+  std::vector<std::string> last;
   if (!pending.empty()) readLine(pending, last);
   start(std::move(last));
 }
 
-// The requests of one read are started together, so that a burst of lines costs one
-// hand-over to the pool rather than one each.
-void RequestLoop::readLine(std::string_view line, std::vector<Request>& batch) {
+// The lines of one read are started together, so that a burst of lines costs one hand-over
+// to the pool rather than one each.
+void RequestLoop::readLine(std::string_view line, std::vector<std::string>& batch) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty()) return;
-  std::optional<Request> request;
-  if (line.size() <= lineLimit_) request = parseRequestLine(line);
-  if (!request) {
+  if (line.size() > lineLimit_) {
     output_.diagnostic(kUnreadable);
     return;
   }
-  batch.push_back(std::move(*request));
+  batch.emplace_back(line);
 }
 
-void RequestLoop::start(std::vector<Request> requests) {
-  if (requests.empty()) return;
-  inFlight_.fetch_add(static_cast<int64_t>(requests.size()));
+// Each line is parsed by its own task, so that a long line holds up no other request.
+void RequestLoop::start(std::vector<std::string> lines) {
+  if (lines.empty()) return;
+  inFlight_.fetch_add(static_cast<int64_t>(lines.size()));
   std::vector<TaskPool::Task> tasks;
-  tasks.reserve(requests.size());
-  for (Request& request : requests) {
-    const int64_t id = request.id;
-    tasks.push_back({[this, request = std::move(request)]() mutable { serve(std::move(request)); },
-                     [this, id] {
-                       answer(id, HelperError(ErrorCode::ExecutionFailed,
-                                              "wren-mac-helper could not start a thread for the request. Try again "
-                                              "when fewer programs are running."));
-                     }});
+  tasks.reserve(lines.size());
+  for (std::string& text : lines) {
+    unparsedBytes_ += text.size();
+    auto line = std::make_shared<std::string>(std::move(text));
+    tasks.push_back({[this, line]() mutable { serve(std::move(line)); }, [this, line] { refuse(*line); }});
   }
   pool_.submit(std::move(tasks));
 }
 
-void RequestLoop::serve(Request request) {
-  const int64_t id = request.id;
-  router_.dispatch(request.method, Params(std::move(request.params)),
+void RequestLoop::serve(std::shared_ptr<std::string> line) {
+  std::optional<Request> request = parseRequestLine(*line);
+  parsed(line->size());
+  line.reset();  // the text goes before the request runs
+  if (!request) {
+    output_.diagnostic(kUnreadable);
+    finish();
+    return;
+  }
+  const int64_t id = request->id;
+  router_.dispatch(request->method, Params(std::move(request->params)),
                    Reply([this, id](Outcome outcome) { answer(id, std::move(outcome)); }));
+}
+
+// A line that no thread could be started for: answered from the reader's thread.
+void RequestLoop::refuse(const std::string& line) {
+  std::optional<Request> request = parseRequestLine(line);
+  parsed(line.size());
+  if (!request) {
+    output_.diagnostic(kUnreadable);
+    finish();
+    return;
+  }
+  answer(request->id, HelperError(ErrorCode::ExecutionFailed,
+                                  "wren-mac-helper could not start a thread for the request. Try again when fewer "
+                                  "programs are running."));
+}
+
+void RequestLoop::parsed(size_t bytes) {
+  std::lock_guard lock(parsingMutex_);
+  unparsedBytes_ -= bytes;
+  if (unparsedBytes_ <= kUnparsedLimit) parsingProgress_.notify_all();
+}
+
+void RequestLoop::waitForParsing() {
+  std::unique_lock lock(parsingMutex_);
+  parsingProgress_.wait(lock, [this] { return unparsedBytes_.load() <= kUnparsedLimit; });
 }
 
 // Runs on the thread that answered: a pool thread for plain handlers, the main thread or a
@@ -219,6 +248,10 @@ void RequestLoop::answer(int64_t id, Outcome outcome) {
   } catch (const std::exception&) {
     output_.diagnostic("wren-mac-helper: unserializable reply");
   }
+  finish();
+}
+
+void RequestLoop::finish() {
   if (inFlight_.fetch_sub(1) == 1) {
     std::lock_guard lock(drainMutex_);
     drained_.notify_all();

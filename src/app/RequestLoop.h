@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,8 +35,9 @@ std::optional<Request> parseRequestLine(std::string_view line);
 // The reply envelope of a request's outcome.
 Json replyEnvelope(int64_t id, Outcome outcome);
 
-// Reads request lines from a file descriptor until it ends, runs each request as its own
-// task, and returns when every started request has been answered and its reply written.
+// Reads request lines from a file descriptor until it ends, parses and runs each request as
+// its own task, and returns when every started request has been answered and its reply
+// written.
 class RequestLoop {
  public:
   // The longest request line, its line ending not counted: far above what any method takes
@@ -58,18 +60,29 @@ class RequestLoop {
   TaskPool& pool() { return pool_; }
 
  private:
+  // Bytes of lines handed to tasks and not yet parsed, past which the reader waits: the
+  // memory of a flood of long lines stays bounded while the workers parse them.
+  static constexpr size_t kUnparsedLimit = 64 << 20;
+
   void read(int inputFd);
-  void readLine(std::string_view line, std::vector<Request>& batch);
-  void start(std::vector<Request> requests);
-  void serve(Request request);
+  void readLine(std::string_view line, std::vector<std::string>& batch);
+  void start(std::vector<std::string> lines);
+  void serve(std::shared_ptr<std::string> line);
+  void refuse(const std::string& line);
+  void parsed(size_t bytes);
+  void waitForParsing();
   void answer(int64_t id, Outcome outcome);
+  void finish();
   void waitForDrain();
 
   const Router& router_;
   OutputWriter& output_;
   const size_t lineLimit_;
   TaskPool pool_;
-  std::atomic<int64_t> inFlight_{0};
+  std::atomic<int64_t> inFlight_{0};  // lines handed to tasks whose reply is not yet written
+  std::atomic<size_t> unparsedBytes_{0};
+  std::mutex parsingMutex_;
+  std::condition_variable parsingProgress_;
   std::mutex drainMutex_;
   std::condition_variable drained_;
 };

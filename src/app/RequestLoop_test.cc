@@ -372,6 +372,21 @@ TEST(RequestLoop, LinesOverTheLimitAreUnreadableAndTheNextLineIsRead) {
                              "wren-mac-helper: unreadable request\n");
 }
 
+// Each line is parsed by its own task: a request behind a line that takes long to parse is
+// answered first.
+TEST(RequestLoop, ALineThatTakesLongToParseHoldsUpNoOtherRequest) {
+  Router router;
+  router.registerMethod("count", [](const Params& p) { return Json(p.raw().size()); });
+  std::string keys;
+  for (int i = 0; i < 400000; ++i) keys += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  LoopRun run = runLoop(router, R"({"id":1,"method":"count","params":{)" + keys + R"("last":0}})" + "\n" +
+                                    requestLines(1, "count", 2) + "[1]\n");
+  ASSERT_EQ(run.replies.size(), 2u);
+  EXPECT_EQ(run.replies[0]["id"], 2);
+  EXPECT_EQ(run.replies[1]["result"], 400001);
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\n");
+}
+
 TEST(RequestLoop, RequestsThatNoThreadCanRunAreAnsweredAsFailures) {
   Router router;
   router.registerMethod("m", [](const Params&) { return Json("ran"); });
@@ -379,7 +394,8 @@ TEST(RequestLoop, RequestsThatNoThreadCanRunAreAnsweredAsFailures) {
   options.pool.startThread = [](std::function<void()>) {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
   };
-  LoopRun run = runLoop(router, requestLines(3, "m"), options);
+  LoopRun run = runLoop(router, requestLines(3, "m") + "not json\n", options);
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\n");
   ASSERT_EQ(run.replies.size(), 3u);
   for (const Json& reply : run.replies) {
     EXPECT_EQ(reply["error"]["code"], "execution_failed");
