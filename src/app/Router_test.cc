@@ -19,7 +19,7 @@ Outcome outcomeOf(const Router& router, const std::string& method, const Params&
 
 std::string errorCode(const Outcome& outcome) {
   const HelperError* error = std::get_if<HelperError>(&outcome);
-  return error ? error->code() : "(no error)";
+  return error ? std::string(wireName(error->code())) : "(no error)";
 }
 
 TEST(Router, MethodNamesCompareExactly) {
