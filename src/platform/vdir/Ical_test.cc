@@ -116,9 +116,9 @@ TEST(IcalTimes, WritesLinesInEachAnchoring) {
     IcalTime like;
     const char* line;
   } cases[] = {
-      {IcalTime{{}, TimeAnchor::Utc, {}, nullptr}, "DTSTART:20250301T090000Z"},
-      {IcalTime{{}, TimeAnchor::Floating, {}, nullptr}, "DTSTART:20250301T040000"},
-      {IcalTime{{}, TimeAnchor::Date, {}, nullptr}, "DTSTART;VALUE=DATE:20250301"},
+      {IcalTime{{}, TimeAnchor::Utc, {}, nullptr, {}}, "DTSTART:20250301T090000Z"},
+      {IcalTime{{}, TimeAnchor::Floating, {}, nullptr, {}}, "DTSTART:20250301T040000"},
+      {IcalTime{{}, TimeAnchor::Date, {}, nullptr, {}}, "DTSTART;VALUE=DATE:20250301"},
       {zoned, "DTSTART;TZID=Asia/Shanghai:20250301T170000"},
   };
   for (const auto& c : cases) {
@@ -174,7 +174,7 @@ TEST(IcalRecurrence, UntilFollowsTheStartsAnchoring) {
   IcalTime zoned;
   zoned.anchor = TimeAnchor::Zoned;
   zoned.zoneId = "America/New_York";
-  const IcalTime floating{{}, TimeAnchor::Floating, {}, nullptr};
+  const IcalTime floating{{}, TimeAnchor::Floating, {}, nullptr, {}};
   // A DATE UNTIL counts until the end of that day, local time.
   const std::optional<RecurrenceRule> byDate =
       ruleFromRecurrence(icalrecurrencetype_from_string("FREQ=DAILY;UNTIL=20250301"), floating);
