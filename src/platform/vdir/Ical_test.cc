@@ -43,6 +43,18 @@ TEST(IcalZones, MapsTzidsToIanaIds) {
       {"/mozilla.org/20050126_1/Asia/Shanghai", "Asia/Shanghai"},
       {"W. Europe Standard Time", "Europe/Berlin"},
       {"Eastern Standard Time", "America/New_York"},
+      // Windows display names, as Outlook and Exchange write them in TZIDs.
+      {"(UTC-05:00) Eastern Time (US & Canada)", "America/New_York"},
+      {"(UTC-08:00) Pacific Time (US & Canada)", "America/Los_Angeles"},
+      {"(GMT+01:00) Amsterdam, Berlin, Bern, Rome, Stockholm, Vienna", "Europe/Amsterdam"},
+      {"(UTC+10:00) Canberra, Melbourne, Sydney", "Australia/Melbourne"},
+      {"(UTC+05:30) Chennai, Kolkata, Mumbai, New Delhi", "Asia/Calcutta"},  // ICU's own id
+      {"(UTC) Dublin, Edinburgh, Lisbon, London", "Europe/Dublin"},
+      {"(UTC-03:00) Brasilia", "America/Sao_Paulo"},
+      // A place whose zone has another offset is not that place's zone.
+      {"(UTC+03:00) Amsterdam", std::nullopt},
+      {"(UTC+99:00) Nowhere", std::nullopt},
+      {"(UTC-05:00", std::nullopt},
       {"Mars/Olympus_Mons", std::nullopt},
       {"", std::nullopt},
   };
