@@ -195,6 +195,7 @@ void RequestLoop::start(std::vector<std::string> lines) {
   tasks.reserve(lines.size());
   for (std::string& text : lines) {
     unparsedBytes_ += text.size();
+    ++unparsedLines_;
     auto line = std::make_shared<std::string>(std::move(text));
     tasks.push_back({[this, line]() mutable { serve(std::move(line)); }, [this, line] { refuse(*line); }});
   }
@@ -232,12 +233,17 @@ void RequestLoop::refuse(const std::string& line) {
 void RequestLoop::parsed(size_t bytes) {
   std::lock_guard lock(parsingMutex_);
   unparsedBytes_ -= bytes;
-  if (unparsedBytes_ <= kUnparsedLimit) parsingProgress_.notify_all();
+  --unparsedLines_;
+  if (parsingCaughtUp()) parsingProgress_.notify_all();
+}
+
+bool RequestLoop::parsingCaughtUp() const {
+  return unparsedBytes_.load() <= kUnparsedLimit && unparsedLines_.load() <= kUnparsedLineLimit;
 }
 
 void RequestLoop::waitForParsing() {
   std::unique_lock lock(parsingMutex_);
-  parsingProgress_.wait(lock, [this] { return unparsedBytes_.load() <= kUnparsedLimit; });
+  parsingProgress_.wait(lock, [this] { return parsingCaughtUp(); });
 }
 
 // Runs on the thread that answered: a pool thread for plain handlers, the main thread or a

@@ -60,9 +60,11 @@ class RequestLoop {
   TaskPool& pool() { return pool_; }
 
  private:
-  // Bytes of lines handed to tasks and not yet parsed, past which the reader waits: the
-  // memory of a flood of long lines stays bounded while the workers parse them.
+  // Bytes and number of lines handed to tasks and not yet parsed, past either of which the
+  // reader waits: the memory of a flood of long lines, or of a great many short ones, stays
+  // bounded while the workers parse them.
   static constexpr size_t kUnparsedLimit = 64 << 20;
+  static constexpr size_t kUnparsedLineLimit = 2048;
 
   void read(int inputFd);
   void readLine(std::string_view line, std::vector<std::string>& batch);
@@ -71,6 +73,7 @@ class RequestLoop {
   void refuse(const std::string& line);
   void parsed(size_t bytes);
   void waitForParsing();
+  bool parsingCaughtUp() const;
   void answer(int64_t id, Outcome outcome);
   void finish();
   void waitForDrain();
@@ -81,6 +84,7 @@ class RequestLoop {
   TaskPool pool_;
   std::atomic<int64_t> inFlight_{0};  // lines handed to tasks whose reply is not yet written
   std::atomic<size_t> unparsedBytes_{0};
+  std::atomic<size_t> unparsedLines_{0};
   std::mutex parsingMutex_;
   std::condition_variable parsingProgress_;
   std::mutex drainMutex_;

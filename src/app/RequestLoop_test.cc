@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <chrono>
 #include <mutex>
@@ -402,6 +403,34 @@ TEST(RequestLoop, RequestsThatNoThreadCanRunAreAnsweredAsFailures) {
     EXPECT_EQ(reply["error"]["message"],
               "wren-mac-helper could not start a thread for the request. Try again when fewer programs are running.");
   }
+}
+
+// While every worker is busy, the reader stops taking lines once a few thousand wait to be
+// parsed: a flood of short lines costs bounded memory, and nothing is lost.
+TEST(RequestLoop, TheReaderWaitsWhileManyLinesAreUnparsed) {
+  Router router;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  router.registerMethod("hold", [released](const Params&) {
+    released.wait();
+    return Json();
+  });
+  router.registerMethod("m", [](const Params&) { return Json(); });
+  RequestLoop::Options options;
+  options.pool.maxThreads = 1;
+  LoopHarness harness(router, std::move(options));
+  harness.send(requestLines(1, "hold"));
+  constexpr int kLines = 40000;  // about 1.3 MB, far more than the pipe holds
+  std::atomic<bool> sent = false;
+  std::thread sender([&] {
+    harness.send(requestLines(kLines, "m", 1));
+    sent = true;
+  });
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(sent) << "the reader kept reading while no line could be parsed";
+  release.set_value();
+  sender.join();
+  EXPECT_EQ(harness.finish().size(), static_cast<size_t>(kLines + 1));
 }
 
 // Hundreds of handlers that block for long stay within the pool's cap and are all answered.
