@@ -11,8 +11,10 @@ namespace wren::platform {
 //   if (fsync(fd) != 0) throw FileError("fsync", path, errno);
 //   // what(): "fsync(/data/calendars/work/a.ics): Input/output error"
 //
-// Every file piece of this folder throws it. Stores and other callers pass it on, or report
-// its text after their own prefix; the event store turns it into its StoreError.
+// Every file piece of this folder throws it, and so do the other wrappers of file system
+// calls (file attributes). Stores and other callers pass it on, or report its text after
+// their own prefix, or choose their own message by the error number; the event store turns
+// it into its StoreError.
 class FileError : public std::runtime_error {
  public:
   FileError(std::string call, std::filesystem::path path, int error);
@@ -21,6 +23,9 @@ class FileError : public std::runtime_error {
   const std::filesystem::path& path() const { return path_; }
   // The errno value of the failure.
   int error() const { return error_; }
+
+  // The system's text for an errno, as strerror gives it, from any thread.
+  static std::string describe(int error);
 
  private:
   std::string call_;
