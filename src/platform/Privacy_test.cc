@@ -1,6 +1,7 @@
 #include "platform/Privacy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "base/Json.h"
 #include "support/ScopedDataHome.h"
@@ -36,6 +37,16 @@ TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
     EXPECT_EQ(privacyDecision(PrivacyKind::Location), c.location);
     EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), std::nullopt);
   }
+}
+
+TEST(PrivacyDecision, AFileThatIsNoFileDecidesNothing) {
+  // Neither a FIFO without a writer nor an endless device holds the call up.
+  ScopedDataHome home;
+  ASSERT_EQ(mkfifo((home.root() / "privacy.json").c_str(), 0600), 0);
+  EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), std::nullopt);
+  std::filesystem::remove(home.root() / "privacy.json");
+  std::filesystem::create_symlink("/dev/zero", home.root() / "privacy.json");
+  EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), std::nullopt);
 }
 
 TEST(PrivacyDecision, IsReadAfreshOnEveryCall) {

@@ -9,10 +9,10 @@
 
 #include <system_error>
 #include <utility>
-#include <variant>
 
 #include "platform/files/FileDescriptor.h"
 #include "platform/files/FileError.h"
+#include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 
@@ -74,39 +74,14 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view tex
   syncFolder(path.parent_path());
 }
 
-namespace {
-
-// Reads to the end; the failing call and its errno when it fails.
-struct ReadFailure {
-  const char* call;
-  int error;
-};
-std::variant<std::string, ReadFailure> readAll(const std::filesystem::path& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return ReadFailure{"open", errno};
-  std::string text;
-  char buffer[16384];
-  for (;;) {
-    ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return ReadFailure{"read", errno};
-    if (count == 0) return text;
-    text.append(buffer, static_cast<size_t>(count));
-  }
+std::string readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  auto read = readRegular(path, maxBytes);
+  if (auto* failure = std::get_if<ReadFailure>(&read)) fail(failure->call, path, failure->error);
+  return std::move(std::get<RegularFileText>(read).text);
 }
 
-}  // namespace
-
-std::string readWholeFile(const std::filesystem::path& path) {
-  auto result = readAll(path);
-  if (auto* failure = std::get_if<ReadFailure>(&result)) fail(failure->call, path, failure->error);
-  return std::move(std::get<std::string>(result));
-}
-
-std::optional<std::string> readFileIfPresent(const std::filesystem::path& path) {
-  auto result = readAll(path);
-  if (std::holds_alternative<ReadFailure>(result)) return std::nullopt;
-  return std::move(std::get<std::string>(result));
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path, std::size_t maxBytes) {
+  return readRegularFile(path, maxBytes);
 }
 
 void syncFolder(const std::filesystem::path& folder) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files/RegularFile.h"
+
 namespace wren::platform {
 
 // Whole-file reads and writes for the stores and the helper's other files. A write never leaves a half-written file
@@ -23,10 +25,12 @@ enum class Existing {
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view text, Existing existing);
 
-// The whole file; throws FileError when it cannot be opened or read.
-std::string readWholeFile(const std::filesystem::path& path);
+// The whole file, read as RegularFile.h reads files (a metadata file unless told otherwise);
+// throws FileError when it cannot be opened or read, or is larger than `maxBytes` (EFBIG).
+std::string readWholeFile(const std::filesystem::path& path, std::size_t maxBytes = kMetadataFileBytes);
 // The same, or nothing when the file cannot be read (a missing file is the usual case).
-std::optional<std::string> readFileIfPresent(const std::filesystem::path& path);
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& path,
+                                             std::size_t maxBytes = kMetadataFileBytes);
 
 // Flushes a folder's entries (a rename or a new file in it) to disk.
 void syncFolder(const std::filesystem::path& folder);

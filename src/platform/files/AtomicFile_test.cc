@@ -83,7 +83,15 @@ TEST_F(AtomicFileTest, ReadsWholeFilesAndReportsMissingOnes) {
   std::string text(100000, 'y');
   text += "end";
   writeText(folder() / "long.ics", text);
-  EXPECT_EQ(readWholeFile(folder() / "long.ics"), text);
+  EXPECT_EQ(readWholeFile(folder() / "long.ics", kItemFileBytes), text);
+  // Unless told otherwise, a file is a metadata file, which is never that long.
+  try {
+    readWholeFile(folder() / "long.ics");
+    FAIL() << "a file over the cap was read";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.error(), EFBIG);
+  }
+  EXPECT_EQ(readFileIfPresent(folder() / "long.ics"), std::nullopt);
   try {
     readWholeFile(folder() / "gone.ics");
     FAIL() << "a missing file was read";

@@ -181,6 +181,28 @@ TEST_F(VdirStoreTest, MalformedMetadataFallsBackToDefaults) {
   }
 }
 
+TEST_F(VdirStoreTest, MetadataThatIsNoFileOrTooLongReadsAsMissing) {
+  grant();
+  // FIFOs without a writer would hold every request; /dev/zero would be read without end.
+  fs::create_directories(root() / "calendars/src/cal");
+  ASSERT_EQ(mkfifo((root() / "calendars/src/cal/displayname").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", root() / "calendars/src/cal/color");
+  ASSERT_EQ(mkfifo((root() / "calendars/src/source.json").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", root() / "calendars/store.json");
+  // A flag after more than any metadata file holds is not read.
+  writeText(root() / "calendars/src/cal/calendar.json",
+            R"({"padding":")" + std::string(32 * 1024, ' ') + R"(","read_only":true})");
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<Calendar> calendars = store_.calendars(EntityType::Event);
+  ASSERT_EQ(calendars.size(), 1u);
+  EXPECT_EQ(calendars[0].title, "cal");
+  EXPECT_EQ(calendars[0].color, std::nullopt);
+  EXPECT_TRUE(calendars[0].allowsContentModifications);
+  EXPECT_EQ(calendars[0].source->title, "src");
+  EXPECT_FALSE(store_.defaultCalendar(EntityType::Event));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+}
+
 TEST_F(VdirStoreTest, BrokenLinksAndStrayFilesAreNotContainers) {
   grant();
   container("calendars/src/real", "Real");
