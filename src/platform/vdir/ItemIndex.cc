@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/files/AtomicFile.h"
 #include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
@@ -22,9 +23,11 @@ bool isItemName(std::string_view name, std::string_view suffix) {
 
 std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::string_view suffix, Stamps stamps) {
   std::vector<ListedFile> files;
+  std::vector<std::string> temporary;
   std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
   if (!dir) return files;
   while (dirent* entry = readdir(dir.get())) {
+    if (isTemporaryFileName(entry->d_name)) temporary.emplace_back(entry->d_name);
     if (!isItemName(entry->d_name, suffix)) continue;
     const bool knownType = entry->d_type == DT_REG || entry->d_type == DT_LNK;
     if (stamps == Stamps::Skip && knownType) {
@@ -41,6 +44,7 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::
     files.push_back({entry->d_name, stampOf(info), link});
   }
   std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+  if (!temporary.empty()) removeStaleTemporaryFiles(folder, temporary);
   return files;
 }
 

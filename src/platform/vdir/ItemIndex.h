@@ -38,7 +38,8 @@ struct ListedFile {
   bool link = false;  // reached through a symbolic link
 };
 // The files with the suffix in a folder that are regular files (broken links and hidden
-// files left out), in byte order of their names; an unreadable folder has none. Without stamps, entries
+// files left out), in byte order of their names; an unreadable folder has none. Stale
+// temporary files that interrupted writes left in the folder are removed on the way. Without stamps, entries
 // are told apart by their directory type only (a broken link is then listed, and fails to
 // be read), which saves one system call per file when every file is read anyway.
 enum class Stamps { Take, Skip };

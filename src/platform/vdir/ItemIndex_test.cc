@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/files/AtomicFile.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
@@ -92,6 +95,22 @@ TEST(ItemIndexKinds, FollowsChangesToItsFiles) {
 
   index.retain({});
   EXPECT_FALSE(index.locate(files[0]->origin->itemId));
+}
+
+TEST(ItemIndexKinds, ListingRemovesWhatKilledWritesLeftAndNeverReadsIt) {
+  ScopedDataHome home;
+  const AddressBook book{"work", home.root() / "contacts/work"};
+  writeText(book.folder / "ann.vcf", card("Ann"));
+  // A write killed halfway, long ago and just now; the first holds a card that must never be
+  // listed, whatever its name says.
+  const auto old = std::filesystem::file_time_type::clock::now() - kStaleTemporaryAge - std::chrono::seconds(1);
+  writeText(book.folder / ".wren-tmp-Ab12Cd", card("Half written"));
+  std::filesystem::last_write_time(book.folder / ".wren-tmp-Ab12Cd", old);
+  writeText(book.folder / ".wren-tmp-Ef34Gh", card("Being written"));
+
+  ItemIndex<CardCodec, AddressBook> index(ItemKind{".vcf", "contact"});
+  EXPECT_EQ(namesOf(index.refresh({&book})[0].files), (std::vector<std::string>{"ann.vcf"}));
+  EXPECT_EQ(testing::entryNames(book.folder), (std::set<std::string>{".wren-tmp-Ef34Gh", "ann.vcf"}));
 }
 
 }  // namespace

@@ -43,7 +43,11 @@ std::string ItemTransaction::add(const std::filesystem::path& folder, std::strin
 }
 
 void ItemTransaction::replace(const ItemOrigin& origin, std::string_view text) {
-  writeFileAtomically(origin.path, text, Existing::Replace);
+  try {
+    replaceFileIfUnchanged(origin.path, text, FileVersion{origin.text, origin.stamp});
+  } catch (const FileChangedError& refusal) {
+    throw ItemWriteError(refusal.what());
+  }
 }
 
 std::string ItemTransaction::move(const ItemOrigin& origin, const std::filesystem::path& folder,
@@ -56,8 +60,11 @@ std::string ItemTransaction::move(const ItemOrigin& origin, const std::filesyste
 }
 
 void ItemTransaction::remove(const ItemOrigin& origin) {
-  if (unlink(origin.path.c_str()) != 0) throw FileError("unlink", origin.path, errno);
-  syncFolder(origin.path.parent_path());
+  try {
+    removeFileIfUnchanged(origin.path, FileVersion{origin.text, origin.stamp});
+  } catch (const FileChangedError& refusal) {
+    throw ItemWriteError(refusal.what());
+  }
 }
 
 void ItemTransaction::place(const std::filesystem::path& path, std::string_view text) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/Json.h"
+#include "platform/files/AtomicFile.h"
 #include "support/ScopedDataHome.h"
 #include "support/TimeZoneGuard.h"
 #include "platform/vdir/ItemIndex.h"
@@ -24,6 +25,7 @@ namespace fs = std::filesystem;
 using vdir::testing::entryNames;
 using vdir::testing::FileSizeLimit;
 using vdir::testing::readText;
+using vdir::testing::writeElsewhere;
 using vdir::testing::writeText;
 
 class VdirStoreTest : public ::testing::Test {
@@ -449,6 +451,41 @@ TEST_F(VdirStoreTest, AnUpdateWhoseColourFailsKeepsTheOldTitle) {
   EXPECT_EQ(store_.calendars(EntityType::Event).at(0).title, "personal");
 }
 
+TEST_F(VdirStoreTest, AnUpdateNeverUnlinksMetadataWrittenWhileItWasMade) {
+  grant();
+  const fs::path folder = container("calendars/work/team", "Team", "#FF0000");
+  struct Case {
+    const char* name;
+    std::optional<std::string> title;
+    std::optional<Rgb> color;
+    std::string file;  // the one another program writes at the worst moment
+    std::string theirs;
+  };
+  const std::vector<Case> cases = {
+      {"title", "Mine", std::nullopt, "displayname", "Theirs"},
+      {"colour", std::nullopt, Rgb{0, 0, 1}, "color", "#00FF00"},
+      // The colour is refused after the title was written: the title goes back.
+      {"title and colour", "Mine", Rgb{0, 0, 1}, "color", "#00FF00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeText(folder / "displayname", "Team");
+    writeText(folder / "color", "#FF0000");
+    ReplaceHookForTesting hook([&](const fs::path& path) {
+      if (path == folder / c.file) writeElsewhere(path, c.theirs);
+    });
+    try {
+      store_.updateCalendar(EntityType::Event, "work/team", c.title, c.color);
+      FAIL() << "another program's file was replaced";
+    } catch (const StoreError& error) {
+      EXPECT_NE(std::string(error.what()).find("changed on disk since it was read"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(readText(folder / c.file), c.theirs);
+    EXPECT_EQ(readText(folder / "displayname"), c.file == "displayname" ? c.theirs : "Team");
+    EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color", "displayname"}));
+  }
+}
+
 TEST_F(VdirStoreTest, RemoveCalendarMovesItToTheTrashWithItsItems) {
   grant();
   fs::path team = container("calendars/work/team", "Team");
@@ -711,6 +748,62 @@ TEST_F(VdirItemsTest, ChangesToAFileEditedElsewhereAreRefused) {
   fs::remove(file);
   EXPECT_THROW(store_.saveEvent(read, Span::ThisEvent), StoreError);
   EXPECT_FALSE(fs::exists(file));
+}
+
+// Another program's atomic write at the worst moment: after the helper checked the file and
+// made the new one, just before the new one takes the old one's place.
+TEST_F(VdirItemsTest, AChangeNeverUnlinksAVersionWrittenWhileItWasMade) {
+  TimeZoneGuard zone("UTC");
+  const fs::path event = personal_ / "a.ics";
+  const fs::path todo = chores_ / "t.ics";
+  auto readEvent = [&] { return only(january()); };
+  auto readTodo = [&] { return store_.reminders(ReminderFilter::All, std::nullopt).at(0); };
+  struct Case {
+    const char* name;
+    fs::path file;
+    std::function<void()> change;
+  };
+  const std::vector<Case> cases = {
+      {"event saved", event,
+       [&] {
+         EventItem item = readEvent();
+         item.title = "Mine";
+         store_.saveEvent(item, Span::ThisEvent);
+       }},
+      {"event moved", event,
+       [&] {
+         EventItem item = readEvent();
+         item.calendarId = "home/other";
+         store_.saveEvent(item, Span::ThisEvent);
+       }},
+      {"event removed", event, [&] { store_.removeEvent(readEvent(), Span::ThisEvent); }},
+      {"reminder completed", todo,
+       [&] {
+         ReminderItem item = readTodo();
+         item.completed = true;
+         store_.saveReminder(item);
+       }},
+      {"reminder removed", todo, [&] { store_.removeReminder(readTodo()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeText(event, eventText("a@test", "Alpha"));
+    writeText(todo, todoText("t@test", "Bins", false));
+    const std::string theirs = c.file == event ? eventText("a@test", "Theirs") : todoText("t@test", "Theirs", false);
+    ReplaceHookForTesting hook([&](const fs::path& path) {
+      if (path == c.file) writeElsewhere(path, theirs);
+    });
+    try {
+      c.change();
+      FAIL() << "another program's version was replaced";
+    } catch (const StoreError& error) {
+      EXPECT_NE(std::string(error.what()).find("changed on disk since it was read"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(readText(c.file), theirs);
+    EXPECT_EQ(entryNames(personal_), (std::set<std::string>{"a.ics", "displayname"}));
+    EXPECT_EQ(entryNames(other_), (std::set<std::string>{"displayname"}));
+    EXPECT_EQ(entryNames(chores_), (std::set<std::string>{"displayname", "t.ics"}));
+  }
 }
 
 TEST_F(VdirItemsTest, RemindersAreFilteredByCompletion) {
