@@ -806,6 +806,77 @@ TEST_F(VdirItemsTest, AChangeNeverUnlinksAVersionWrittenWhileItWasMade) {
   }
 }
 
+TEST_F(VdirItemsTest, ChangesOfOneItemReadBeforeAnEarlierSaveEachApply) {
+  TimeZoneGuard zone("UTC");
+  // Requests pipelined by one host read the event before any of them saves it.
+  writeText(personal_ / "a.ics", eventText("a@test", "Alpha"));
+  const EventItem read = only(january());
+  EventItem retitled = read;
+  retitled.title = "Alpha (retitled)";
+  EventItem relocated = read;
+  relocated.location = "Room 7";
+  EventItem moved = read;
+  moved.start = at(2025, 1, 2, 11);
+  moved.end = at(2025, 1, 2, 12);
+  store_.saveEvent(retitled, Span::ThisEvent);
+  store_.saveEvent(relocated, Span::ThisEvent);
+  EventItem saved = store_.saveEvent(moved, Span::ThisEvent);
+  EXPECT_EQ(saved.title, "Alpha (retitled)");
+  EXPECT_EQ(saved.location, "Room 7");
+  EXPECT_EQ(saved.start, at(2025, 1, 2, 11));
+  EXPECT_EQ(only(january()).location, "Room 7");
+  EXPECT_NE(readText(personal_ / "a.ics").find("SEQUENCE:3"), std::string::npos);
+  // A removal read before the saves removes what they made.
+  store_.removeEvent(read, Span::ThisEvent);
+  EXPECT_TRUE(january().empty());
+
+  writeText(chores_ / "t.ics", todoText("t@test", "Bins", false));
+  const ReminderItem task = store_.reminders(ReminderFilter::All, std::nullopt).at(0);
+  ReminderItem renamed = task;
+  renamed.title = "Bins and recycling";
+  ReminderItem done = task;
+  done.completed = true;
+  store_.saveReminder(renamed);
+  ReminderItem both = store_.saveReminder(done);
+  EXPECT_EQ(both.title, "Bins and recycling");
+  EXPECT_TRUE(both.completed);
+
+  // Another program's edit in between is still refused.
+  writeElsewhere(chores_ / "t.ics", todoText("t@test", "Theirs", false));
+  EXPECT_THROW(store_.saveReminder(renamed), StoreError);
+  EXPECT_THROW(store_.removeReminder(task), StoreError);
+  EXPECT_EQ(readText(chores_ / "t.ics"), todoText("t@test", "Theirs", false));
+}
+
+TEST_F(VdirItemsTest, AChangeOfAnOccurrenceThatAnEarlierSaveEndedIsRefused) {
+  TimeZoneGuard zone("UTC");
+  writeText(personal_ / "s.ics",
+            crlf("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Test//EN\nBEGIN:VEVENT\nUID:s@test\n"
+                 "DTSTAMP:20250101T000000Z\nDTSTART:20250106T090000Z\nDTEND:20250106T100000Z\n"
+                 "RRULE:FREQ=DAILY;COUNT=10\nSUMMARY:Daily\nEND:VEVENT\nEND:VCALENDAR\n"));
+  std::vector<EventItem> occurrences = january();
+  ASSERT_EQ(occurrences.size(), 10u);
+  // One request ends the series before the fifth day; another, which read the series
+  // before, changes the seventh, which the file no longer holds.
+  EventItem fifth = occurrences[4];
+  fifth.title = "Daily, new time";
+  fifth.start = *fifth.start + std::chrono::hours(1);
+  fifth.end = *fifth.end + std::chrono::hours(1);
+  store_.saveEvent(fifth, Span::FutureEvents);
+  EventItem seventh = occurrences[6];
+  seventh.title = "Mine";
+  try {
+    store_.saveEvent(seventh, Span::ThisEvent);
+    FAIL() << "an occurrence the file no longer holds was changed";
+  } catch (const StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("no longer holds that occurrence"), std::string::npos) << error.what();
+  }
+  // The third is still in the file, and its change applies.
+  EventItem third = occurrences[2];
+  third.title = "Third";
+  EXPECT_EQ(store_.saveEvent(third, Span::ThisEvent).title, "Third");
+}
+
 TEST_F(VdirItemsTest, RemindersAreFilteredByCompletion) {
   writeText(chores_ / "open.ics", todoText("o@test", "Open", false));
   writeText(chores_ / "done.ics", todoText("d@test", "Done", true));
