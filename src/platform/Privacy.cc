@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "base/Json.h"
+#include "base/JsonParse.h"
 #include "platform/DataRoot.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/FileError.h"
@@ -29,7 +29,7 @@ std::filesystem::path decisionsPath(const std::filesystem::path& root) { return 
 // The decisions as an object; a missing, unreadable or malformed file counts as none.
 Json decisionsIn(const std::optional<std::string>& text) {
   if (!text) return Json::object();
-  Json decisions = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  Json decisions = parseJson(*text);
   return decisions.is_object() ? decisions : Json::object();
 }
 
