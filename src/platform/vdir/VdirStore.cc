@@ -8,6 +8,7 @@
 #include "platform/files/FileError.h"
 #include "platform/files/Trash.h"
 #include "platform/vdir/EventCodec.h"
+#include "platform/vdir/IcalLimits.h"
 #include "platform/vdir/ItemIndex.h"
 #include "platform/vdir/ItemRebase.h"
 #include "platform/vdir/ItemTransaction.h"
@@ -248,6 +249,12 @@ ReminderItem onNewerVersion(const ReminderItem& edited, const std::shared_ptr<co
   return merged;
 }
 
+// Refuses to change an item whose file the helper cannot write back safely.
+void checkEditable(const ItemOrigin& origin) {
+  if (std::optional<std::string> why = vdir::editRefusal(origin.text))
+    throw StoreError("the file " + origin.path.string() + " cannot be changed: " + *why);
+}
+
 // The item a save writes: the edited one, moved onto the newest version this process saved
 // when that is not the one it was read from.
 template <class Item>
@@ -363,6 +370,7 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
   }
   const EventItem edited = onLatestVersion(change, event);
   const ItemOrigin& origin = *edited.origin;
+  checkEditable(origin);
   vdir::EventSaveResult saved = vdir::saveEventText(origin.text, edited, span);
   if (!saved.continuation) {
     Written written = writeBack(change, layout, EntityType::Event, origin, saved.text, target);
@@ -384,6 +392,7 @@ void VdirEventStore::removeEvent(const EventItem& event, Span span) try {
   vdir::ItemTransaction change(kEventFiles.suffix);
   const std::shared_ptr<const ItemOrigin> latest = removableOrigin(change, event, EntityType::Event);
   const ItemOrigin& origin = *latest;
+  checkEditable(origin);
   std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
   if (remaining) {
     change.replace(origin, *remaining);
@@ -432,6 +441,7 @@ ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) try {
   }
   const ReminderItem edited = onLatestVersion(change, reminder);
   const ItemOrigin& origin = *edited.origin;
+  checkEditable(origin);
   vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, edited);
   // The next open occurrence of a completed repeating reminder is written first, so a
   // failure loses no occurrence.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -875,6 +876,66 @@ TEST_F(VdirItemsTest, AChangeOfAnOccurrenceThatAnEarlierSaveEndedIsRefused) {
   EventItem third = occurrences[2];
   third.title = "Third";
   EXPECT_EQ(store_.saveEvent(third, Span::ThisEvent).title, "Third");
+}
+
+// Files no calendar program writes, among real ones: each is skipped or read only as far as
+// the limits let it be, none holds the listing up, and none is changed.
+TEST_F(VdirItemsTest, HostileFilesAreSkippedOrReadWithinBoundsAndLeftAsTheyAre) {
+  TimeZoneGuard zone("UTC");
+  writeText(personal_ / "a.ics", eventText("a@test", "Alpha"));
+  std::map<std::string, std::string> left;  // small hostile files, by name, as written
+  auto hostile = [&](const std::string& name, const std::string& text) {
+    writeText(personal_ / name, text);
+    left[name] = text;
+  };
+  const std::string zonedEvent =
+      "BEGIN:VEVENT\r\nUID:z@test\r\nDTSTAMP:20250101T000000Z\r\nDTSTART;TZID=Odd:20250102T090000\r\n"
+      "SUMMARY:Zoned\r\nEND:VEVENT\r\n";
+  for (const char* frequency : {"SECONDLY", "MINUTELY", "HOURLY"}) {
+    hostile(std::string("zone-") + frequency + ".ics",
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:Odd\r\nBEGIN:STANDARD\r\n"
+            "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0000\r\nRRULE:FREQ=" +
+                std::string(frequency) + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" + zonedEvent + "END:VCALENDAR\r\n");
+  }
+  std::string longLine = eventText("l@test", "Long line");
+  longLine.insert(longLine.find("SUMMARY"), "DESCRIPTION:" + std::string(3 << 20, 'x') + "\r\n");
+  hostile("long-line.ics", longLine);
+  // Nested 37,500 levels deep in a file of a megabyte: listed, as far as the levels go.
+  std::string deep = eventText("d@test", "Deep");
+  std::string alarms;
+  for (int i = 0; i < 37'500; ++i) alarms += "BEGIN:VALARM\r\n";
+  for (int i = 0; i < 37'500; ++i) alarms += "END:VALARM\r\n";
+  deep.insert(deep.find("END:VEVENT"), alarms);
+  hostile("deep.ics", deep);
+  // Larger than any item: never read, whatever they hold.
+  writeText(personal_ / "junk.ics", eventText("j@test", "Junk") + std::string(9 << 20, 'j'));
+  std::error_code sparse;
+  fs::resize_file(personal_ / "junk.ics", std::uintmax_t{1} << 40, sparse);
+  ASSERT_EQ(mkfifo((personal_ / "fifo.ics").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", personal_ / "zero.ics");
+
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Alpha", "Deep"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+  for (const auto& [name, text] : left) EXPECT_EQ(readText(personal_ / name), text) << name;
+  EXPECT_TRUE(fs::is_fifo(personal_ / "fifo.ics"));
+
+  // The deep file is not changed, and says why.
+  EventItem deepEvent;
+  for (const EventItem& item : january())
+    if (item.title == "Deep") deepEvent = item;
+  deepEvent.title = "Shallow";
+  try {
+    store_.saveEvent(deepEvent, Span::ThisEvent);
+    FAIL() << "a file nested too deep for the writer was changed";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "the file " + (personal_ / "deep.ics").string() +
+                  " cannot be changed: it nests components 37502 levels deep, more than the 64 the helper "
+                  "changes; it is left as it is");
+  }
+  EXPECT_THROW(store_.removeEvent(deepEvent, Span::ThisEvent), StoreError);
+  EXPECT_EQ(readText(personal_ / "deep.ics"), deep);
 }
 
 TEST_F(VdirItemsTest, RemindersAreFilteredByCompletion) {
