@@ -2,10 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/files/AtomicFile.h"
@@ -60,16 +64,38 @@ std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, c
   return ListedFile{name, *stamp, link};
 }
 
+void releaseFreedMemory(std::size_t bytes) {
+  if (bytes >= kReleaseAfterBytes) malloc_trim(0);
+}
+
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
   constexpr unsigned kMaxThreads = 8;
   unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, kMaxThreads);
   std::atomic<std::size_t> next{0};
+  std::mutex failing;
+  std::exception_ptr failure;
+  // An exception that left a thread's function would end the process.
   auto run = [&] {
-    for (std::size_t i = next++; i < count; i = next++) work(i);
+    try {
+      for (std::size_t i = next++; i < count; i = next++) work(i);
+    } catch (...) {
+      next = count;
+      std::lock_guard lock(failing);
+      if (!failure) failure = std::current_exception();
+    }
   };
-  std::vector<std::jthread> helpers;
-  for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(run);
-  run();
+  {
+    std::vector<std::jthread> helpers;
+    for (unsigned i = 1; i < threads; ++i) {
+      try {
+        helpers.emplace_back(run);
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: the ones there are (this one at least) do the work
+      }
+    }
+    run();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace wren::platform::vdir

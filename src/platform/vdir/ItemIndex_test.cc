@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <stdexcept>
@@ -111,6 +112,26 @@ TEST(ItemIndexKinds, ListingRemovesWhatKilledWritesLeftAndNeverReadsIt) {
   ItemIndex<CardCodec, AddressBook> index(ItemKind{".vcf", "contact"});
   EXPECT_EQ(namesOf(index.refresh({&book})[0].files), (std::vector<std::string>{"ann.vcf"}));
   EXPECT_EQ(testing::entryNames(book.folder), (std::set<std::string>{".wren-tmp-Ef34Gh", "ann.vcf"}));
+}
+
+// A work item that throws on a helper thread would end the process; the caller gets the
+// exception instead, after every thread is done.
+TEST(ParallelFor, RunsEveryItemOnceAndHandsAThrowToTheCaller) {
+  std::vector<std::atomic<int>> runs(5000);
+  parallelFor(runs.size(), [&](std::size_t i) { ++runs[i]; });
+  for (const std::atomic<int>& count : runs) ASSERT_EQ(count.load(), 1);
+
+  std::atomic<std::size_t> ran{0};
+  try {
+    parallelFor(5000, [&](std::size_t i) {
+      ++ran;
+      if (i % 1000 == 999) throw std::runtime_error("item " + std::to_string(i));
+    });
+    FAIL() << "the exception was lost";
+  } catch (const std::runtime_error& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("item ")) << error.what();
+  }
+  EXPECT_LT(ran.load(), 5000u);
 }
 
 }  // namespace
