@@ -27,6 +27,11 @@ const char* keyOf(PrivacyKind kind) {
 std::filesystem::path decisionsPath(const std::filesystem::path& root) { return root / "privacy.json"; }
 
 // The decisions as an object; a missing, unreadable or malformed file counts as none.
+// The decisions file is shared with other programs, which keep keys of their own in it;
+// its JSON reader is linear, so it is read up to a cap well above the other metadata files'
+// (a file of 200,000 keys takes about 4 MiB), and still bounded for a device that never ends.
+constexpr std::size_t kDecisionsFileBytes = 8 * 1024 * 1024;
+
 Json decisionsIn(const std::optional<std::string>& text) {
   if (!text) return Json::object();
   Json decisions = parseJson(*text);
@@ -40,7 +45,7 @@ constexpr int kRecordAttempts = 5;
 }  // namespace
 
 std::optional<std::string> privacyDecision(PrivacyKind kind) {
-  Json decisions = decisionsIn(readFileIfPresent(decisionsPath(dataRoot())));
+  Json decisions = decisionsIn(readFileIfPresent(decisionsPath(dataRoot()), kDecisionsFileBytes));
   auto found = decisions.find(keyOf(kind));
   if (found == decisions.end() || !found->is_string()) return std::nullopt;
   return found->get<std::string>();
@@ -53,7 +58,7 @@ void recordPrivacyDecision(PrivacyKind kind, const std::string& decision) {
   // The decision goes into the file as it is on disk, and replaces only the version it was
   // added to: the keys another program writes meanwhile are read again and kept.
   for (int attempt = 1;; ++attempt) {
-    std::optional<FileVersion> read = readFileVersion(path, kMetadataFileBytes);
+    std::optional<FileVersion> read = readFileVersion(path, kDecisionsFileBytes);
     Json decisions = decisionsIn(read ? std::optional(read->text) : std::nullopt);
     decisions[keyOf(kind)] = decision;
     const std::string text = decisions.dump(2) + "\n";

@@ -133,6 +133,8 @@ class Scanner {
     if (parts.parameters > kMaxLineParameters)
       return refuse("a content line with more than " + std::to_string(kMaxLineParameters) + " parameters");
     const std::string_view name = nameOf(logical);
+    // Lines of components past the nesting limit are not for libical.
+    if (depth_ > kMaxNesting || (depth_ == kMaxNesting && isWord(name, "BEGIN"))) ++leftLines_;
     if (isWord(name, "BEGIN")) return begin(parts.value, from);
     if (isWord(name, "END")) return end(to);
     if (inObservance()) {
@@ -154,6 +156,12 @@ class Scanner {
   }
 
   std::size_t lines() const { return lines_; }
+  // The lines and octets that libical reads.
+  std::size_t readLines() const { return lines_ - leftLines_; }
+  std::size_t readOctets(std::size_t total) const {
+    for (const TextRange& range : left) total -= range.to - range.from;
+    return total;
+  }
 
   std::optional<std::string> refusal;
   std::size_t deepest = 0;
@@ -198,6 +206,7 @@ class Scanner {
   }
 
   std::size_t lines_ = 0;
+  std::size_t leftLines_ = 0;
   std::size_t depth_ = 0;
   std::size_t leftFrom_ = 0;   // where the component nested one level past the limit begins
   std::size_t zoneDepth_ = 0;  // the depth of the VTIMEZONE being read; 0 outside one
@@ -245,7 +254,7 @@ Scanner scan(std::string_view text) {
   }
   if (pending && !scanner.line(logical, from, to)) return scanner;
   scanner.finish(text.size());
-  if (parseFootprint(scanner.lines(), text.size()) > kMaxParseFootprint)
+  if (parseFootprint(scanner.readLines(), scanner.readOctets(text.size())) > kMaxParseFootprint)
     scanner.refuse("more than libical should hold for one file (" + std::to_string(kMaxParseFootprint >> 20) + " MiB)");
   return scanner;
 }

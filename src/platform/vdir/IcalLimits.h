@@ -30,7 +30,7 @@ inline constexpr std::size_t kMaxContentLines = 100'000;
 
 // What libical may hold at once while it reads one file. It keeps about 300 bytes for every
 // content line and about six times the text; a file that would take more is refused, which
-// leaves room for files of a few megabytes of any shape.
+// leaves room for files of a few megabytes of any shape (a daily series with 10,000 changed occurrences among them).
 inline constexpr std::size_t kMaxParseFootprint = std::size_t{32} << 20;
 std::size_t parseFootprint(std::size_t contentLines, std::size_t octets);
 

@@ -265,7 +265,12 @@ class ItemIndex {
     } catch (const std::exception&) {
       entry->parsed = nullptr;
     }
-    if (!entry->parsed) releaseFreedMemory(origin->text.size());
+    if (!entry->parsed) {
+      // Only the stamp of a file that is no item is needed (to know when to read it again);
+      // its text, up to the item limit, is not kept for the life of the process.
+      releaseFreedMemory(origin->text.size());
+      std::string().swap(origin->text);
+    }
     entry->origin = std::move(origin);
     return entry;
   }
