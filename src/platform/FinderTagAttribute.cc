@@ -8,8 +8,8 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/FileCallError.h"
 #include "platform/PropertyList.h"
+#include "platform/files/FileError.h"
 
 namespace wren::platform {
 
@@ -20,7 +20,7 @@ using Strings = std::vector<std::string>;
 // A path holding NUL would name a different file at the system call, which stops at the
 // first NUL: no file has such a name.
 void refuseNul(const char* call, const std::string& path) {
-  if (path.find('\0') != std::string::npos) throw FileCallError(call, path, ENOENT);
+  if (path.find('\0') != std::string::npos) throw FileError(call, path, ENOENT);
 }
 
 // Linux keeps user attributes on files and folders only; on anything else (a FIFO, a
@@ -53,7 +53,7 @@ std::vector<std::string> readTagStrings(const std::string& path) {
   int error = errno;
   // Absent, or larger than any tag list: no tags either way.
   if (error == ENODATA || error == ERANGE || error == E2BIG) return {};
-  throw FileCallError("getxattr", path, error);
+  throw FileError("getxattr", path, error);
 }
 
 void writeTagStrings(const std::string& path, const std::vector<std::string>& strings) {
@@ -63,14 +63,14 @@ void writeTagStrings(const std::string& path, const std::vector<std::string>& st
     int error = errno;
     // Nothing to remove: no attribute, or a kind of file that cannot have one.
     if (error == ENODATA || (error == EPERM && cannotCarryTags(path))) return;
-    throw FileCallError("removexattr", path, error);
+    throw FileError("removexattr", path, error);
   }
   refuseNul("setxattr", path);
   std::string bytes = binaryPropertyListOfStrings(strings);
   if (setxattr(path.c_str(), kTagAttributeName, bytes.data(), bytes.size(), 0) == 0) return;
   int error = errno;
   if (error == EPERM && cannotCarryTags(path)) error = ENOTSUP;
-  throw FileCallError("setxattr", path, error);
+  throw FileError("setxattr", path, error);
 }
 
 }  // namespace wren::platform

@@ -13,7 +13,7 @@ namespace wren::platform {
 //   writeTagStrings("/home/ann/report.pdf", {"Project\n4"});
 //   readTagStrings("/home/ann/report.pdf");   // {"Project\n4"}
 //
-// Symbolic links are followed. Failures throw FileCallError with the call and the errno.
+// Symbolic links are followed. Failures throw FileError with the call and the errno.
 
 inline constexpr const char* kTagAttributeName = "user.com.apple.metadata:_kMDItemUserTags";
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <functional>
 
-#include "platform/FileCallError.h"
+#include "platform/files/FileError.h"
 #include "platform/PropertyList.h"
 #include "support/TaggableFolder.h"
 
@@ -18,11 +18,11 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 using wren::testing::TaggableFolder;
 
-// The errno of the FileCallError the action throws, or 0.
+// The errno of the FileError the action throws, or 0.
 int failureOf(const std::function<void()>& action) {
   try {
     action();
-  } catch (const FileCallError& failure) {
+  } catch (const FileError& failure) {
     return failure.error();
   }
   return 0;

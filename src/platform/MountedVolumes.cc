@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/KernelFiles.h"
+#include "platform/files/KernelFiles.h"
 
 namespace wren::platform {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/KernelFiles.h"
+#include "platform/files/KernelFiles.h"
 
 namespace wren::platform {
 

@@ -13,8 +13,9 @@ enum class PrivacyKind { Calendar, Reminders, Contacts, Location, Accessibility,
 // that is not a JSON object, a value that is not a string).
 std::optional<std::string> privacyDecision(PrivacyKind kind);
 
-// Records a decision, writing the file atomically and keeping the keys it does not know;
-// throws FileError when the file cannot be written.
+// Records a decision, writing the file atomically and keeping the keys it does not know. A
+// file that another program rewrites meanwhile is read again, so that its keys are kept too;
+// throws FileError when the file cannot be written (FileChangedError when it keeps changing).
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision);
 
 }  // namespace wren::platform

@@ -1,8 +1,11 @@
 #include "platform/Privacy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "base/Json.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/FileError.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
@@ -11,6 +14,7 @@ namespace {
 
 using vdir::testing::entryNames;
 using vdir::testing::readText;
+using vdir::testing::writeElsewhere;
 
 TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
   struct Case {
@@ -36,6 +40,16 @@ TEST(PrivacyDecision, ReadsOnlyStringValuesOfAnObject) {
     EXPECT_EQ(privacyDecision(PrivacyKind::Location), c.location);
     EXPECT_EQ(privacyDecision(PrivacyKind::Reminders), std::nullopt);
   }
+}
+
+TEST(PrivacyDecision, AFileThatIsNoFileDecidesNothing) {
+  // Neither a FIFO without a writer nor an endless device holds the call up.
+  ScopedDataHome home;
+  ASSERT_EQ(mkfifo((home.root() / "privacy.json").c_str(), 0600), 0);
+  EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), std::nullopt);
+  std::filesystem::remove(home.root() / "privacy.json");
+  std::filesystem::create_symlink("/dev/zero", home.root() / "privacy.json");
+  EXPECT_EQ(privacyDecision(PrivacyKind::Calendar), std::nullopt);
 }
 
 TEST(PrivacyDecision, IsReadAfreshOnEveryCall) {
@@ -67,6 +81,32 @@ TEST(RecordPrivacyDecision, ReplacesAFileThatIsNotAnObjectAndMakesTheRoot) {
   std::filesystem::remove_all(home.root());
   recordPrivacyDecision(PrivacyKind::Location, "denied");
   EXPECT_EQ(privacyDecision(PrivacyKind::Location), "denied");
+}
+
+TEST(RecordPrivacyDecision, KeepsWhatAnotherProgramWritesMeanwhile) {
+  ScopedDataHome home;
+  const std::filesystem::path path = home.root() / "privacy.json";
+  home.write("privacy.json", R"({"calendar":"granted"})");
+  // Another program records a decision of its own between the reading and the writing.
+  int writes = 0;
+  {
+    ReplaceHookForTesting hook([&](const std::filesystem::path& target) {
+      if (target == path && writes++ == 0) writeElsewhere(path, R"({"calendar":"granted","location":"denied"})");
+    });
+    recordPrivacyDecision(PrivacyKind::Contacts, "denied");
+  }
+  EXPECT_EQ(Json::parse(readText(path)),
+            (Json{{"calendar", "granted"}, {"location", "denied"}, {"contacts", "denied"}}));
+
+  // A program that never stops rewriting the file wins: its version stays.
+  {
+    ReplaceHookForTesting hook([&](const std::filesystem::path& target) {
+      if (target == path) writeElsewhere(path, R"({"screen":"granted","n":)" + std::to_string(++writes) + "}");
+    });
+    EXPECT_THROW(recordPrivacyDecision(PrivacyKind::Location, "granted"), FileChangedError);
+  }
+  EXPECT_EQ(Json::parse(readText(path)), (Json{{"screen", "granted"}, {"n", writes}}));
+  EXPECT_EQ(entryNames(home.root()), (std::set<std::string>{"privacy.json"}));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/KernelFiles.h"
+#include "platform/files/KernelFiles.h"
 
 namespace wren::platform {
 

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <optional>
 
-#include "platform/FileCallError.h"
+#include "platform/files/FileError.h"
 #include "platform/FinderTagAttribute.h"
 #include "platform/Text.h"
 
@@ -69,7 +69,7 @@ HelperError posixMessage(int error, const std::string& path) {
     case ENOENT:
       return HelperError(ErrorCode::InvalidArgs, "not found: " + path);
     default:
-      return HelperError(ErrorCode::ExecutionFailed, path + ": " + platform::FileCallError::describe(error));
+      return HelperError(ErrorCode::ExecutionFailed, path + ": " + platform::FileError::describe(error));
   }
 }
 
@@ -77,7 +77,7 @@ Json readFinderTags(const std::string& path) {
   std::vector<std::string> stored;
   try {
     stored = platform::readTagStrings(path);
-  } catch (const platform::FileCallError& failure) {
+  } catch (const platform::FileError& failure) {
     throw posixMessage(failure.error(), path);
   }
   Json tags = Json::array();
@@ -91,7 +91,7 @@ void writeFinderTags(const std::string& path, const std::vector<Json>& tags) {
   for (const Json& tag : tags) stored.push_back(storedTag(tag));
   try {
     platform::writeTagStrings(path, stored);
-  } catch (const platform::FileCallError& failure) {
+  } catch (const platform::FileError& failure) {
     throw posixMessage(failure.error(), path);
   }
 }

@@ -58,6 +58,14 @@ inline std::string readText(const std::filesystem::path& path) {
   return text.str();
 }
 
+// Another program's write of a whole file, made as editors and synchronisation tools make
+// it: a new file renamed over the old one.
+inline void writeElsewhere(const std::filesystem::path& path, const std::string& text) {
+  const std::filesystem::path temporary = path.parent_path() / ("other-program-" + path.filename().string());
+  writeText(temporary, text);
+  std::filesystem::rename(temporary, path);
+}
+
 // Every name in a folder, hidden ones included.
 inline std::set<std::string> entryNames(const std::filesystem::path& folder) {
   std::set<std::string> names;

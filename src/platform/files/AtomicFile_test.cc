@@ -1,9 +1,15 @@
 #include "platform/files/AtomicFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
+#include <functional>
+
+#include "platform/files/FileDescriptor.h"
 #include "platform/files/FileError.h"
+#include "platform/files/FileStamp.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
@@ -13,6 +19,7 @@ namespace {
 using vdir::testing::entryNames;
 using vdir::testing::FileSizeLimit;
 using vdir::testing::readText;
+using vdir::testing::writeElsewhere;
 using vdir::testing::writeText;
 
 class AtomicFileTest : public ::testing::Test {
@@ -83,7 +90,15 @@ TEST_F(AtomicFileTest, ReadsWholeFilesAndReportsMissingOnes) {
   std::string text(100000, 'y');
   text += "end";
   writeText(folder() / "long.ics", text);
-  EXPECT_EQ(readWholeFile(folder() / "long.ics"), text);
+  EXPECT_EQ(readWholeFile(folder() / "long.ics", kItemFileBytes), text);
+  // Unless told otherwise, a file is a metadata file, which is never that long.
+  try {
+    readWholeFile(folder() / "long.ics");
+    FAIL() << "a file over the cap was read";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.error(), EFBIG);
+  }
+  EXPECT_EQ(readFileIfPresent(folder() / "long.ics"), std::nullopt);
   try {
     readWholeFile(folder() / "gone.ics");
     FAIL() << "a missing file was read";
@@ -116,6 +131,138 @@ TEST_F(AtomicFileTest, PublishesAFolderWholeOrNotAtAll) {
                              }),
                FileError);
   EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"work"}));
+}
+
+// ---- Replacing only the version that was read ---------------------------------------------
+
+FileVersion versionOf(const std::filesystem::path& path) {
+  std::optional<FileVersion> version = readFileVersion(path);
+  if (!version) throw std::runtime_error("unreadable " + path.string());
+  return *version;
+}
+
+class ReplaceIfUnchangedTest : public AtomicFileTest,
+                               public ::testing::WithParamInterface<ReplaceHookForTesting::Exchange> {
+ protected:
+  ReplaceHookForTesting::Exchange exchange() const { return GetParam(); }
+};
+
+TEST_P(ReplaceIfUnchangedTest, ReplacesTheVersionThatWasRead) {
+  const std::filesystem::path path = folder() / "a.ics";
+  writeText(path, "version one");
+  const FileVersion read = versionOf(path);
+  int hooked = 0;
+  ReplaceHookForTesting hook([&](const std::filesystem::path& target) { hooked += target == path; }, exchange());
+  const FileStamp stamp = replaceFileIfUnchanged(path, "version two", read);
+  EXPECT_EQ(hooked, 1);
+  EXPECT_EQ(readText(path), "version two");
+  EXPECT_EQ(stampOf(path), stamp);
+  EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"a.ics"}));
+}
+
+TEST_P(ReplaceIfUnchangedTest, AnotherProgramsVersionIsNeverUnlinked) {
+  const std::filesystem::path path = folder() / "a.ics";
+  struct Case {
+    const char* name;
+    std::function<void()> otherProgram;  // runs just before the new file would take the old one's place
+    std::optional<std::string> left;     // what the path holds afterwards (nothing: no file)
+    FileChangedError::Change change;
+  };
+  const std::vector<Case> cases = {
+      {"rewritten by rename", [&] { writeElsewhere(path, "theirs"); }, "theirs", FileChangedError::Change::Edited},
+      {"same text, another file", [&] { writeElsewhere(path, "version one"); }, "version one",
+       FileChangedError::Change::Edited},
+      {"rewritten in place, same size", [&] { writeText(path, "version 1!!"); }, "version 1!!",
+       FileChangedError::Change::Edited},
+      {"removed", [&] { std::filesystem::remove(path); }, std::nullopt, FileChangedError::Change::Removed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeText(path, "version one");
+    const FileVersion read = versionOf(path);
+    ReplaceHookForTesting hook([&](const std::filesystem::path&) { c.otherProgram(); }, exchange());
+    try {
+      replaceFileIfUnchanged(path, "mine", read);
+      FAIL() << "another program's version was replaced";
+    } catch (const FileChangedError& refusal) {
+      EXPECT_EQ(refusal.change(), c.change);
+      EXPECT_EQ(refusal.path(), path);
+    }
+    if (c.left) {
+      EXPECT_EQ(readText(path), *c.left);
+      EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"a.ics"}));
+    } else {
+      EXPECT_TRUE(entryNames(folder()).empty());
+    }
+  }
+}
+
+TEST_P(ReplaceIfUnchangedTest, AFileWhereNoneWasExpectedStays) {
+  const std::filesystem::path path = folder() / "displayname";
+  ReplaceHookForTesting hook([](const std::filesystem::path&) {}, exchange());
+  // No file was there when the change read the folder; another program made one since.
+  writeText(path, "Theirs");
+  EXPECT_THROW(replaceFileIfUnchanged(path, "Mine", std::nullopt), FileChangedError);
+  EXPECT_EQ(readText(path), "Theirs");
+  std::filesystem::remove(path);
+  replaceFileIfUnchanged(path, "Mine", std::nullopt);
+  EXPECT_EQ(readText(path), "Mine");
+  EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"displayname"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutExchange, ReplaceIfUnchangedTest,
+                         ::testing::Values(ReplaceHookForTesting::Exchange::Use,
+                                           ReplaceHookForTesting::Exchange::Unavailable));
+
+TEST_F(AtomicFileTest, RemovesOnlyTheVersionThatWasRead) {
+  const std::filesystem::path path = folder() / "a.ics";
+  writeText(path, "version one");
+  const FileVersion read = versionOf(path);
+  writeElsewhere(path, "theirs");
+  EXPECT_THROW(removeFileIfUnchanged(path, read), FileChangedError);
+  EXPECT_EQ(readText(path), "theirs");
+  EXPECT_EQ(entryNames(folder()), (std::set<std::string>{"a.ics"}));
+  removeFileIfUnchanged(path, versionOf(path));
+  EXPECT_TRUE(entryNames(folder()).empty());
+  try {
+    removeFileIfUnchanged(path, read);
+    FAIL() << "a removed file was removed again";
+  } catch (const FileChangedError& refusal) {
+    EXPECT_EQ(refusal.change(), FileChangedError::Change::Removed);
+    EXPECT_EQ(std::string(refusal.what()), "open(" + path.string() + "): the file was removed since it was read");
+  }
+  EXPECT_TRUE(entryNames(folder()).empty());
+}
+
+// ---- Temporary files ---------------------------------------------------------------------
+
+TEST(TemporaryFileNames, AreRecognisable) {
+  EXPECT_TRUE(isTemporaryFileName(".wren-tmp-a1B2c3"));
+  for (const char* name : {".wren-tmp-a1B2c", ".wren-tmp-a1B2c3.ics", "wren-tmp-a1B2c3", "a.ics", ".a.ics.tmp-abcdef"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(isTemporaryFileName(name));
+  }
+}
+
+TEST_F(AtomicFileTest, StaleTemporaryFilesGoUnlessAWriteHoldsThem) {
+  const auto old = std::filesystem::file_time_type::clock::now() - kStaleTemporaryAge - std::chrono::seconds(5);
+  auto temporary = [&](const std::string& name, bool stale) {
+    writeText(folder() / name, "half a file");
+    if (stale) std::filesystem::last_write_time(folder() / name, old);
+    return name;
+  };
+  const std::vector<std::string> names = {temporary(".wren-tmp-stale1", true), temporary(".wren-tmp-fresh1", false),
+                                          temporary(".wren-tmp-held01", true), temporary(".wren-tmp-a.ics", true)};
+  temporary("a.ics", true);
+  // A write in progress holds its file.
+  FileDescriptor held(open((folder() / ".wren-tmp-held01").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
+  removeStaleTemporaryFiles(folder(), names);
+  EXPECT_EQ(entryNames(folder()),
+            (std::set<std::string>{".wren-tmp-a.ics", ".wren-tmp-fresh1", ".wren-tmp-held01", "a.ics"}));
+  held = FileDescriptor();
+  removeStaleTemporaryFiles(folder(), names);
+  EXPECT_EQ(entryNames(folder()), (std::set<std::string>{".wren-tmp-a.ics", ".wren-tmp-fresh1", "a.ics"}));
 }
 
 }  // namespace

@@ -34,6 +34,8 @@ class FileDescriptor {
 
   // Closes now, so that a failing close can be reported: close(2)'s result.
   int close() { return ::close(std::exchange(fd_, -1)); }
+  // Hands the descriptor to a library that closes it itself.
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   void reset() {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/files/RegularFile.h"
+
 namespace wren::platform {
 
 // What identifies one version of a file: a file rewritten in place, or replaced by rename,
@@ -34,7 +36,7 @@ struct FileVersion {
   std::string text;
   FileStamp stamp;
 };
-// Nothing when the path is not a regular file that can be read whole.
-std::optional<FileVersion> readFileVersion(const std::filesystem::path& path);
+// Nothing when the path is not a regular file of at most `maxBytes` that can be read whole.
+std::optional<FileVersion> readFileVersion(const std::filesystem::path& path, std::size_t maxBytes = kItemFileBytes);
 
 }  // namespace wren::platform

@@ -110,6 +110,7 @@ std::optional<RawComponent> splitComponents(std::string_view text) {
     pending.reset();
     const std::string value = line.unfolded.substr(valueStart(line.unfolded));
     if (line.name == "BEGIN") {
+      if (open.size() == kMaxComponentNesting) return false;
       open.push_back(RawComponent{asciiUpper(value), {}, {}});
       return true;
     }

@@ -11,6 +11,7 @@
 //   event->setLine("SUMMARY:" + escapeText(title));               // the other lines stay
 //   std::string written = emitComponent(*root);                   // CRLF, folded at 75 octets
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,8 +48,14 @@ struct RawComponent {
   const RawComponent* masterChild(std::string_view componentName) const;
 };
 
+// Components nested in one another that the split keeps. Files nest three or four levels
+// (VCALENDAR, VEVENT, VALARM); copies, writers and destructors of a RawComponent go down one
+// call per level, so a file nested deeper does not split, whatever thread reads it.
+inline constexpr std::size_t kMaxComponentNesting = 64;
+
 // Splits the text (CRLF or LF line ends) into its root component; nothing when the text does
-// not hold a well-nested BEGIN/END structure.
+// not hold a well-nested BEGIN/END structure, or nests components deeper than
+// kMaxComponentNesting.
 std::optional<RawComponent> splitComponents(std::string_view text);
 
 // The raw components of a file text, split on first use: reading a file's values needs them

@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/ocr/InputFile.h"
+#include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 

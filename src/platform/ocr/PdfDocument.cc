@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "platform/ocr/InputFile.h"
+#include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 

@@ -1348,4 +1348,16 @@ std::optional<std::string> removeEventText(std::string_view originalText, const 
   return finish(stored.calendar, firstInstant(stored));
 }
 
+std::optional<EventItem> eventAt(const ParsedEventFile& file, Instant occurrenceDate, const ItemContext& context) {
+  const EventValues* master = file.master ? &*file.master : nullptr;
+  if (!master || !master->repeats) return primaryEvent(file, context);
+  const CivilKey key = occurrenceKey(*master, occurrenceDate);
+  if (std::binary_search(master->exdates.begin(), master->exdates.end(), key)) return std::nullopt;
+  if (auto found = file.overrides.find(key); found != file.overrides.end())
+    return overrideItem(found->second, master, overrideSpan(found->second), context);
+  if (seriesKeys(*master, file.ruleKeys.get(), key, key).empty()) return std::nullopt;
+  const std::pair<Instant, Instant> span = spanOf(*master, key);
+  return itemOf(*master, master, span, span.first, context);
+}
+
 }  // namespace wren::platform::vdir

@@ -32,6 +32,11 @@ std::optional<EventItem> primaryEvent(const ParsedEventFile& file, const ItemCon
 // event that does not repeat, primaryEvent.
 std::optional<EventItem> seriesEvent(const ParsedEventFile& file, const ItemContext& context);
 
+// The occurrence of a series whose original start is `occurrenceDate` (its override, if it
+// has one), as eventsInWindow gives it; nothing when the series has no such occurrence. For
+// a file without recurrence, the stored event itself.
+std::optional<EventItem> eventAt(const ParsedEventFile& file, Instant occurrenceDate, const ItemContext& context);
+
 // The earliest and latest instant any occurrence can touch (for skipping files outside a
 // window without expanding them); an unbounded series has no latest.
 struct EventExtent {

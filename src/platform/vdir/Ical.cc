@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/ZoneText.h"
+#include "platform/vdir/IcalLimits.h"
 #include "platform/vdir/StoreNames.h"
 #include "platform/vdir/WindowsZoneNames.h"
 
@@ -141,29 +142,6 @@ std::optional<RawComponent> databaseVtimezone(const std::string& tzid, Instant f
   return vtimezone;
 }
 
-// Text that libical can read whole: it stops at a NUL byte, and a blank line inside a folded
-// property ends that property there. Both are taken out, as the raw lines skip blank lines.
-std::string readableText(std::string_view text) {
-  std::string readable;
-  readable.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    end = end == std::string_view::npos ? text.size() : end + 1;
-    std::string_view line = text.substr(at, end - at);
-    at = end;
-    if (line == "\n" || line == "\r\n") continue;
-    for (char c : line) {
-      if (c != '\0') readable += c;
-    }
-  }
-  return readable;
-}
-
-bool needsCleaning(std::string_view text) {
-  return text.find('\0') != std::string_view::npos || text.find("\n\n") != std::string_view::npos ||
-         text.find("\n\r\n") != std::string_view::npos;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -179,8 +157,9 @@ ComponentPtr parseCalendar(std::string_view text) {
     return true;
   }();
   static_cast<void>(nonFatal);
-  const std::string terminated = needsCleaning(text) ? readableText(text) : std::string(text);
-  ComponentPtr root(icalparser_parse_string(terminated.c_str()));
+  const std::optional<std::string> input = libicalInput(text);
+  if (!input) return nullptr;
+  ComponentPtr root(icalparser_parse_string(input->c_str()));
   icalerror_clear_errno();
   if (!root) return nullptr;
   if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) return root;
@@ -194,7 +173,9 @@ ComponentPtr parseCalendar(std::string_view text) {
 // ---------------------------------------------------------------------------------------
 
 std::optional<std::string> ianaZoneId(std::string_view tzid) {
-  if (tzid.empty()) return std::nullopt;
+  // Each suffix after a '/' is looked up below: a TZID longer than any zone id costs time in
+  // proportion to the square of its length and names nothing.
+  if (tzid.empty() || tzid.size() > kMaxTzidOctets) return std::nullopt;
   if (isKnownZone(tzid)) return std::string(tzid);
   // Vendor prefixes ("/freeassociation.sourceforge.net/", "/mozilla.org/20050126_1/",
   // "/softwarestudio.org/Olson_20011030_5/") come before the IANA id; the longest suffix

@@ -59,8 +59,9 @@ struct RecurIteratorDeleter {
 };
 using RecurIteratorPtr = std::unique_ptr<icalrecur_iterator, RecurIteratorDeleter>;
 
-// Parses iCalendar text into its VCALENDAR component; nothing when libical finds none.
-// libical's error state is cleared afterwards, so one bad file never leaks into the next.
+// Parses iCalendar text into its VCALENDAR component; nothing when libical finds none, or
+// when the text is not for libical to read at all (IcalLimits.h). libical's error state is
+// cleared afterwards, so one bad file never leaks into the next.
 ComponentPtr parseCalendar(std::string_view text);
 
 // ---------------------------------------------------------------------------------------

@@ -2,12 +2,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
+#include "platform/files/AtomicFile.h"
 #include "platform/files/Deleters.h"
 
 namespace wren::platform::vdir {
@@ -22,9 +27,11 @@ bool isItemName(std::string_view name, std::string_view suffix) {
 
 std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::string_view suffix, Stamps stamps) {
   std::vector<ListedFile> files;
+  std::vector<std::string> temporary;
   std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
   if (!dir) return files;
   while (dirent* entry = readdir(dir.get())) {
+    if (isTemporaryFileName(entry->d_name)) temporary.emplace_back(entry->d_name);
     if (!isItemName(entry->d_name, suffix)) continue;
     const bool knownType = entry->d_type == DT_REG || entry->d_type == DT_LNK;
     if (stamps == Stamps::Skip && knownType) {
@@ -41,6 +48,7 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::
     files.push_back({entry->d_name, stampOf(info), link});
   }
   std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+  if (!temporary.empty()) removeStaleTemporaryFiles(folder, temporary);
   return files;
 }
 
@@ -56,16 +64,38 @@ std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, c
   return ListedFile{name, *stamp, link};
 }
 
+void releaseFreedMemory(std::size_t bytes) {
+  if (bytes >= kReleaseAfterBytes) malloc_trim(0);
+}
+
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
   constexpr unsigned kMaxThreads = 8;
   unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, kMaxThreads);
   std::atomic<std::size_t> next{0};
+  std::mutex failing;
+  std::exception_ptr failure;
+  // An exception that left a thread's function would end the process.
   auto run = [&] {
-    for (std::size_t i = next++; i < count; i = next++) work(i);
+    try {
+      for (std::size_t i = next++; i < count; i = next++) work(i);
+    } catch (...) {
+      next = count;
+      std::lock_guard lock(failing);
+      if (!failure) failure = std::current_exception();
+    }
   };
-  std::vector<std::jthread> helpers;
-  for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(run);
-  run();
+  {
+    std::vector<std::jthread> helpers;
+    for (unsigned i = 1; i < threads; ++i) {
+      try {
+        helpers.emplace_back(run);
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: the ones there are (this one at least) do the work
+      }
+    }
+    run();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace wren::platform::vdir

@@ -38,7 +38,8 @@ struct ListedFile {
   bool link = false;  // reached through a symbolic link
 };
 // The files with the suffix in a folder that are regular files (broken links and hidden
-// files left out), in byte order of their names; an unreadable folder has none. Without stamps, entries
+// files left out), in byte order of their names; an unreadable folder has none. Stale
+// temporary files that interrupted writes left in the folder are removed on the way. Without stamps, entries
 // are told apart by their directory type only (a broken link is then listed, and fails to
 // be read), which saves one system call per file when every file is read anyway.
 enum class Stamps { Take, Skip };
@@ -48,7 +49,16 @@ std::vector<ListedFile> listItemFiles(const std::filesystem::path& folder, std::
 std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, const std::string& name,
                                           std::string_view suffix);
 
+// Gives the memory that a failed reading of a file of `bytes` freed back to the system: a
+// parser that gives up on a large malformed file leaves many freed blocks in the heap of the
+// thread that ran it, which would stay for the life of the process. Small files are not
+// worth the walk through the heap.
+inline constexpr std::size_t kReleaseAfterBytes = 64 * 1024;
+void releaseFreedMemory(std::size_t bytes);
+
 // Runs work(0) ... work(count - 1) on a few threads: the machine's cores, at most eight.
+// The first exception a work item throws is thrown again here once every thread is done;
+// the items after it are not run.
 void parallelFor(std::size_t count, const std::function<void(std::size_t)>& work);
 
 }  // namespace wren::platform::vdir
@@ -243,16 +253,23 @@ class ItemIndex {
     origin->itemId = itemIdFor(kind_.idSalt, collection.id(), name);
     origin->collectionId = collection.id();
     auto entry = std::make_shared<Entry>();
-    if (std::optional<FileVersion> version = readFileVersion(origin->path)) {
-      origin->text = std::move(version->text);
-      origin->stamp = version->stamp;
-      // A file that makes the codec throw is as unusable as one it cannot parse.
-      try {
+    // A file that cannot be read whole (memory runs short) or that makes the codec throw is
+    // as unusable as one the codec cannot parse; it never ends the thread that reads it.
+    try {
+      if (std::optional<FileVersion> version = readFileVersion(origin->path)) {
+        origin->text = std::move(version->text);
+        origin->stamp = version->stamp;
         entry->parsed = Codec::parse(origin->text);
         if (entry->parsed) entry->summary = Codec::summarize(*entry->parsed);
-      } catch (const std::exception&) {
-        entry->parsed = nullptr;
       }
+    } catch (const std::exception&) {
+      entry->parsed = nullptr;
+    }
+    if (!entry->parsed) {
+      // Only the stamp of a file that is no item is needed (to know when to read it again);
+      // its text, up to the item limit, is not kept for the life of the process.
+      releaseFreedMemory(origin->text.size());
+      std::string().swap(origin->text);
     }
     entry->origin = std::move(origin);
     return entry;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/files/AtomicFile.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
@@ -92,6 +96,42 @@ TEST(ItemIndexKinds, FollowsChangesToItsFiles) {
 
   index.retain({});
   EXPECT_FALSE(index.locate(files[0]->origin->itemId));
+}
+
+TEST(ItemIndexKinds, ListingRemovesWhatKilledWritesLeftAndNeverReadsIt) {
+  ScopedDataHome home;
+  const AddressBook book{"work", home.root() / "contacts/work"};
+  writeText(book.folder / "ann.vcf", card("Ann"));
+  // A write killed halfway, long ago and just now; the first holds a card that must never be
+  // listed, whatever its name says.
+  const auto old = std::filesystem::file_time_type::clock::now() - kStaleTemporaryAge - std::chrono::seconds(1);
+  writeText(book.folder / ".wren-tmp-Ab12Cd", card("Half written"));
+  std::filesystem::last_write_time(book.folder / ".wren-tmp-Ab12Cd", old);
+  writeText(book.folder / ".wren-tmp-Ef34Gh", card("Being written"));
+
+  ItemIndex<CardCodec, AddressBook> index(ItemKind{".vcf", "contact"});
+  EXPECT_EQ(namesOf(index.refresh({&book})[0].files), (std::vector<std::string>{"ann.vcf"}));
+  EXPECT_EQ(testing::entryNames(book.folder), (std::set<std::string>{".wren-tmp-Ef34Gh", "ann.vcf"}));
+}
+
+// A work item that throws on a helper thread would end the process; the caller gets the
+// exception instead, after every thread is done.
+TEST(ParallelFor, RunsEveryItemOnceAndHandsAThrowToTheCaller) {
+  std::vector<std::atomic<int>> runs(5000);
+  parallelFor(runs.size(), [&](std::size_t i) { ++runs[i]; });
+  for (const std::atomic<int>& count : runs) ASSERT_EQ(count.load(), 1);
+
+  std::atomic<std::size_t> ran{0};
+  try {
+    parallelFor(5000, [&](std::size_t i) {
+      ++ran;
+      if (i % 1000 == 999) throw std::runtime_error("item " + std::to_string(i));
+    });
+    FAIL() << "the exception was lost";
+  } catch (const std::runtime_error& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("item ")) << error.what();
+  }
+  EXPECT_LT(ran.load(), 5000u);
 }
 
 }  // namespace

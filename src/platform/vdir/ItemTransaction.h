@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -22,10 +23,14 @@ namespace wren::platform::vdir {
 //   auto entry = readBack(index, target, next);           // answer with what the file says
 //
 // A change refuses to write over a file that another program changed since its item was
-// read. It writes new files before it replaces or removes old ones, so that a failure loses
-// nothing: until commit() every file it added is removed again when the transaction ends.
-// File writes are atomic (AtomicFile.h). Failures of system calls are FileError; a refusal,
-// or a saved file that cannot be read back, is ItemWriteError; both name the file.
+// read, but not over the versions this process wrote itself meanwhile (see latest): changes
+// from inside the process are serialised, and each sees the result of the one before.
+// checkUnchanged refuses early, and every replace or remove checks again at the moment
+// the new file takes the old one's place (AtomicFile.h), so that no version of another
+// program is ever unlinked. It writes new files before it replaces or removes old ones, so
+// that a failure loses nothing: until commit() every file it added is removed again when the
+// transaction ends. Failures of system calls are FileError; a refusal, or a saved file that
+// cannot be read back, is ItemWriteError; both name the file.
 
 class ItemWriteError : public std::runtime_error {
  public:
@@ -42,15 +47,21 @@ class ItemTransaction {
 
   // Throws ItemWriteError when the item's file is gone or is not the version it was read from.
   void checkUnchanged(const ItemOrigin& origin) const;
+  // The version of the item's file a change applies to: the one it was read from, or the
+  // newer one that this process saved since (a request that read the item before another
+  // request's save, as pipelined changes do), which the caller applies its change to.
+  // Throws ItemWriteError when another program changed or removed the file.
+  std::shared_ptr<const ItemOrigin> latest(const std::shared_ptr<const ItemOrigin>& origin) const;
 
   // Writes a new file under a fresh name in the folder; gives the name.
   std::string add(const std::filesystem::path& folder, std::string_view text);
-  // Writes the item's file anew where it is.
+  // Writes the item's file anew where it is; throws ItemWriteError when it is not the
+  // version the item was read from.
   void replace(const ItemOrigin& origin, std::string_view text);
   // Writes the item into another folder, under its own file name when that is free there,
   // then removes its old file; gives the new name. The new file counts as added.
   std::string move(const ItemOrigin& origin, const std::filesystem::path& folder, std::string_view text);
-  // Removes the item's file.
+  // Removes the item's file, when it is the version the item was read from.
   void remove(const ItemOrigin& origin);
 
   // The change is complete: the files it added stay.

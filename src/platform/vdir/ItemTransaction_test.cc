@@ -18,6 +18,7 @@ namespace {
 using testing::entryNames;
 using testing::FileSizeLimit;
 using testing::readText;
+using testing::writeElsewhere;
 using testing::writeText;
 
 // The transaction serves any item store; these tests use a store of cards.
@@ -62,6 +63,54 @@ TEST_F(ItemTransactionTest, RefusesFilesChangedOrRemovedSinceTheyWereRead) {
     FAIL() << "a removed file passed";
   } catch (const ItemWriteError& error) {
     EXPECT_EQ(std::string(error.what()), "open(" + ann.path.string() + "): the file was removed since it was read");
+  }
+}
+
+TEST_F(ItemTransactionTest, ChangesSeeTheVersionsThisProcessSavedButNoOtherProgramsOnes) {
+  const std::filesystem::path folder = book("family");
+  const auto read = std::make_shared<const ItemOrigin>(stored(folder / "ann.vcf", "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n"));
+  {
+    ItemTransaction change(".vcf");
+    EXPECT_EQ(change.latest(read), read);
+    change.replace(*read, "version 2");
+    change.commit();
+  }
+  // A second request read the card before the first saved it: it works on version 2. Once
+  // it saved version 3, a request that read version 1 or 2 works on version 3.
+  std::shared_ptr<const ItemOrigin> second;
+  {
+    ItemTransaction change(".vcf");
+    second = change.latest(read);
+    EXPECT_EQ(second->text, "version 2");
+    EXPECT_EQ(second->stamp, stampOf(read->path));
+    EXPECT_EQ(second->itemId, read->itemId);
+    change.replace(*second, "version 3");
+    change.commit();
+  }
+  for (const auto& origin : {read, second}) {
+    ItemTransaction change(".vcf");
+    EXPECT_EQ(change.latest(origin)->text, "version 3");
+  }
+
+  // Another program's version breaks the chain: no request that read an older one may
+  // write over it, nor over what follows it.
+  writeElsewhere(read->path, "theirs");
+  {
+    ItemTransaction change(".vcf");
+    EXPECT_THROW(change.latest(read), ItemWriteError);
+    EXPECT_THROW(change.latest(second), ItemWriteError);
+    auto theirs = std::make_shared<const ItemOrigin>(stored(read->path, "theirs"));
+    EXPECT_EQ(change.latest(theirs), theirs);
+    change.replace(*theirs, "version 5");
+    EXPECT_THROW(change.latest(second), ItemWriteError);
+    EXPECT_EQ(change.latest(theirs)->text, "version 5");
+    change.remove(*change.latest(theirs));
+    try {
+      change.latest(theirs);
+      FAIL() << "a removed file has a version";
+    } catch (const ItemWriteError& error) {
+      EXPECT_EQ(std::string(error.what()), "open(" + read->path.string() + "): the file was removed since it was read");
+    }
   }
 }
 

@@ -1,9 +1,8 @@
 #include "platform/vdir/StoreContainers.h"
 
-#include <unistd.h>
-
 #include "platform/files/AtomicFile.h"
 #include "platform/files/FileError.h"
+#include "platform/files/FileStamp.h"
 #include "platform/vdir/StoreNames.h"
 
 namespace wren::platform::vdir {
@@ -24,14 +23,25 @@ void writeColor(const std::filesystem::path& folder, const Rgb& color, Existing 
   writeFileAtomically(folder / "color", colorText(color), existing);
 }
 
-// Puts a file back as it was before a change that failed halfway. This is a best effort:
-// the error that made the change fail is the one reported.
-void putBack(const std::filesystem::path& path, const std::optional<std::string>& text) {
+// A metadata file as it is now: the version a change expects to replace (nothing when there
+// is no such file).
+std::optional<FileVersion> currentVersion(const std::filesystem::path& path) {
+  if (!isPresent(path)) return std::nullopt;
+  std::optional<FileVersion> version = readFileVersion(path, kMetadataFileBytes);
+  // Something that cannot be read (a FIFO, a file over the cap) is not replaced blindly.
+  if (!version) throw FileChangedError(path, FileChangedError::Change::Edited);
+  return version;
+}
+
+// Puts a file back as it was before a change that failed halfway, unless another program
+// changed it since. This is a best effort: the error that made the change fail is the one
+// reported.
+void putBack(const std::filesystem::path& path, const std::optional<FileVersion>& before, const FileVersion& written) {
   try {
-    if (text) {
-      writeFileAtomically(path, *text, Existing::Replace);
+    if (before) {
+      replaceFileIfUnchanged(path, before->text, written);
     } else {
-      unlink(path.c_str());
+      removeFileIfUnchanged(path, written);
     }
   } catch (const FileError&) {
   }
@@ -53,15 +63,20 @@ std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, cons
 
 void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
                            std::optional<Rgb> color) {
-  std::filesystem::path displayName = calendar.folder / "displayname";
-  std::optional<std::string> previousTitle = title ? readFileIfPresent(displayName) : std::nullopt;
-  if (title) writeFileAtomically(displayName, *title, Existing::Replace);
+  const std::filesystem::path displayName = calendar.folder / "displayname";
+  const std::filesystem::path colorFile = calendar.folder / "color";
+  // Both files are read before either is written, so that a refusal of the second leaves
+  // the first as it was too.
+  const std::optional<FileVersion> previousTitle = title ? currentVersion(displayName) : std::nullopt;
+  const std::optional<FileVersion> previousColor = color ? currentVersion(colorFile) : std::nullopt;
+  std::optional<FileVersion> writtenTitle;
+  if (title) writtenTitle = FileVersion{*title, replaceFileIfUnchanged(displayName, *title, previousTitle)};
   if (!color) return;
   try {
-    writeColor(calendar.folder, *color, Existing::Replace);
+    replaceFileIfUnchanged(colorFile, colorText(*color), previousColor);
   } catch (const FileError&) {
     // A rename whose recolouring failed is undone, so that the change is whole or nothing.
-    if (title) putBack(displayName, previousTitle);
+    if (writtenTitle) putBack(displayName, previousTitle, *writtenTitle);
     throw;
   }
 }

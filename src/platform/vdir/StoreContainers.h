@@ -19,8 +19,9 @@ namespace wren::platform::vdir {
 std::string makeCalendarFolder(const SourceFolder& source, EntityType kind, const std::string& title,
                                std::optional<Rgb> color);
 
-// Rewrites the title and colour that are given, each file atomically; when the colour
-// cannot be written, the title is put back as it was.
+// Rewrites the title and colour that are given, each file atomically and only over the
+// version read just before (FileChangedError when another program writes it meanwhile);
+// when the colour cannot be written, the title is put back as it was.
 void writeCalendarMetadata(const CalendarFolder& calendar, const std::optional<std::string>& title,
                            std::optional<Rgb> color);
 

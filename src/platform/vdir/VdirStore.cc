@@ -8,7 +8,9 @@
 #include "platform/files/FileError.h"
 #include "platform/files/Trash.h"
 #include "platform/vdir/EventCodec.h"
+#include "platform/vdir/IcalLimits.h"
 #include "platform/vdir/ItemIndex.h"
+#include "platform/vdir/ItemRebase.h"
 #include "platform/vdir/ItemTransaction.h"
 #include "platform/vdir/StoreContainers.h"
 #include "platform/vdir/StoreDefaults.h"
@@ -200,15 +202,65 @@ bool wanted(ReminderFilter filter, bool completed) {
   }
 }
 
-// Refuses to remove an item unless it is stored, its calendar is writable and its file is as
-// it was read.
+// The version of a stored item's file that a removal applies to (see ItemTransaction::latest);
+// refuses unless the item is stored and its calendar is writable.
 template <class Item>
-void checkRemovable(const vdir::ItemTransaction& change, const Item& item, EntityType kind) {
+std::shared_ptr<const ItemOrigin> removableOrigin(const vdir::ItemTransaction& change, const Item& item,
+                                                  EntityType kind) {
   if (!item.origin)
     throw StoreError(std::string("the ") + (kind == EntityType::Event ? "event" : "reminder") + " \"" +
                      item.title + "\" is not stored");
   writableCalendar(currentLayout(kind), kind, item.origin->collectionId);
-  change.checkUnchanged(*item.origin);
+  return change.latest(item.origin);
+}
+
+[[noreturn]] void refuseLostOccurrence(const ItemOrigin& origin) {
+  throw vdir::ItemWriteError("the file " + origin.path.string() +
+                             " was saved again by another change since it was read and no longer holds that "
+                             "occurrence; read it again");
+}
+
+// The change a request made to an event that it read before another change of this process
+// saved the event again, applied to the version saved since.
+EventItem onNewerVersion(const EventItem& edited, const std::shared_ptr<const ItemOrigin>& newer) {
+  const ItemOrigin& read = *edited.origin;
+  const vdir::ItemContext context{read.itemId, read.collectionId, {}};
+  auto occurrenceIn = [&](const std::string& text) -> std::optional<EventItem> {
+    const std::shared_ptr<const vdir::ParsedEventFile> file = vdir::parseEventFile(text);
+    if (!file || !edited.occurrenceDate) return std::nullopt;
+    return vdir::eventAt(*file, *edited.occurrenceDate, context);
+  };
+  const std::optional<EventItem> before = occurrenceIn(read.text);
+  const std::optional<EventItem> now = occurrenceIn(newer->text);
+  if (!before || !now) refuseLostOccurrence(*newer);
+  EventItem merged = vdir::rebasedEvent(edited, *before, *now);
+  merged.origin = newer;
+  return merged;
+}
+
+ReminderItem onNewerVersion(const ReminderItem& edited, const std::shared_ptr<const ItemOrigin>& newer) {
+  const ItemOrigin& read = *edited.origin;
+  const vdir::ItemContext context{read.itemId, read.collectionId, {}};
+  const std::shared_ptr<const vdir::ParsedTodoFile> before = vdir::parseTodoFile(read.text);
+  const std::shared_ptr<const vdir::ParsedTodoFile> now = vdir::parseTodoFile(newer->text);
+  if (!before || !now) refuseLostOccurrence(*newer);
+  ReminderItem merged = vdir::rebasedReminder(edited, vdir::todoItem(*before, context), vdir::todoItem(*now, context));
+  merged.origin = newer;
+  return merged;
+}
+
+// Refuses to change an item whose file the helper cannot write back safely.
+void checkEditable(const ItemOrigin& origin) {
+  if (std::optional<std::string> why = vdir::editRefusal(origin.text))
+    throw StoreError("the file " + origin.path.string() + " cannot be changed: " + *why);
+}
+
+// The item a save writes: the edited one, moved onto the newest version this process saved
+// when that is not the one it was read from.
+template <class Item>
+Item onLatestVersion(const vdir::ItemTransaction& change, const Item& edited) {
+  std::shared_ptr<const ItemOrigin> latest = change.latest(edited.origin);
+  return latest == edited.origin ? edited : onNewerVersion(edited, latest);
 }
 
 }  // namespace
@@ -316,13 +368,14 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
     change.commit();
     return savedPrimary(*readBack(*events_, written), target);
   }
-  const ItemOrigin& origin = *event.origin;
-  change.checkUnchanged(origin);
-  vdir::EventSaveResult saved = vdir::saveEventText(origin.text, event, span);
+  const EventItem edited = onLatestVersion(change, event);
+  const ItemOrigin& origin = *edited.origin;
+  checkEditable(origin);
+  vdir::EventSaveResult saved = vdir::saveEventText(origin.text, edited, span);
   if (!saved.continuation) {
     Written written = writeBack(change, layout, EntityType::Event, origin, saved.text, target);
     change.commit();
-    return savedOccurrence(*readBack(*events_, written), *written.calendar, event);
+    return savedOccurrence(*readBack(*events_, written), *written.calendar, edited);
   }
   // The series ends before the occurrence where it is, and goes on as a new event in the
   // target calendar. The new part is written first, so a failure loses no occurrence.
@@ -337,8 +390,9 @@ EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
 
 void VdirEventStore::removeEvent(const EventItem& event, Span span) try {
   vdir::ItemTransaction change(kEventFiles.suffix);
-  checkRemovable(change, event, EntityType::Event);
-  const ItemOrigin& origin = *event.origin;
+  const std::shared_ptr<const ItemOrigin> latest = removableOrigin(change, event, EntityType::Event);
+  const ItemOrigin& origin = *latest;
+  checkEditable(origin);
   std::optional<std::string> remaining = vdir::removeEventText(origin.text, event, span);
   if (remaining) {
     change.replace(origin, *remaining);
@@ -385,9 +439,10 @@ ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) try {
     change.commit();
     return reminderOf(*readBack(*todos_, written), target);
   }
-  const ItemOrigin& origin = *reminder.origin;
-  change.checkUnchanged(origin);
-  vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, reminder);
+  const ReminderItem edited = onLatestVersion(change, reminder);
+  const ItemOrigin& origin = *edited.origin;
+  checkEditable(origin);
+  vdir::TodoSaveResult saved = vdir::saveTodoText(origin.text, edited);
   // The next open occurrence of a completed repeating reminder is written first, so a
   // failure loses no occurrence.
   if (saved.continuation) change.add(target.folder, *saved.continuation);
@@ -400,8 +455,7 @@ ReminderItem VdirEventStore::saveReminder(const ReminderItem& reminder) try {
 
 void VdirEventStore::removeReminder(const ReminderItem& reminder) try {
   vdir::ItemTransaction change(kTodoFiles.suffix);
-  checkRemovable(change, reminder, EntityType::Reminder);
-  change.remove(*reminder.origin);
+  change.remove(*removableOrigin(change, reminder, EntityType::Reminder));
   change.commit();
 } catch (...) {
   rethrowAsStoreError();

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <thread>
 
 #include "base/Json.h"
+#include "platform/files/AtomicFile.h"
 #include "support/ScopedDataHome.h"
 #include "support/TimeZoneGuard.h"
 #include "platform/vdir/ItemIndex.h"
@@ -24,6 +26,7 @@ namespace fs = std::filesystem;
 using vdir::testing::entryNames;
 using vdir::testing::FileSizeLimit;
 using vdir::testing::readText;
+using vdir::testing::writeElsewhere;
 using vdir::testing::writeText;
 
 class VdirStoreTest : public ::testing::Test {
@@ -179,6 +182,28 @@ TEST_F(VdirStoreTest, MalformedMetadataFallsBackToDefaults) {
     EXPECT_FALSE(calendars[0].source->isDelegate);
     EXPECT_TRUE(calendars[0].source->emails.empty());
   }
+}
+
+TEST_F(VdirStoreTest, MetadataThatIsNoFileOrTooLongReadsAsMissing) {
+  grant();
+  // FIFOs without a writer would hold every request; /dev/zero would be read without end.
+  fs::create_directories(root() / "calendars/src/cal");
+  ASSERT_EQ(mkfifo((root() / "calendars/src/cal/displayname").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", root() / "calendars/src/cal/color");
+  ASSERT_EQ(mkfifo((root() / "calendars/src/source.json").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", root() / "calendars/store.json");
+  // A flag after more than any metadata file holds is not read.
+  writeText(root() / "calendars/src/cal/calendar.json",
+            R"({"padding":")" + std::string(32 * 1024, ' ') + R"(","read_only":true})");
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<Calendar> calendars = store_.calendars(EntityType::Event);
+  ASSERT_EQ(calendars.size(), 1u);
+  EXPECT_EQ(calendars[0].title, "cal");
+  EXPECT_EQ(calendars[0].color, std::nullopt);
+  EXPECT_TRUE(calendars[0].allowsContentModifications);
+  EXPECT_EQ(calendars[0].source->title, "src");
+  EXPECT_FALSE(store_.defaultCalendar(EntityType::Event));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
 }
 
 TEST_F(VdirStoreTest, BrokenLinksAndStrayFilesAreNotContainers) {
@@ -425,6 +450,41 @@ TEST_F(VdirStoreTest, AnUpdateWhoseColourFailsKeepsTheOldTitle) {
   EXPECT_THROW(store_.updateCalendar(EntityType::Event, "home/personal", "Private", Rgb{0, 1, 0}), StoreError);
   EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color"}));
   EXPECT_EQ(store_.calendars(EntityType::Event).at(0).title, "personal");
+}
+
+TEST_F(VdirStoreTest, AnUpdateNeverUnlinksMetadataWrittenWhileItWasMade) {
+  grant();
+  const fs::path folder = container("calendars/work/team", "Team", "#FF0000");
+  struct Case {
+    const char* name;
+    std::optional<std::string> title;
+    std::optional<Rgb> color;
+    std::string file;  // the one another program writes at the worst moment
+    std::string theirs;
+  };
+  const std::vector<Case> cases = {
+      {"title", "Mine", std::nullopt, "displayname", "Theirs"},
+      {"colour", std::nullopt, Rgb{0, 0, 1}, "color", "#00FF00"},
+      // The colour is refused after the title was written: the title goes back.
+      {"title and colour", "Mine", Rgb{0, 0, 1}, "color", "#00FF00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeText(folder / "displayname", "Team");
+    writeText(folder / "color", "#FF0000");
+    ReplaceHookForTesting hook([&](const fs::path& path) {
+      if (path == folder / c.file) writeElsewhere(path, c.theirs);
+    });
+    try {
+      store_.updateCalendar(EntityType::Event, "work/team", c.title, c.color);
+      FAIL() << "another program's file was replaced";
+    } catch (const StoreError& error) {
+      EXPECT_NE(std::string(error.what()).find("changed on disk since it was read"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(readText(folder / c.file), c.theirs);
+    EXPECT_EQ(readText(folder / "displayname"), c.file == "displayname" ? c.theirs : "Team");
+    EXPECT_EQ(entryNames(folder), (std::set<std::string>{"color", "displayname"}));
+  }
 }
 
 TEST_F(VdirStoreTest, RemoveCalendarMovesItToTheTrashWithItsItems) {
@@ -689,6 +749,193 @@ TEST_F(VdirItemsTest, ChangesToAFileEditedElsewhereAreRefused) {
   fs::remove(file);
   EXPECT_THROW(store_.saveEvent(read, Span::ThisEvent), StoreError);
   EXPECT_FALSE(fs::exists(file));
+}
+
+// Another program's atomic write at the worst moment: after the helper checked the file and
+// made the new one, just before the new one takes the old one's place.
+TEST_F(VdirItemsTest, AChangeNeverUnlinksAVersionWrittenWhileItWasMade) {
+  TimeZoneGuard zone("UTC");
+  const fs::path event = personal_ / "a.ics";
+  const fs::path todo = chores_ / "t.ics";
+  auto readEvent = [&] { return only(january()); };
+  auto readTodo = [&] { return store_.reminders(ReminderFilter::All, std::nullopt).at(0); };
+  struct Case {
+    const char* name;
+    fs::path file;
+    std::function<void()> change;
+  };
+  const std::vector<Case> cases = {
+      {"event saved", event,
+       [&] {
+         EventItem item = readEvent();
+         item.title = "Mine";
+         store_.saveEvent(item, Span::ThisEvent);
+       }},
+      {"event moved", event,
+       [&] {
+         EventItem item = readEvent();
+         item.calendarId = "home/other";
+         store_.saveEvent(item, Span::ThisEvent);
+       }},
+      {"event removed", event, [&] { store_.removeEvent(readEvent(), Span::ThisEvent); }},
+      {"reminder completed", todo,
+       [&] {
+         ReminderItem item = readTodo();
+         item.completed = true;
+         store_.saveReminder(item);
+       }},
+      {"reminder removed", todo, [&] { store_.removeReminder(readTodo()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeText(event, eventText("a@test", "Alpha"));
+    writeText(todo, todoText("t@test", "Bins", false));
+    const std::string theirs = c.file == event ? eventText("a@test", "Theirs") : todoText("t@test", "Theirs", false);
+    ReplaceHookForTesting hook([&](const fs::path& path) {
+      if (path == c.file) writeElsewhere(path, theirs);
+    });
+    try {
+      c.change();
+      FAIL() << "another program's version was replaced";
+    } catch (const StoreError& error) {
+      EXPECT_NE(std::string(error.what()).find("changed on disk since it was read"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(readText(c.file), theirs);
+    EXPECT_EQ(entryNames(personal_), (std::set<std::string>{"a.ics", "displayname"}));
+    EXPECT_EQ(entryNames(other_), (std::set<std::string>{"displayname"}));
+    EXPECT_EQ(entryNames(chores_), (std::set<std::string>{"displayname", "t.ics"}));
+  }
+}
+
+TEST_F(VdirItemsTest, ChangesOfOneItemReadBeforeAnEarlierSaveEachApply) {
+  TimeZoneGuard zone("UTC");
+  // Requests pipelined by one host read the event before any of them saves it.
+  writeText(personal_ / "a.ics", eventText("a@test", "Alpha"));
+  const EventItem read = only(january());
+  EventItem retitled = read;
+  retitled.title = "Alpha (retitled)";
+  EventItem relocated = read;
+  relocated.location = "Room 7";
+  EventItem moved = read;
+  moved.start = at(2025, 1, 2, 11);
+  moved.end = at(2025, 1, 2, 12);
+  store_.saveEvent(retitled, Span::ThisEvent);
+  store_.saveEvent(relocated, Span::ThisEvent);
+  EventItem saved = store_.saveEvent(moved, Span::ThisEvent);
+  EXPECT_EQ(saved.title, "Alpha (retitled)");
+  EXPECT_EQ(saved.location, "Room 7");
+  EXPECT_EQ(saved.start, at(2025, 1, 2, 11));
+  EXPECT_EQ(only(january()).location, "Room 7");
+  EXPECT_NE(readText(personal_ / "a.ics").find("SEQUENCE:3"), std::string::npos);
+  // A removal read before the saves removes what they made.
+  store_.removeEvent(read, Span::ThisEvent);
+  EXPECT_TRUE(january().empty());
+
+  writeText(chores_ / "t.ics", todoText("t@test", "Bins", false));
+  const ReminderItem task = store_.reminders(ReminderFilter::All, std::nullopt).at(0);
+  ReminderItem renamed = task;
+  renamed.title = "Bins and recycling";
+  ReminderItem done = task;
+  done.completed = true;
+  store_.saveReminder(renamed);
+  ReminderItem both = store_.saveReminder(done);
+  EXPECT_EQ(both.title, "Bins and recycling");
+  EXPECT_TRUE(both.completed);
+
+  // Another program's edit in between is still refused.
+  writeElsewhere(chores_ / "t.ics", todoText("t@test", "Theirs", false));
+  EXPECT_THROW(store_.saveReminder(renamed), StoreError);
+  EXPECT_THROW(store_.removeReminder(task), StoreError);
+  EXPECT_EQ(readText(chores_ / "t.ics"), todoText("t@test", "Theirs", false));
+}
+
+TEST_F(VdirItemsTest, AChangeOfAnOccurrenceThatAnEarlierSaveEndedIsRefused) {
+  TimeZoneGuard zone("UTC");
+  writeText(personal_ / "s.ics",
+            crlf("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Test//EN\nBEGIN:VEVENT\nUID:s@test\n"
+                 "DTSTAMP:20250101T000000Z\nDTSTART:20250106T090000Z\nDTEND:20250106T100000Z\n"
+                 "RRULE:FREQ=DAILY;COUNT=10\nSUMMARY:Daily\nEND:VEVENT\nEND:VCALENDAR\n"));
+  std::vector<EventItem> occurrences = january();
+  ASSERT_EQ(occurrences.size(), 10u);
+  // One request ends the series before the fifth day; another, which read the series
+  // before, changes the seventh, which the file no longer holds.
+  EventItem fifth = occurrences[4];
+  fifth.title = "Daily, new time";
+  fifth.start = *fifth.start + std::chrono::hours(1);
+  fifth.end = *fifth.end + std::chrono::hours(1);
+  store_.saveEvent(fifth, Span::FutureEvents);
+  EventItem seventh = occurrences[6];
+  seventh.title = "Mine";
+  try {
+    store_.saveEvent(seventh, Span::ThisEvent);
+    FAIL() << "an occurrence the file no longer holds was changed";
+  } catch (const StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("no longer holds that occurrence"), std::string::npos) << error.what();
+  }
+  // The third is still in the file, and its change applies.
+  EventItem third = occurrences[2];
+  third.title = "Third";
+  EXPECT_EQ(store_.saveEvent(third, Span::ThisEvent).title, "Third");
+}
+
+// Files no calendar program writes, among real ones: each is skipped or read only as far as
+// the limits let it be, none holds the listing up, and none is changed.
+TEST_F(VdirItemsTest, HostileFilesAreSkippedOrReadWithinBoundsAndLeftAsTheyAre) {
+  TimeZoneGuard zone("UTC");
+  writeText(personal_ / "a.ics", eventText("a@test", "Alpha"));
+  std::map<std::string, std::string> left;  // small hostile files, by name, as written
+  auto hostile = [&](const std::string& name, const std::string& text) {
+    writeText(personal_ / name, text);
+    left[name] = text;
+  };
+  const std::string zonedEvent =
+      "BEGIN:VEVENT\r\nUID:z@test\r\nDTSTAMP:20250101T000000Z\r\nDTSTART;TZID=Odd:20250102T090000\r\n"
+      "SUMMARY:Zoned\r\nEND:VEVENT\r\n";
+  for (const char* frequency : {"SECONDLY", "MINUTELY", "HOURLY"}) {
+    hostile(std::string("zone-") + frequency + ".ics",
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:Odd\r\nBEGIN:STANDARD\r\n"
+            "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0000\r\nRRULE:FREQ=" +
+                std::string(frequency) + "\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" + zonedEvent + "END:VCALENDAR\r\n");
+  }
+  std::string longLine = eventText("l@test", "Long line");
+  longLine.insert(longLine.find("SUMMARY"), "DESCRIPTION:" + std::string(3 << 20, 'x') + "\r\n");
+  hostile("long-line.ics", longLine);
+  // Nested 37,500 levels deep in a file of a megabyte: listed, as far as the levels go.
+  std::string deep = eventText("d@test", "Deep");
+  std::string alarms;
+  for (int i = 0; i < 37'500; ++i) alarms += "BEGIN:VALARM\r\n";
+  for (int i = 0; i < 37'500; ++i) alarms += "END:VALARM\r\n";
+  deep.insert(deep.find("END:VEVENT"), alarms);
+  hostile("deep.ics", deep);
+  // Larger than any item: never read, whatever they hold.
+  writeText(personal_ / "junk.ics", eventText("j@test", "Junk") + std::string(9 << 20, 'j'));
+  std::error_code sparse;
+  fs::resize_file(personal_ / "junk.ics", std::uintmax_t{1} << 40, sparse);
+  ASSERT_EQ(mkfifo((personal_ / "fifo.ics").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", personal_ / "zero.ics");
+
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(titles(january()), (std::vector<std::string>{"Alpha", "Deep"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+  for (const auto& [name, text] : left) EXPECT_EQ(readText(personal_ / name), text) << name;
+  EXPECT_TRUE(fs::is_fifo(personal_ / "fifo.ics"));
+
+  // The deep file is not changed, and says why.
+  EventItem deepEvent;
+  for (const EventItem& item : january())
+    if (item.title == "Deep") deepEvent = item;
+  deepEvent.title = "Shallow";
+  try {
+    store_.saveEvent(deepEvent, Span::ThisEvent);
+    FAIL() << "a file nested too deep for the writer was changed";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "the file " + (personal_ / "deep.ics").string() +
+                  " cannot be changed: it nests components 37502 levels deep, more than the 64 the helper "
+                  "changes; it is left as it is");
+  }
+  EXPECT_THROW(store_.removeEvent(deepEvent, Span::ThisEvent), StoreError);
+  EXPECT_EQ(readText(personal_ / "deep.ics"), deep);
 }
 
 TEST_F(VdirItemsTest, RemindersAreFilteredByCompletion) {

@@ -1,4 +1,4 @@
-#include "platform/KernelFiles.h"
+#include "platform/files/KernelFiles.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,13 +1,11 @@
-#include "platform/KernelFiles.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/files/KernelFiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <system_error>
+#include <utility>
+
+#include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 
@@ -15,40 +13,12 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n";
 
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(const std::filesystem::path& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  ~ReadOnlyFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::optional<std::string> readKernelFile(const std::filesystem::path& path, std::size_t maxBytes) {
-  // O_NONBLOCK keeps a FIFO planted in a tree from holding the open; only regular files
-  // (which every kernel attribute file is) are read.
-  ReadOnlyFile file(path);
-  struct stat info {};
-  if (file.get() < 0 || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::string text(maxBytes, '\0');
-  std::size_t filled = 0;
-  while (filled < maxBytes) {
-    ssize_t n = ::read(file.get(), text.data() + filled, maxBytes - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  text.resize(filled);
-  return text;
+  auto read = readRegular(path, maxBytes, Overlong::Cut);
+  if (auto* file = std::get_if<RegularFileText>(&read)) return std::move(file->text);
+  return std::nullopt;
 }
 
 std::optional<std::string> readKernelValue(const std::filesystem::path& path) {
