@@ -145,7 +145,8 @@ TEST_F(IconsE2e, HostilePathsNeitherHangNorFail) {
   EXPECT_EQ(icons[1]["data"], icons[2]["data"]);
   const Json& all = run.result(2)["icons"];
   ASSERT_EQ(all.size(), 10000u);
-  EXPECT_EQ(all[9999]["path"], odd);
+  EXPECT_EQ(all[9998]["path"], odd);
+  EXPECT_EQ(all[9999]["path"], path("pipe"));
   EXPECT_EQ(edge(all[9999]), 16u);
 }
 
