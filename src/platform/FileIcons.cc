@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "platform/files/Deleters.h"
 #include "platform/files/FileDescriptor.h"
@@ -16,56 +17,58 @@ namespace wren::platform {
 
 namespace {
 
-// As much of a file as GIO's own type sniffing reads.
-constexpr size_t kSniffBytes = 4096;
-
 using IconPtr = std::unique_ptr<GIcon, GObjectUnref>;
 using PixbufPtr = std::unique_ptr<GdkPixbuf, GObjectUnref>;
 using IconInfoPtr = std::unique_ptr<GtkIconInfo, GObjectUnref>;
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
-// The content type GIO gives a file of this kind, for the kinds that have no contents to
-// look at.
-const char* specialFileType(mode_t mode) {
-  if (S_ISDIR(mode)) return "inode/directory";
-  if (S_ISCHR(mode)) return "inode/chardevice";
-  if (S_ISBLK(mode)) return "inode/blockdevice";
-  if (S_ISFIFO(mode)) return "inode/fifo";
-  if (S_ISSOCK(mode)) return "inode/socket";
+std::optional<FileFacts::Kind> kindOf(mode_t mode) {
+  using Kind = FileFacts::Kind;
+  if (S_ISDIR(mode)) return Kind::Directory;
+  if (S_ISREG(mode)) return Kind::Regular;
+  if (S_ISCHR(mode)) return Kind::CharDevice;
+  if (S_ISBLK(mode)) return Kind::BlockDevice;
+  if (S_ISFIFO(mode)) return Kind::Fifo;
+  if (S_ISSOCK(mode)) return Kind::Socket;
+  return std::nullopt;
+}
+
+// The content type GIO gives a file of a kind that has no contents to look at.
+const char* specialFileType(FileFacts::Kind kind) {
+  switch (kind) {
+    case FileFacts::Kind::Directory:
+      return "inode/directory";
+    case FileFacts::Kind::CharDevice:
+      return "inode/chardevice";
+    case FileFacts::Kind::BlockDevice:
+      return "inode/blockdevice";
+    case FileFacts::Kind::Fifo:
+      return "inode/fifo";
+    case FileFacts::Kind::Socket:
+      return "inode/socket";
+    case FileFacts::Kind::Regular:
+      break;
+  }
   return nullptr;
 }
 
 // Up to kSniffBytes of the regular file behind `handle`, an O_PATH descriptor. The file is
 // opened again through /proc/self/fd, which reaches the very inode that was examined: a file
-// swapped for a FIFO after the examination is never opened. Nothing when it cannot be read.
-std::optional<std::string> firstBytes(const FileDescriptor& handle) {
+// swapped for a FIFO after the examination is never opened. Empty when it cannot be read.
+std::string firstBytes(const FileDescriptor& handle) {
   std::string self = "/proc/self/fd/" + std::to_string(handle.get());
   FileDescriptor file(::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!file) return std::nullopt;
+  if (!file) return {};
   std::string bytes(kSniffBytes, '\0');
   size_t filled = 0;
   while (filled < bytes.size()) {
     ssize_t n = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
+    if (n <= 0) break;
     filled += static_cast<size_t>(n);
   }
   bytes.resize(filled);
   return bytes;
-}
-
-std::string regularFileType(const std::string& path, const FileDescriptor& handle) {
-  std::unique_ptr<gchar, GFree> name(g_path_get_basename(path.c_str()));
-  gboolean uncertain = FALSE;
-  std::unique_ptr<gchar, GFree> type(g_content_type_guess(name.get(), nullptr, 0, &uncertain));
-  if (uncertain) {
-    if (std::optional<std::string> bytes = firstBytes(handle)) {
-      type.reset(g_content_type_guess(name.get(), reinterpret_cast<const guchar*>(bytes->data()), bytes->size(),
-                                      nullptr));
-    }
-  }
-  return type.get();
 }
 
 std::vector<std::string> themedNames(const std::string& contentType) {
@@ -80,17 +83,37 @@ std::vector<std::string> themedNames(const std::string& contentType) {
 
 }  // namespace
 
-std::optional<FileIcon> fileIcon(const std::string& path) {
+std::optional<FileFacts> examineFile(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
   // O_PATH examines the file without opening it for reading or writing.
   FileDescriptor handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
   if (!handle) return std::nullopt;
   struct stat info;
   if (::fstat(handle.get(), &info) != 0) return std::nullopt;
+  std::optional<FileFacts::Kind> kind = kindOf(info.st_mode);
+  if (!kind) return std::nullopt;
+  FileFacts facts;
+  facts.kind = *kind;
+  std::string_view trimmed(path);
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
+  facts.name = std::string(trimmed.substr(trimmed.find_last_of('/') + 1));
+  if (facts.kind == FileFacts::Kind::Regular && info.st_size > 0) facts.firstBytes = firstBytes(handle);
+  facts.device = info.st_dev;
+  facts.inode = info.st_ino;
+  return facts;
+}
+
+FileIcon iconOf(const FileFacts& facts) {
   FileIcon icon;
-  const char* special = specialFileType(info.st_mode);
-  icon.contentType = special ? special : regularFileType(path, handle);
-  if (S_ISDIR(info.st_mode)) icon.names.push_back("folder");
+  if (const char* special = specialFileType(facts.kind)) {
+    icon.contentType = special;
+  } else {
+    std::unique_ptr<gchar, GFree> type(g_content_type_guess(facts.name.c_str(),
+                                                            reinterpret_cast<const guchar*>(facts.firstBytes.data()),
+                                                            facts.firstBytes.size(), nullptr));
+    icon.contentType = type.get();
+  }
+  if (facts.kind == FileFacts::Kind::Directory) icon.names.push_back("folder");
   for (std::string& name : themedNames(icon.contentType))
     if (std::find(icon.names.begin(), icon.names.end(), name) == icon.names.end()) icon.names.push_back(std::move(name));
   // A type the theme has no picture for (a FIFO, a socket, a type of its own) still shows

@@ -4,15 +4,18 @@
 // sees it (its name, else its first bytes), that type's themed icon in the freedesktop icon
 // theme, drawn square at the size asked for and encoded as PNG.
 //
-//   std::optional<FileIcon> icon = fileIcon("/home/ann/report.pdf");  // any thread
-//   // icon->contentType == "application/pdf"
-//   IconTheme theme;                                                  // made anywhere
-//   std::optional<std::string> png = theme.drawPng(icon->names, 96);  // main queue only
+//   std::optional<FileFacts> facts = examineFile("/home/ann/report.pdf");  // any thread
+//   FileIcon icon = iconOf(*facts);                    // main queue: icon->contentType == "application/pdf"
+//   IconTheme theme;                                   // made anywhere
+//   std::optional<std::string> png = theme.drawPng(icon.names, 96);  // main queue
 //
-// Finding a file's icon is a few system calls and runs on any thread. Drawing uses GTK's icon
-// theme, which is not thread-safe: an IconTheme is only ever used from the main queue. GTK needs
-// no display for this, so icons are drawn on machines without one (servers, CI) too.
+// Examining a file is a few system calls and runs on any thread. Everything that uses GLib's
+// type system (content types, themed icons) or GTK, which is not thread-safe, runs on the main
+// queue only. GTK needs no display for this, so icons are drawn on machines without one
+// (servers, CI) too.
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,12 +29,29 @@ struct FileIcon {
   std::vector<std::string> names;  // icon names to try, best first, generic ones last
 };
 
-// The icon of the file or folder at the path, symbolic links followed; nothing when nothing
+// What the file system says of a path: its kind, its name and, for regular files, its first
+// bytes (at most kSniffBytes), from which GIO tells types apart that names do not settle.
+struct FileFacts {
+  enum class Kind { Directory, Regular, CharDevice, BlockDevice, Fifo, Socket };
+  Kind kind = Kind::Regular;
+  std::string name;        // the last component of the path
+  std::string firstBytes;  // regular files only; empty when unreadable
+  uint64_t device = 0;     // with the inode, tells one file reached by two paths
+  uint64_t inode = 0;
+};
+
+// As much of a file as GIO's own type sniffing reads.
+inline constexpr size_t kSniffBytes = 4096;
+
+// The facts of the file or folder at the path, symbolic links followed; nothing when nothing
 // is there (a broken link included) or the path cannot name a file (empty, holding a NUL,
-// too long). Folders get the folder icon. Only regular files are ever opened, to read their
-// first bytes when the name does not settle the type: a FIFO, socket or device is
-// recognised by its type alone and never opened.
-std::optional<FileIcon> fileIcon(const std::string& path);
+// too long). Only regular files are ever opened: a FIFO, socket or device is recognised by
+// its type alone and never opened. System calls only: any thread.
+std::optional<FileFacts> examineFile(const std::string& path);
+
+// The file's content type as GIO guesses it from the name and first bytes, and the names of
+// its themed icon. Folders get the folder icon. Main queue only.
+FileIcon iconOf(const FileFacts& facts);
 
 // A freedesktop icon theme (Adwaita, with hicolor behind it as every theme has).
 class IconTheme {

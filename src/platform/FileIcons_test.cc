@@ -16,6 +16,13 @@ namespace {
 
 using testing::TemporaryFolder;
 
+// Both steps at once, on the test's thread, which is the only one using GLib's types here.
+std::optional<FileIcon> fileIcon(const std::string& path) {
+  std::optional<FileFacts> facts = examineFile(path);
+  if (!facts) return std::nullopt;
+  return iconOf(*facts);
+}
+
 class FileIconTest : public ::testing::Test {
  protected:
   std::string path(const std::string& relative) const { return (folder_.path() / relative).string(); }

@@ -18,8 +18,9 @@ int iconPixelSize(const Params& params);
 
 // icons.files: answers `reply` with `icons`, one entry ({"path", "mimeType", "data"}) per path
 // of `paths` that names a file or folder whose icon could be drawn, in request order. The
-// files are examined on the calling thread; the drawing happens on the main queue, one icon
-// per piece of work, and each distinct icon is drawn once per request however many files
+// files are examined on the calling thread; their types are found on the main queue a few
+// hundred at a time and their icons drawn there one per piece of work, so other main-queue
+// work runs in between. Each distinct icon is drawn once per request however many files
 // share it. Never fails: a path whose icon could not be drawn is left out.
 void iconsFiles(const Params& params, Reply reply, std::shared_ptr<platform::IconTheme> theme);
 
