@@ -8,7 +8,7 @@
 //   auto cancel = authority.check("查看已保存的密码", [](AuthorityAnswer answer) {
 //     if (answer.kind == AuthorityAnswer::Kind::Authorized) ...;  // on the main queue
 //   });
-//   cancel();  // from the main queue: ends a dialog nobody waits for any more
+//   cancel();  // ends a dialog nobody waits for any more
 
 #include <functional>
 #include <string>
@@ -35,10 +35,11 @@ class OwnerAuthority {
   using Cancel = std::function<void()>;
 
   virtual ~OwnerAuthority() = default;
-  // Starts one check that shows `reason` to the person and returns at once, from any thread.
-  // `answer` is called exactly once, on the main queue, however the check ends. The returned
-  // function, called on the main queue, abandons the check: the dialog goes away and the
-  // answer comes as Failed, unless it had come already.
+  // Starts one check that shows `reason` to the person, from any thread, and returns once it
+  // is under way: the wait for the person holds no thread. `answer` is called exactly once, on
+  // the main queue, however the check ends. The returned function, called from any thread,
+  // abandons the check: the dialog goes away and the answer comes as Failed, unless it had
+  // come already.
   virtual Cancel check(const std::string& reason, Answer answer) = 0;
 };
 

@@ -115,15 +115,7 @@ void checked(GObject* source, GAsyncResult* result, gpointer data) {
   check->finish(Kind::NotAuthorized);
 }
 
-void gotAuthority(GObject*, GAsyncResult* result, gpointer data) {
-  CheckHolder check = release(data);
-  GError* rawError = nullptr;
-  check->authority.reset(polkit_authority_get_finish(result, &rawError));
-  ErrorPtr error(rawError);
-  if (!check->authority) {
-    bool none = error && !cancelled(error.get());
-    return check->finish(none ? Kind::NoAuthority : Kind::Failed, error ? describe(error.get()) : "");
-  }
+void startCheck(const CheckHolder& check) {
   // The subject is this process, by pid, start time and user: polkit's dialog speaks for it.
   std::unique_ptr<PolkitSubject, GObjectUnref> subject(polkit_unix_process_new_for_owner(getpid(), 0, getuid()));
   std::unique_ptr<PolkitDetails, GObjectUnref> details(polkit_details_new());
@@ -140,10 +132,22 @@ OwnerAuthority::Cancel PolkitOwnerAuthority::check(const std::string& reason, An
   check->actionId = actionId_;
   check->reason = reason;
   check->answer = std::move(answer);
-  // GCancellable may be cancelled from any thread; the callbacks all run on the main queue.
-  GCancellable* cancellable = G_CANCELLABLE(g_object_ref(check->cancellable.get()));
-  mainQueue::post([check] { polkit_authority_get_async(check->cancellable.get(), gotAuthority, hold(check)); });
-  std::shared_ptr<GCancellable> handle(cancellable, [](GCancellable* c) { g_object_unref(c); });
+  // The authority is a proxy on the system bus, made here with one short exchange with the
+  // bus: its asynchronous form would start a GLib worker thread for it, which the helper's
+  // race checks cannot follow. Only the wait for the person is asynchronous.
+  GError* rawError = nullptr;
+  check->authority.reset(polkit_authority_get_sync(check->cancellable.get(), &rawError));
+  std::shared_ptr<GError> error(rawError, [](GError* e) {
+    if (e) g_error_free(e);
+  });
+  mainQueue::post([check, error] {
+    if (check->authority) return startCheck(check);
+    bool none = error && !cancelled(error.get());
+    check->finish(none ? Kind::NoAuthority : Kind::Failed, error ? describe(error.get()) : "");
+  });
+  // GCancellable may be cancelled from any thread.
+  std::shared_ptr<GCancellable> handle(G_CANCELLABLE(g_object_ref(check->cancellable.get())),
+                                       [](GCancellable* c) { g_object_unref(c); });
   return [handle] { g_cancellable_cancel(handle.get()); };
 }
 

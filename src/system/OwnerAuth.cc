@@ -1,10 +1,10 @@
 #include "system/OwnerAuth.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "platform/MainQueue.h"
 #include "platform/OneShot.h"
 
 namespace wren {
@@ -45,17 +45,36 @@ void answer(const Reply& reply, const std::optional<platform::AuthorityAnswer>& 
 void ownerVerify(const Params& params, Reply reply, std::shared_ptr<platform::OwnerAuthority> authority,
                  std::chrono::milliseconds deadline) {
   std::string reason = params.string("reason").value_or(kDefaultOwnerReason);
-  // The wait starts on the main queue, where the deadline's timer and the authority's answer
-  // come too: the cancel function of the check is set and read there only.
-  platform::mainQueue::post([reason, reply, authority, deadline] {
-    auto cancel = std::make_shared<platform::OwnerAuthority::Cancel>();
-    auto slot = AnswerSlot::start(deadline, [reply, cancel](std::optional<platform::AuthorityAnswer> outcome) {
+  // The deadline may pass before the check has handed back its cancel function: the wish to
+  // cancel then waits here for it.
+  struct CancelBox {
+    std::mutex mutex;
+    platform::OwnerAuthority::Cancel cancel;
+    bool wanted = false;
+  };
+  auto box = std::make_shared<CancelBox>();
+  auto slot = AnswerSlot::start(deadline, [reply, box](std::optional<platform::AuthorityAnswer> outcome) {
+    if (!outcome) {
       // A dialog nobody waits for any more is taken down.
-      if (!outcome && *cancel) (*cancel)();
-      answer(reply, outcome);
-    });
-    *cancel = authority->check(reason, [slot](platform::AuthorityAnswer outcome) { slot->resolve(std::move(outcome)); });
+      platform::OwnerAuthority::Cancel cancel;
+      {
+        std::lock_guard lock(box->mutex);
+        box->wanted = true;
+        cancel = box->cancel;
+      }
+      if (cancel) cancel();
+    }
+    answer(reply, outcome);
   });
+  platform::OwnerAuthority::Cancel cancel =
+      authority->check(reason, [slot](platform::AuthorityAnswer outcome) { slot->resolve(std::move(outcome)); });
+  bool wanted = false;
+  {
+    std::lock_guard lock(box->mutex);
+    box->cancel = cancel;
+    wanted = box->wanted;
+  }
+  if (wanted && cancel) cancel();
 }
 
 void registerOwnerAuth(Router& router, std::shared_ptr<platform::OwnerAuthority> authority) {

@@ -20,7 +20,8 @@ inline constexpr std::chrono::minutes kOwnerVerifyDeadline(10);
 // owner.verify: asks the authority to confirm the owner, showing `reason` (the default reason
 // when absent or white space), and answers `reply` with {"verified": true}, or fails with
 // "unsupported" (no authority, agent or action; the system's description) or "cancelled"
-// "未通过验证" (dismissed, failed, refused, cut off by the deadline). No thread waits meanwhile.
+// "未通过验证" (dismissed, failed, refused, cut off by the deadline). No thread waits for the
+// person meanwhile.
 void ownerVerify(const Params& params, Reply reply, std::shared_ptr<platform::OwnerAuthority> authority,
                  std::chrono::milliseconds deadline = kOwnerVerifyDeadline);
 
