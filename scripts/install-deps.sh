@@ -12,8 +12,12 @@ packages=(
   # Text recognition: the engine with its two default languages, image decoders, PDF pages.
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-chi-sim libleptonica-dev libwebp-dev libheif-dev
   libexif-dev libpoppler-glib-dev libcairo2-dev
+  # File icons: GTK's icon theme lookup, the themes it reads, SVG icons; owner verification.
+  libgtk-3-dev adwaita-icon-theme hicolor-icon-theme librsvg2-common libpolkit-gobject-1-dev
   # Tests and benchmarks.
   googletest libgtest-dev jq python3 python3-icalendar khal todoman
+  # A private system bus with polkit's daemon for the owner verification tests.
+  dbus-daemon dbus-bin polkitd
   # Text pictures and pages drawn by the OCR tests and benchmark, and its peer.
   libpango1.0-dev fonts-dejavu-core fonts-wqy-microhei tesseract-ocr
 )

@@ -15,9 +15,11 @@
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
 #include "platform/MainQueue.h"
+#include "platform/PolkitOwnerAuthority.h"
 #include "platform/ocr/TesseractRecognizer.h"
 #include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
+#include "system/OwnerAuth.h"
 #include "system/System.h"
 #include "vision/Vision.h"
 
@@ -41,6 +43,7 @@ int main() {
   wren::registerReminders(router, eventStore);
   wren::registerVision(router, *recognizer);
   wren::registerSystem(router, std::move(system));
+  wren::registerOwnerAuth(router, std::make_shared<wren::platform::PolkitOwnerAuthority>());
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.

@@ -5,6 +5,7 @@
 #include "system/Battery.h"
 #include "system/FinderTags.h"
 #include "system/Footprint.h"
+#include "system/Icons.h"
 #include "system/Volumes.h"
 
 namespace wren {
@@ -14,6 +15,9 @@ void registerSystem(Router& router, SystemServices services) {
   router.registerMethod("files.tags.get", filesTagsGet);
   router.registerMethod("files.tags.set", filesTagsSet);
   router.registerMethod("files.volumes", [shared](const Params&) { return filesVolumes(shared->volumes); });
+  router.registerAsyncMethod("icons.files", [shared](const Params& params, Reply reply) {
+    iconsFiles(params, std::move(reply), shared->icons);
+  });
   router.registerMethod("process.footprint",
                         [shared](const Params& params) { return processFootprint(params, shared->footprints); });
   router.registerMethod("battery.status", [shared](const Params&) { return batteryStatus(shared->power.read()); });

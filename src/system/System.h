@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include "app/Router.h"
+#include "platform/FileIcons.h"
 #include "platform/MountedVolumes.h"
 #include "platform/PowerSources.h"
 #include "platform/ProcessFootprints.h"
@@ -13,10 +16,12 @@ struct SystemServices {
   platform::PowerSources power;
   platform::ProcessFootprints footprints;
   platform::MountedVolumes volumes;
+  // Drawn on the main queue only.
+  std::shared_ptr<platform::IconTheme> icons = std::make_shared<platform::IconTheme>();
 };
 
 // The files and system methods: files.tags.get, files.tags.set, files.volumes, then
-// process.footprint and battery.status.
+// icons.files, process.footprint and battery.status.
 void registerSystem(Router& router, SystemServices services);
 
 }  // namespace wren

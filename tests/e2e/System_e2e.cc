@@ -2,10 +2,15 @@
 // folder, checked with Python's plistlib, and this machine's volumes, processes and power.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "support/HelperProcess.h"
+#include "support/PngHeader.h"
 #include "support/TaggableFolder.h"
+#include "support/TemporaryFolder.h"
 
 namespace wren::testing {
 namespace {
@@ -84,6 +89,65 @@ TEST_F(TagsE2e, TenThousandPathsInOneRequest) {
   const Json& results = run.result(1)["results"];
   ASSERT_EQ(results.size(), 10000u);
   EXPECT_EQ(results[9999]["tags"], Json::array({tag("Shared", "purple")}));
+}
+
+class IconsE2e : public SystemE2e {
+ protected:
+  std::string path(const std::string& relative) const { return (folder_.path() / relative).string(); }
+  // The edge of a square PNG entry, 0 for anything else.
+  static uint32_t edge(const Json& entry) {
+    if (entry["mimeType"] != "image/png") return 0;
+    std::optional<std::string> png = fromBase64(entry["data"].get<std::string>());
+    std::optional<PngHeader> header = png ? pngHeader(*png) : std::nullopt;
+    return header && header->width == header->height ? header->width : 0;
+  }
+  TemporaryFolder folder_{"wren-icons"};
+};
+
+TEST_F(IconsE2e, IconsAtTheClampedSizes) {
+  std::string report = folder_.write("report.pdf", "%PDF-1.7\n").string();
+  std::filesystem::create_directories(path("Music"));
+  HelperRun run = helper_.run({
+      requestLine(1, "icons.files", {{"paths", {report, path("missing.txt"), path("Music")}}}),
+      requestLine(2, "icons.files", {{"paths", {report}}, {"size", 8}}),
+      requestLine(3, "icons.files", {{"paths", {report}}, {"size", 4096}}),
+      requestLine(4, "icons.files"),
+  });
+  const Json& icons = run.result(1)["icons"];
+  ASSERT_EQ(icons.size(), 2u) << run.out.substr(0, 300);
+  EXPECT_EQ(icons[0]["path"], report);
+  EXPECT_EQ(icons[1]["path"], path("Music"));
+  for (const Json& icon : icons) EXPECT_EQ(edge(icon), 96u) << icon["path"];
+  EXPECT_EQ(edge(run.result(2)["icons"][0]), 16u);
+  EXPECT_EQ(edge(run.result(3)["icons"][0]), 512u);
+  EXPECT_EQ(run.result(4), (Json{{"icons", Json::array()}}));
+}
+
+TEST_F(IconsE2e, HostilePathsNeitherHangNorFail) {
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  std::string odd = folder_.write("two\nlines.txt", "x").string();
+  std::filesystem::create_symlink(odd, path("link"));
+  std::filesystem::create_symlink(path("gone"), path("dangling"));
+  Json many = Json::array();
+  for (int i = 0; i < 10000; ++i) many.push_back(i % 3 ? odd : path("pipe"));
+  HelperRun run = helper_.run({
+      requestLine(1, "icons.files",
+                  {{"paths", {path("pipe"), odd, path("link"), path("dangling"), "/" + std::string(5000, 'a'), ""}},
+                   {"size", 24}}),
+      requestLine(2, "icons.files", {{"paths", many}, {"size", 16}}),
+  });
+  const Json& icons = run.result(1)["icons"];
+  ASSERT_EQ(icons.size(), 3u) << run.out.substr(0, 300);
+  EXPECT_EQ(icons[0]["path"], path("pipe"));
+  EXPECT_EQ(icons[1]["path"], odd);
+  EXPECT_EQ(icons[2]["path"], path("link"));
+  for (const Json& icon : icons) EXPECT_EQ(edge(icon), 24u);
+  EXPECT_EQ(icons[1]["data"], icons[2]["data"]);
+  const Json& all = run.result(2)["icons"];
+  ASSERT_EQ(all.size(), 10000u);
+  EXPECT_EQ(all[9998]["path"], odd);
+  EXPECT_EQ(all[9999]["path"], path("pipe"));
+  EXPECT_EQ(edge(all[9999]), 16u);
 }
 
 TEST_F(SystemE2e, VolumesListTheRootWithEveryKey) {

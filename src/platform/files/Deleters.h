@@ -1,6 +1,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <glib-object.h>
 #include <glib.h>
 
 namespace wren::platform {
@@ -14,6 +15,14 @@ struct DirClose {
 
 struct GFree {
   void operator()(gchar* text) const { g_free(text); }
+};
+
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+
+struct GErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
 };
 
 }  // namespace wren::platform
