@@ -174,11 +174,11 @@ TEST(ContactRows, DetailCutsTheNoteAndKeepsEntryShapes) {
                                              {"country_code", "us"}, {"formatted", "1 Main St, Town"}}})));
   EXPECT_FALSE(row.contains("related_names"));
 
-  fields.text(ContactKey::Note) = std::string(4000, 'n');
+  fields.setText(ContactKey::Note, std::string(4000, 'n'));
   const Json exact =
       contactDetail(Contact("d2", std::make_shared<const platform::ContactFields>(fields), detailKeys(WithNote::Yes), nullptr));
   EXPECT_FALSE(exact.contains("note_truncated"));
-  fields.text(ContactKey::Note) = " \n ";
+  fields.setText(ContactKey::Note, " \n ");
   const Json blank =
       contactDetail(Contact("d3", std::make_shared<const platform::ContactFields>(fields), detailKeys(WithNote::Yes), nullptr));
   EXPECT_FALSE(blank.contains("note"));

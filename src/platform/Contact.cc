@@ -1,5 +1,6 @@
 #include "platform/Contact.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -31,6 +32,26 @@ bool isTextKey(ContactKey key) {
       return true;
     default:
       return false;
+  }
+}
+
+const std::string& ContactFields::text(ContactKey key) const {
+  static const std::string empty;
+  for (const auto& [textKey, value] : texts)
+    if (textKey == key) return value;
+  return empty;
+}
+
+void ContactFields::setText(ContactKey key, std::string value) {
+  if (!isTextKey(key) || key == ContactKey::Identifier)
+    throw std::logic_error("contact key " + std::to_string(indexOf(key)) + " takes no text");
+  auto found = std::find_if(texts.begin(), texts.end(), [&](const auto& entry) { return entry.first == key; });
+  if (value.empty()) {
+    if (found != texts.end()) texts.erase(found);
+  } else if (found != texts.end()) {
+    found->second = std::move(value);
+  } else {
+    texts.emplace_back(key, std::move(value));
   }
 }
 
@@ -110,7 +131,7 @@ ContactFields& Contact::editable() {
 void Contact::setText(ContactKey key, std::string value) {
   if (!isTextKey(key) || key == ContactKey::Identifier)
     throw std::logic_error("contact key " + std::to_string(indexOf(key)) + " takes no text");
-  editable().text(key) = std::move(value);
+  editable().setText(key, std::move(value));
 }
 
 void Contact::setContactType(ContactType type) { editable().contactType = type; }

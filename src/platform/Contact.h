@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/PostalAddress.h"
@@ -97,7 +98,8 @@ enum class ContactType { Person, Organization };
 
 // Every value a contact can carry; which of them count is the record's business.
 struct ContactFields {
-  std::string texts[kContactKeyCount];  // by ContactKey, for the text keys but the identifier
+  // The texts that are not empty, by key; most contacts have only a few of them.
+  std::vector<std::pair<ContactKey, std::string>> texts;
   ContactType contactType = ContactType::Person;
   std::vector<LabeledText> emailAddresses;
   std::vector<LabeledText> phoneNumbers;  // the number's text as written
@@ -112,8 +114,10 @@ struct ContactFields {
   // matters to the helper.
   std::optional<std::string> imageData;
 
-  const std::string& text(ContactKey key) const { return texts[static_cast<std::size_t>(key)]; }
-  std::string& text(ContactKey key) { return texts[static_cast<std::size_t>(key)]; }
+  // The text of a text key: empty when there is none.
+  const std::string& text(ContactKey key) const;
+  // Sets the text of a text key; an empty text removes it.
+  void setText(ContactKey key, std::string value);
 };
 
 // What the store that made a record needs to save it again (its file, which card of the

@@ -22,8 +22,8 @@ Contact named(const std::string& prefix, const std::string& given, const std::st
 
 TEST(ContactRecords, CarryOnlyTheirKeysAndShareValuesUntilChanged) {
   auto fields = std::make_shared<ContactFields>();
-  fields->text(ContactKey::GivenName) = "Anna";
-  fields->text(ContactKey::Note) = "secret";
+  fields->setText(ContactKey::GivenName, "Anna");
+  fields->setText(ContactKey::Note, "secret");
   fields->emailAddresses = {{std::nullopt, "anna@example.org"}};
   const Contact fetched("id1", fields, {ContactKey::GivenName}, nullptr);
   EXPECT_TRUE(fetched.isKeyAvailable(ContactKey::Identifier));

@@ -228,7 +228,7 @@ class CardDecoder {
         const std::vector<std::string_view> parts = splitUnescaped(property.value, ';');
         const ContactKey keys[] = {ContactKey::FamilyName, ContactKey::GivenName, ContactKey::MiddleName,
                                    ContactKey::NamePrefix, ContactKey::NameSuffix};
-        for (std::size_t i = 0; i < std::size(keys) && i < parts.size(); ++i) f.text(keys[i]) = namePart(parts[i]);
+        for (std::size_t i = 0; i < std::size(keys) && i < parts.size(); ++i) f.setText(keys[i], namePart(parts[i]));
         return;
       }
       case Slot::FormattedName:
@@ -243,15 +243,15 @@ class CardDecoder {
             if (!nickname.empty()) nickname += ", ";
             nickname += text;
           }
-          f.text(ContactKey::Nickname) = std::move(nickname);
+          f.setText(ContactKey::Nickname, std::move(nickname));
         }
         return;
       case Slot::Organization: {
         if (sawOrganization_) return;
         sawOrganization_ = true;
         const std::vector<std::string_view> units = splitUnescaped(property.value, ';');
-        f.text(ContactKey::OrganizationName) = component(units, 0);
-        f.text(ContactKey::DepartmentName) = component(units, 1);
+        f.setText(ContactKey::OrganizationName, component(units, 0));
+        f.setText(ContactKey::DepartmentName, component(units, 1));
         return;
       }
       case Slot::JobTitle: setOnce(ContactKey::JobTitle, property); return;
@@ -260,9 +260,10 @@ class CardDecoder {
       case Slot::PhoneticFamily: setOnce(ContactKey::PhoneticFamilyName, property); return;
       case Slot::MaidenName: setOnce(ContactKey::PreviousFamilyName, property); return;
       case Slot::Note: {
-        std::string& note = f.text(ContactKey::Note);
+        std::string note = f.text(ContactKey::Note);
         if (!note.empty()) note += '\n';
         note += textValue(property.value);
+        f.setText(ContactKey::Note, std::move(note));
         return;
       }
       case Slot::Birthday:
@@ -283,8 +284,7 @@ class CardDecoder {
   }
 
   void setOnce(ContactKey key, const Property& property) {
-    std::string& text = fields_->text(key);
-    if (text.empty()) text = trimWhitespace(textValue(property.value));
+    if (fields_->text(key).empty()) fields_->setText(key, trimWhitespace(textValue(property.value)));
   }
 
   void readEntry(std::size_t line, Slot slot, const Property& property) {
@@ -424,6 +424,13 @@ class CardDecoder {
   void finish() {
     ContactFields& f = *fields_;
     Card& card = decoded_.card;
+    // The index keeps every card for as long as its file stays, so no list keeps room to
+    // grow.
+    f.texts.shrink_to_fit();
+    f.emailAddresses.shrink_to_fit();
+    f.phoneNumbers.shrink_to_fit();
+    f.postalAddresses.shrink_to_fit();
+    f.urlAddresses.shrink_to_fit();
     const bool named = !f.text(ContactKey::GivenName).empty() || !f.text(ContactKey::FamilyName).empty() ||
                        !f.text(ContactKey::MiddleName).empty() || !f.text(ContactKey::NamePrefix).empty() ||
                        !f.text(ContactKey::NameSuffix).empty();
@@ -432,11 +439,11 @@ class CardDecoder {
       return;
     }
     if (named || formattedName_.empty()) return;
-    std::string& organization = f.text(ContactKey::OrganizationName);
+    const std::string organization = f.text(ContactKey::OrganizationName);
     if (f.contactType == ContactType::Organization) {
-      if (organization.empty()) organization = formattedName_;
+      if (organization.empty()) f.setText(ContactKey::OrganizationName, formattedName_);
     } else if (formattedName_ != organization) {
-      f.text(ContactKey::GivenName) = formattedName_;
+      f.setText(ContactKey::GivenName, formattedName_);
     }
   }
 

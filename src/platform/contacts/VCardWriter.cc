@@ -45,7 +45,7 @@ ContactFields overlaid(ContactFields base, const Contact& contact) {
     const auto key = static_cast<ContactKey>(i);
     if (!contact.isKeyAvailable(key)) continue;
     if (isTextKey(key)) {
-      if (key != ContactKey::Identifier) base.text(key) = contact.text(key);
+      if (key != ContactKey::Identifier) base.setText(key, contact.text(key));
       continue;
     }
     switch (key) {
