@@ -59,16 +59,31 @@ ContactSearch::ContactSearch(std::string query)
   }
 }
 
-std::vector<std::string> ContactSearch::names(const Contact& contact) {
-  std::vector<std::string> names{contactDisplayName(contact)};
+namespace {
+
+// Calls visit(name) for each of the contact's names in order until one returns true; tells
+// whether one did. Names are made one at a time, so a match ends the work early.
+template <class Visit>
+bool anyName(const Contact& contact, Visit&& visit) {
+  if (visit(contactDisplayName(contact))) return true;
   for (ContactKey key : {ContactKey::Nickname, ContactKey::OrganizationName}) {
+    if (contact.text(key).empty()) continue;
     std::string text = platform::trimWhitespace(contact.text(key));
-    if (!text.empty()) names.push_back(std::move(text));
+    if (!text.empty() && visit(text)) return true;
   }
   const std::string family = platform::trimWhitespace(contact.text(ContactKey::FamilyName));
   const std::string given = platform::trimWhitespace(contact.text(ContactKey::GivenName));
-  names.push_back(family + given);
-  names.push_back(given + family);
+  return visit(family + given) || visit(given + family);
+}
+
+}  // namespace
+
+std::vector<std::string> ContactSearch::names(const Contact& contact) {
+  std::vector<std::string> names;
+  anyName(contact, [&](std::string name) {
+    names.push_back(std::move(name));
+    return false;
+  });
   return names;
 }
 
@@ -81,9 +96,7 @@ bool ContactSearch::containsQuery(const std::string& name) const {
 }
 
 bool ContactSearch::matchesName(const Contact& contact) const {
-  for (const std::string& name : names(contact))
-    if (containsQuery(name)) return true;
-  return false;
+  return anyName(contact, [&](const std::string& name) { return containsQuery(name); });
 }
 
 bool ContactSearch::matchesAny(const Contact& contact) const {
@@ -101,9 +114,7 @@ bool ContactSearch::matchesAny(const Contact& contact) const {
 }
 
 bool exactName(const Contact& contact, const std::string& squashed) {
-  for (const std::string& name : ContactSearch::names(contact))
-    if (squash(name) == squashed) return true;
-  return false;
+  return anyName(contact, [&](const std::string& name) { return squash(name) == squashed; });
 }
 
 NameMatches findByName(platform::ContactStore& store, const std::string& name) {

@@ -95,6 +95,27 @@ void foldWidth(icu::UnicodeString& text) {
   text = std::move(narrowed);
 }
 
+// Han ideographs of the unified blocks have no case, no decomposition and no width
+// variant, so text of them and ASCII folds to itself with ASCII in lower case, without
+// ICU: Chinese names are searched as often as Latin ones. Fills `out` and gives true for
+// such text; gives false for any other text.
+bool foldsAsItIs(std::string_view text, std::u16string& out) {
+  out.clear();
+  bool plain = true;
+  forEachCodePoint(text, [&](UChar32 c, std::size_t, std::size_t) {
+    if (!plain) return;
+    if (c >= 0 && c < 0x80) {
+      out.push_back(asciiLower(static_cast<char>(c)));
+    } else if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF)) {
+      out.push_back(static_cast<char16_t>(c));
+    } else {
+      plain = false;
+    }
+  });
+  if (!plain) out.clear();
+  return plain;
+}
+
 // Folds into `out` (replacing its content): width variants replaced when asked, case
 // folding, then canonical decomposition so that accents become separate marks, then, when
 // asked, removal of the nonspacing marks. Case folding comes before the decomposition
@@ -109,6 +130,7 @@ void foldInto(std::string_view text, std::u16string& out, Folding folding) {
     std::transform(text.begin(), text.end(), out.begin(), asciiLower);
     return;
   }
+  if (foldsAsItIs(text, out)) return;
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   if (U_FAILURE(status)) fail("Normalizer2::getNFDInstance", status);
@@ -200,6 +222,13 @@ std::string toValidUtf8(std::string_view text) {
 }
 
 std::string trimWhitespace(std::string_view text) {
+  if (isAscii(text)) {
+    // The white space of ASCII is the tab, the line breaks and the space.
+    auto white = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const auto first = std::find_if_not(text.begin(), text.end(), white);
+    const auto last = std::find_if_not(text.rbegin(), std::string_view::reverse_iterator(first), white).base();
+    return std::string(first, last);
+  }
   // The first and last non-white code points are found by one forward walk, which keeps
   // the handling of ill-formed bytes (never white space) in one place.
   std::size_t first = text.size();
