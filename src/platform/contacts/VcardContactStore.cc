@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 #include <set>
 #include <string_view>
 #include <unordered_set>
@@ -134,6 +135,33 @@ struct CardRef {
   bool isContact() const { return card().kind == vcard::Card::Kind::Contact; }
 };
 
+// What a record of a stored contact is made from, prepared once per version of its file.
+struct ContactBasis {
+  std::string identifier;
+  std::shared_ptr<const ContactFields> fields;
+  std::shared_ptr<const ContactOrigin> origin;
+  const vcard::Card* card;
+};
+
+// The contacts of the whole store in the person's order, as the last walk sorted them.
+// Entries are immutable, so the same entries in the same order sort the same way: a walk
+// that finds the store unchanged reuses the order instead of sorting again.
+struct SortedContacts {
+  contacts::SortBy sortBy = contacts::SortBy::FamilyName;
+  std::vector<const ContactIndex::Entry*> files;  // the walk the order was made from
+  std::vector<ContactIndex::EntryPtr> keepAlive;
+  std::vector<ContactBasis> contacts;
+};
+
+// The state every store of one factory shares.
+struct ContactCatalog {
+  explicit ContactCatalog(vdir::ItemKind kind) : index(std::move(kind)) {}
+
+  ContactIndex index;
+  std::mutex sortedMutex;  // held while the order is checked and made
+  std::shared_ptr<const SortedContacts> sorted;
+};
+
 // The id of card `index` of a file: the file's own id for its first card.
 std::string cardId(const ContactIndex::Entry& entry, std::size_t index) {
   if (index == 0) return entry.origin->itemId;
@@ -182,8 +210,8 @@ void validate(const Contact& contact) {
 
 class VcardContactStore : public ContactStore {
  public:
-  explicit VcardContactStore(std::shared_ptr<ContactIndex> index)
-      : index_(std::move(index)), folder_(contacts::contactStoreFolder(dataRoot())) {}
+  explicit VcardContactStore(std::shared_ptr<ContactCatalog> catalog)
+      : catalog_(std::move(catalog)), index_(catalog_->index), folder_(contacts::contactStoreFolder(dataRoot())) {}
 
   Contact unifiedContact(const std::string& identifier, const ContactKeys& keys) override {
     if (!isIdentifierShape(identifier))
@@ -206,18 +234,17 @@ class VcardContactStore : public ContactStore {
 
   void enumerateContacts(const ContactFetchRequest& request, const std::function<bool(const Contact&)>& body) override {
     const ContactStoreLayout layout = readLayout();
-    std::vector<CardRef> cards = allCards(layout);
+    const std::vector<CardRef> cards = allCards(layout);
     std::optional<std::unordered_set<std::string>> members;
     if (request.groupIdentifier) members = membersOf(cards, *request.groupIdentifier);
-    std::erase_if(cards, [&](const CardRef& ref) {
-      return !ref.isContact() || (members && !members->contains(ref.card().uid));
-    });
-    const bool byGiven = layout.sortBy == contacts::SortBy::GivenName;
-    std::stable_sort(cards.begin(), cards.end(), [&](const CardRef& a, const CardRef& b) {
-      return byGiven ? a.stored().givenOrder < b.stored().givenOrder : a.stored().familyOrder < b.stored().familyOrder;
-    });
-    for (const CardRef& ref : cards)
-      if (!body(contactOf(ref, request.keys))) return;
+    const std::shared_ptr<const SortedContacts> sorted = sortedContacts(cards, layout.sortBy);
+    const bool withPhoto = wants(request.keys, ContactKey::ImageData);
+    for (const ContactBasis& basis : sorted->contacts) {
+      if (members && !members->contains(basis.card->uid)) continue;
+      Contact contact = withPhoto ? withPicture(basis, request.keys)
+                                  : Contact(basis.identifier, basis.fields, request.keys, basis.origin);
+      if (!body(contact)) return;
+    }
   }
 
   std::vector<ContactGroup> groups() override {
@@ -284,11 +311,13 @@ class VcardContactStore : public ContactStore {
       }
     }
 
+    // Each saved file is read back on its own, so that a save costs the same however many
+    // contacts the book holds; the index takes the change in at its next walk.
     std::vector<Contact> saved;
     for (const Written& file : written) {
-      ContactIndex::EntryPtr entry = vdir::readBack(*index_, file.book, file.fileName);
-      if (file.cardIndex >= entry->parsed->cards.size())
-        throw vdir::ItemWriteError("the saved file " + entry->origin->path.string() + " lost a card");
+      ContactIndex::EntryPtr entry = index_.readFile(file.book, file.fileName);
+      if (!entry->parsed || file.cardIndex >= entry->parsed->cards.size())
+        throw vdir::ItemWriteError("the saved file " + entry->origin->path.string() + " cannot be read back");
       saved.push_back(contactOf(CardRef{&file.book, entry, file.cardIndex}, file.keys));
     }
     return saved;
@@ -308,20 +337,50 @@ class VcardContactStore : public ContactStore {
   std::vector<CardRef> allCards(const ContactStoreLayout& layout) {
     const std::vector<const AddressBookFolder*> books = everyBook(layout);
     std::vector<CardRef> cards;
-    for (const auto& bookFiles : index_->refresh(books)) {
+    for (const auto& bookFiles : index_.refresh(books)) {
       for (const ContactIndex::EntryPtr& entry : bookFiles.files)
         for (std::size_t i = 0; i < entry->parsed->cards.size(); ++i) cards.push_back({bookFiles.collection, entry, i});
     }
-    index_->retain(books);
+    index_.retain(books);
     return cards;
   }
 
+  // The contacts among the cards in the person's order: the last walk's order when the
+  // cards are the same, else sorted anew and kept for the next walk.
+  std::shared_ptr<const SortedContacts> sortedContacts(const std::vector<CardRef>& cards, contacts::SortBy sortBy) {
+    std::vector<const ContactIndex::Entry*> files;
+    for (const CardRef& ref : cards)
+      if (ref.index == 0) files.push_back(ref.entry.get());
+    // One walk sorts at a time, so that walks that come together sort once.
+    std::lock_guard lock(catalog_->sortedMutex);
+    if (catalog_->sorted && catalog_->sorted->sortBy == sortBy && catalog_->sorted->files == files)
+      return catalog_->sorted;
+    auto sorted = std::make_shared<SortedContacts>();
+    sorted->sortBy = sortBy;
+    sorted->files = std::move(files);
+    std::vector<const CardRef*> contacts;
+    for (const CardRef& ref : cards) {
+      if (ref.index == 0) sorted->keepAlive.push_back(ref.entry);
+      if (ref.isContact()) contacts.push_back(&ref);
+    }
+    const bool byGiven = sortBy == contacts::SortBy::GivenName;
+    std::stable_sort(contacts.begin(), contacts.end(), [&](const CardRef* a, const CardRef* b) {
+      return byGiven ? a->stored().givenOrder < b->stored().givenOrder : a->stored().familyOrder < b->stored().familyOrder;
+    });
+    sorted->contacts.reserve(contacts.size());
+    for (const CardRef* ref : contacts) sorted->contacts.push_back(basisOf(*ref));
+    catalog_->sorted = sorted;
+    return sorted;
+  }
+
   std::optional<CardRef> locate(const ContactStoreLayout& layout, const std::string& identifier) {
-    // The first card of a file is found by its file's id without reading the other files.
-    if (auto located = index_->locate(identifier)) {
+    // The first card of a file is read from its file alone, found by the id the index
+    // knows it under, so that a lookup costs the same in every size of book.
+    if (auto located = index_.locate(identifier)) {
       if (const AddressBookFolder* book = layout.findBook(located->first)) {
-        if (ContactIndex::EntryPtr entry = index_->refreshFile(*book, located->second);
-            entry && entry->origin->itemId == identifier && entry->parsed->cards.front().card.kind == vcard::Card::Kind::Contact)
+        if (ContactIndex::EntryPtr entry = index_.readFile(*book, located->second);
+            entry->parsed && entry->origin->itemId == identifier &&
+            entry->parsed->cards.front().card.kind == vcard::Card::Kind::Contact)
           return CardRef{book, entry, 0};
       }
     }
@@ -338,17 +397,28 @@ class VcardContactStore : public ContactStore {
     return {};
   }
 
-  Contact contactOf(const CardRef& ref, const ContactKeys& keys) const {
+  static ContactBasis basisOf(const CardRef& ref) {
     const vcard::Card& card = ref.card();
-    auto origin = std::make_shared<ContactOrigin>(ContactOrigin{ref.entry->origin, ref.index, card.uid});
-    std::shared_ptr<const ContactFields> fields = card.fields;
-    if (card.hasPhoto && wants(keys, ContactKey::ImageData)) {
-      // Pictures are large and rarely wanted, so the index keeps only that there is one.
+    return {cardId(*ref.entry, ref.index), card.fields,
+            std::make_shared<ContactOrigin>(ContactOrigin{ref.entry->origin, ref.index, card.uid}), &card};
+  }
+
+  // A record with the picture, which the index does not keep: pictures are large and
+  // rarely wanted, so they are read from the file's text when asked for.
+  static Contact withPicture(const ContactBasis& basis, const ContactKeys& keys) {
+    std::shared_ptr<const ContactFields> fields = basis.fields;
+    if (basis.card->hasPhoto) {
       auto withPhoto = std::make_shared<ContactFields>(*fields);
-      withPhoto->imageData = vcard::photoLine(ref.entry->origin->text, ref.index);
+      withPhoto->imageData = vcard::photoLine(basis.origin->file->text, basis.origin->cardIndex);
       fields = std::move(withPhoto);
     }
-    return Contact(cardId(*ref.entry, ref.index), std::move(fields), keys, std::move(origin));
+    return Contact(basis.identifier, std::move(fields), keys, basis.origin);
+  }
+
+  static Contact contactOf(const CardRef& ref, const ContactKeys& keys) {
+    const ContactBasis basis = basisOf(ref);
+    if (wants(keys, ContactKey::ImageData)) return withPicture(basis, keys);
+    return Contact(basis.identifier, basis.fields, keys, basis.origin);
   }
 
   AddressBookFolder targetBook(const std::optional<std::string>& bookId) const {
@@ -371,15 +441,16 @@ class VcardContactStore : public ContactStore {
     return *contact.origin();
   }
 
-  std::shared_ptr<ContactIndex> index_;
+  std::shared_ptr<ContactCatalog> catalog_;
+  ContactIndex& index_;
   std::filesystem::path folder_;
 };
 
 }  // namespace
 
 ContactStoreFactory makeVcardContactStores() {
-  auto index = std::make_shared<ContactIndex>(kCardFiles);
-  return [index]() -> std::unique_ptr<ContactStore> { return std::make_unique<VcardContactStore>(index); };
+  auto catalog = std::make_shared<ContactCatalog>(kCardFiles);
+  return [catalog]() -> std::unique_ptr<ContactStore> { return std::make_unique<VcardContactStore>(catalog); };
 }
 
 }  // namespace wren::platform
