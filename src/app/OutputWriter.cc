@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace wren {
 
@@ -19,6 +20,23 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
+OutputWriter::OutputWriter(int outputFd, int diagnosticsFd) : outputFd_(outputFd), diagnosticsFd_(diagnosticsFd) {
+  try {
+    writer_ = std::thread([this] { writeLines(); });
+  } catch (const std::system_error&) {
+    // Without a thread of its own, every caller of reply writes its line itself (hand).
+  }
+}
+
+OutputWriter::~OutputWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  linesWaiting_.notify_one();
+  if (writer_.joinable()) writer_.join();
+}
+
 void OutputWriter::reply(const Json& envelope) {
   std::string line;
   try {
@@ -28,29 +46,52 @@ void OutputWriter::reply(const Json& envelope) {
     return;
   }
   line += '\n';
+  hand(std::move(line));
+}
+
+void OutputWriter::hand(std::string line) {
   std::unique_lock lock(mutex_);
-  if (pending_.empty()) {
-    pending_ = std::move(line);
-  } else {
-    pending_ += line;
-  }
-  if (writing_) return;  // the caller writing now takes this line too
-  writing_ = true;
-  std::string batch;
-  while (!pending_.empty()) {
-    batch.swap(pending_);
-    roomForLines_.notify_all();
+  if (writer_.joinable()) {
+    const bool wasEmpty = pending_.empty();
+    if (wasEmpty) {
+      pending_ = std::move(line);
+    } else {
+      pending_ += line;
+    }
     lock.unlock();
+    if (wasEmpty) linesWaiting_.notify_one();
+    return;
+  }
+  // No writer thread: the lock keeps lines whole.
+  writeAll(outputFd_, line);
+}
+
+void OutputWriter::writeLines() {
+  std::unique_lock lock(mutex_);
+  std::string batch;
+  for (;;) {
+    linesWaiting_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+    if (pending_.empty()) return;  // stopping, and everything is out
+    batch.swap(pending_);
+    writing_ = true;
+    lock.unlock();
+    progress_.notify_all();  // the pending lines are taken: room for more
     writeAll(outputFd_, batch);
     batch.clear();
     lock.lock();
+    writing_ = false;
+    progress_.notify_all();
   }
-  writing_ = false;
 }
 
 void OutputWriter::waitForRoom() {
   std::unique_lock lock(mutex_);
-  roomForLines_.wait(lock, [this] { return pending_.size() < kPendingLimit; });
+  progress_.wait(lock, [this] { return pending_.size() < kPendingLimit; });
+}
+
+void OutputWriter::flush() {
+  std::unique_lock lock(mutex_);
+  progress_.wait(lock, [this] { return pending_.empty() && !writing_; });
 }
 
 void OutputWriter::diagnostic(const std::string& line) {

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/Json.h"
 
@@ -12,36 +13,49 @@ namespace wren {
 // whole and in the order they are handed in, so lines never interleave. A closed output
 // (EPIPE) drops the line; the helper keeps going until its input ends.
 //
-// One caller at a time writes. Replies handed in meanwhile are appended to a buffer that the
-// writing caller empties, in one write for as many lines as have gathered, before it
-// returns. So when reply() returns, its line has been written, or is in the buffer of a
-// caller that is still inside reply() and writes it before returning: once every caller
-// has returned, every line is out.
+//   OutputWriter output;
+//   output.reply(envelope);  // serialised here, written by the writer thread
+//   output.flush();          // every reply handed in so far is out
+//
+// The caller serialises its reply and hands the line to a writer thread of its own, which
+// writes as many lines as have gathered in one write. The caller never waits for the host:
+// a host that reads slowly holds up the writer thread alone, and the reader, which waits for
+// room before it takes more requests.
 class OutputWriter {
  public:
-  explicit OutputWriter(int outputFd = 1, int diagnosticsFd = 2)
-      : outputFd_(outputFd), diagnosticsFd_(diagnosticsFd) {}
+  explicit OutputWriter(int outputFd = 1, int diagnosticsFd = 2);
+  // Writes what was handed in, then ends the writer thread.
+  ~OutputWriter();
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
 
   void reply(const Json& envelope);
   // Returns once the lines waiting to be written are few. The reader calls it before it
   // takes more requests, so that a host that reads its replies slowly slows the reading of
-  // requests down rather than letting replies pile up in memory; request tasks themselves
-  // never wait for the host.
+  // requests down rather than letting replies pile up in memory.
   void waitForRoom();
+  // Returns once every line handed in so far has been written (or dropped by a closed output).
+  void flush();
   // One line on standard error, "wren-mac-helper: unreadable request" for example.
   void diagnostic(const std::string& line);
 
  private:
-  // Bytes of lines that may wait for the writing caller before others wait to add theirs.
+  // Bytes of lines that may wait for the writer before the reader waits for room.
   static constexpr size_t kPendingLimit = 1 << 16;
 
+  void writeLines();
+  void hand(std::string line);
+
   std::mutex mutex_;
-  std::condition_variable roomForLines_;
-  std::string pending_;  // whole lines waiting for the writing caller
-  bool writing_ = false;
+  std::condition_variable linesWaiting_;  // writer: lines, or the end
+  std::condition_variable progress_;      // waitForRoom and flush: lines written
+  std::string pending_;                    // whole lines waiting for the writer
+  bool writing_ = false;                   // the writer holds a batch it is writing
+  bool stopping_ = false;
   std::mutex diagnosticsMutex_;
   int outputFd_;
   int diagnosticsFd_;
+  std::thread writer_;  // not started when the system refused it: callers write themselves
 };
 
 // Writes all bytes, retrying after interruptions and partial writes; false on failure.

@@ -5,6 +5,7 @@
 
 #include "app/Dates.h"
 #include "app/HelperError.h"
+#include "base/JsonParse.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 
@@ -36,6 +37,11 @@ bool hasOnlyUrlCharacters(const std::string& text, std::string_view alsoRefused)
 }
 
 }  // namespace
+
+Params::Params(Json raw) : raw_(raw.is_object() ? std::move(raw) : Json::object()) {
+  for (auto& member : raw_.items())
+    if (nestedDeeperThan(member.value(), kParamDepthLimit)) member.value() = tooDeepValue();
+}
 
 std::optional<int64_t> exactInteger(const Json& value) {
   if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<int64_t>();
@@ -105,10 +111,9 @@ std::optional<std::vector<std::string>> Params::strings(const std::string& key) 
   return std::nullopt;
 }
 
-std::optional<Json> Params::object(const std::string& key) const {
+const Json* Params::object(const std::string& key) const {
   const Json* value = find(key);
-  if (!value || !value->is_object()) return std::nullopt;
-  return *value;
+  return value && value->is_object() ? value : nullptr;
 }
 
 std::optional<Instant> Params::date(const std::string& key) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,10 +15,15 @@ namespace wren {
 // The params object of one request. Handlers read it only through these forgiving
 // accessors: a value of the wrong JSON type reads as absent, and JSON null reads like a
 // missing key. Only the date and URL accessors fail (invalid_args).
+//
+// Accessors hand out references into the params, never copies of structured values. A value
+// nested deeper than kParamDepthLimit levels counts as a value of the wrong type for every
+// accessor: it is replaced when the params are made, so that nothing a handler reads or keeps
+// can take the value type's recursive copy, comparison or serialisation past a thread's stack.
 class Params {
  public:
   Params() : raw_(Json::object()) {}
-  explicit Params(Json raw) : raw_(raw.is_object() ? std::move(raw) : Json::object()) {}
+  explicit Params(Json raw);
 
   // The value trimmed of Unicode white space and line breaks; absent when empty.
   std::optional<std::string> string(const std::string& key) const;
@@ -31,7 +37,8 @@ class Params {
   // An array gives its string elements unchanged; a plain string a one-element list of its
   // trimmed text.
   std::optional<std::vector<std::string>> strings(const std::string& key) const;
-  std::optional<Json> object(const std::string& key) const;
+  // The value when it is an object, else nullptr.
+  const Json* object(const std::string& key) const;
   // Fails with "{key} must be an ISO 8601 date/time, got {value}" for unreadable text.
   std::optional<Instant> date(const std::string& key) const;
   // Like date, and fails with "{key} is required" when absent.
@@ -55,6 +62,10 @@ class Params {
  private:
   Json raw_;
 };
+
+// Far more levels than any parameter has (a recurrence rule has two), far fewer than it takes
+// to exhaust a thread's stack in a recursive operation on the value.
+inline constexpr std::size_t kParamDepthLimit = 512;
 
 // Reads a JSON number as a signed 64-bit integer when its value is an exact whole number
 // in range (7 and 7.0 give 7; 7.5, 1e300 and text give nothing).

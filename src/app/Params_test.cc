@@ -74,10 +74,47 @@ TEST(ParamsObject, OnlyObjectsAndKeyPresence) {
   Params p = params(R"({"recurrence":{"frequency":"daily"},"list":[1],"location":null})");
   ASSERT_TRUE(p.object("recurrence"));
   EXPECT_EQ((*p.object("recurrence"))["frequency"], "daily");
-  EXPECT_EQ(p.object("list"), std::nullopt);
+  EXPECT_EQ(p.object("list"), nullptr);
   EXPECT_TRUE(p.contains("location")) << "null counts as present for clearing fields";
   EXPECT_FALSE(p.contains("notes"));
   EXPECT_TRUE(Params(Json::array({1, 2})).raw().is_object()) << "non-object params are empty";
+}
+
+// Nested `levels` deep: {"frequency":{"frequency":...}} around a string.
+Json nestedObject(size_t levels) {
+  Json value = "daily";
+  for (size_t i = 0; i < levels; ++i) value = Json{{"frequency", std::move(value)}};
+  return value;
+}
+
+TEST(ParamsObject, GivesTheValueItselfNotACopy) {
+  Params p = params(R"({"recurrence":{"frequency":"daily"}})");
+  EXPECT_EQ(p.object("recurrence"), p.find("recurrence"));
+}
+
+// However deep a host nests a value, what handlers get is bounded: a value past the limit
+// reads as a value of the wrong type from every accessor.
+TEST(ParamsDepth, ValuesNestedPastTheLimitAreTheWrongType) {
+  Params p(Json{{"atLimit", nestedObject(kParamDepthLimit)},
+                {"overLimit", nestedObject(kParamDepthLimit + 1)},
+                {"arrays", Json::parse(std::string(kParamDepthLimit + 1, '[') + std::string(kParamDepthLimit + 1, ']'))},
+                {"title", " kept "}});
+  EXPECT_NE(p.object("atLimit"), nullptr);
+  EXPECT_EQ(p.object("overLimit"), nullptr);
+  EXPECT_EQ(p.strings("arrays"), std::nullopt);
+  EXPECT_TRUE(p.contains("overLimit")) << "present, of no type an accessor takes";
+  for (const char* key : {"overLimit", "arrays"}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(p.string(key), std::nullopt);
+    EXPECT_EQ(p.boolean(key), std::nullopt);
+    EXPECT_EQ(p.integer(key), std::nullopt);
+    EXPECT_EQ(p.number(key), std::nullopt);
+    EXPECT_EQ(p.date(key), std::nullopt);
+    EXPECT_FALSE(p.find(key)->is_structured());
+  }
+  EXPECT_EQ(p.string("title"), "kept");
+  Params copy = p;  // a copy, like every recursive operation, now stays within the limit
+  EXPECT_EQ(copy.raw(), p.raw());
 }
 
 TEST(ParamsDate, MessagesNameTheKeyAndTheTrimmedValue) {

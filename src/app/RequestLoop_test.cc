@@ -1,19 +1,28 @@
 #include "app/RequestLoop.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <chrono>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/HelperError.h"
+#include "platform/OneShot.h"
+#include "support/MainQueueThread.h"
+#include "support/Timing.h"
 
 namespace wren {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::eventually;
+using testing::scaledBound;
 
 TEST(ParseRequestLine, AcceptsWholeIdsAndStringMethods) {
   struct Case {
@@ -48,6 +57,49 @@ TEST(ParseRequestLine, AcceptsWholeIdsAndStringMethods) {
   }
 }
 
+// An id is the number its text stands for, never the double nearest to it: a text that
+// only rounds to a whole number in range makes the line unreadable.
+TEST(ParseRequestLine, IdsAreJudgedOnTheirText) {
+  struct Case {
+    const char* id;
+    std::optional<int64_t> read;
+  } cases[] = {
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775807.0", INT64_MAX},
+      {"-9223372036854775808.0", INT64_MIN},
+      {"9007199254740993.0", 9007199254740993},
+      {"9007199254740993e0", 9007199254740993},
+      {"123456789012345678e1", 1234567890123456780},
+      {"1e3", 1000},
+      {"1E+2", 100},
+      {"700e-2", 7},
+      {"0.07e2", 7},
+      {"-0.0", 0},
+      {"0e999999999999999999999", 0},
+      {"-9223372036854775809", std::nullopt},
+      {"9223372036854775808", std::nullopt},
+      {"9223372036854775808.0", std::nullopt},
+      {"-9223372036854775809.0", std::nullopt},
+      {"1e19", std::nullopt},
+      {"1e999999999999999999999", std::nullopt},
+      {"1e-999999999999999999999", std::nullopt},
+      {"1.0000000000000000001", std::nullopt},
+      {"7.5e0", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    std::optional<Request> request = parseRequestLine(std::string(R"({"id":)") + c.id + R"(,"method":"m"})");
+    ASSERT_EQ(request.has_value(), c.read.has_value());
+    if (request) { EXPECT_EQ(request->id, *c.read); }
+  }
+  // The id that counts is the last one of the request object itself.
+  EXPECT_EQ(parseRequestLine(R"({"id":2.5,"id":3.0,"method":"m"})")->id, 3);
+  EXPECT_FALSE(parseRequestLine(R"({"id":3,"id":2.5,"method":"m"})"));
+  EXPECT_EQ(parseRequestLine(R"({"params":{"id":2.5},"id":1,"method":"m"})")->id, 1);
+  EXPECT_FALSE(parseRequestLine(R"({"id":[1.0],"method":"m"})"));
+}
+
 TEST(ParseRequestLine, ParamsThatAreNotAnObjectBecomeEmpty) {
   EXPECT_EQ(parseRequestLine(R"({"id":1,"method":"m","params":[1,2]})")->params, Json::object());
   EXPECT_EQ(parseRequestLine(R"({"id":1,"method":"m","params":"x"})")->params, Json::object());
@@ -60,86 +112,135 @@ TEST(ParseRequestLine, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(request->method, "a\xEF\xBF\xBD");
 }
 
-TEST(RunRequest, EnvelopesForResultsAndEachKindOfFailure) {
-  Router router;
-  router.registerMethod("ok", [](const Params&) { return Json{{"a", 1}}; });
-  router.registerMethod("nothing", [](const Params&) { return Json(); });
-  router.registerMethod("helper", [](const Params&) -> Json {
-    throw HelperError(ErrorCode::OsPermission, "no", Json{{"settingsUrl", "x-apple:y"}});
-  });
-  router.registerMethod("plain", [](const Params&) -> Json { throw HelperError(ErrorCode::InvalidArgs, "bad"); });
-  router.registerMethod("other", [](const Params&) -> Json { throw std::runtime_error("disk on fire"); });
+TEST(ParseRequestLine, ManyKeysTakeLinearTime) {
+  std::string line = R"({"id":1,"method":"m","params":{)";
+  for (int i = 0; i < 200000; ++i) line += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  line += R"("k0":"again"}})";
+  auto started = std::chrono::steady_clock::now();
+  std::optional<Request> request = parseRequestLine(line);
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->params.size(), 200000u);
+  EXPECT_EQ(request->params["k0"], "again");
+  EXPECT_LT(elapsed, scaledBound(2000ms)) << "one key at a time through the list of keys takes minutes";
+}
 
-  EXPECT_EQ(runRequest(router, {1, "ok", Json::object()}), Json::parse(R"({"id":1,"ok":true,"result":{"a":1}})"));
-  Json nothing = runRequest(router, {2, "nothing", Json::object()});
+TEST(ReplyEnvelope, SuccessAndFailureShapes) {
+  EXPECT_EQ(replyEnvelope(1, Json{{"a", 1}}), Json::parse(R"({"id":1,"ok":true,"result":{"a":1}})"));
+  Json nothing = replyEnvelope(2, Json());
   ASSERT_TRUE(nothing.contains("result"));
   EXPECT_TRUE(nothing["result"].is_null());
-  EXPECT_EQ(runRequest(router, {3, "helper", Json::object()})["error"],
-            Json::parse(R"({"code":"os_permission","message":"no","details":{"settingsUrl":"x-apple:y"}})"));
-  EXPECT_EQ(runRequest(router, {4, "plain", Json::object()})["error"],
-            Json::parse(R"({"code":"invalid_args","message":"bad"})"));
-  EXPECT_EQ(runRequest(router, {5, "other", Json::object()})["error"],
-            Json::parse(R"({"code":"execution_failed","message":"disk on fire"})"));
-  EXPECT_EQ(runRequest(router, {6, "Ok", Json::object()})["error"],
-            Json::parse(R"({"code":"unknown_action","message":"wren-mac-helper has no method Ok"})"));
-  EXPECT_EQ(runRequest(router, {7, "", Json::object()})["error"]["message"], "wren-mac-helper has no method ");
-  EXPECT_EQ(runRequest(router, {8, "ok ", Json::object()})["error"]["code"], "unknown_action");
+  EXPECT_EQ(replyEnvelope(3, HelperError(ErrorCode::OsPermission, "no", Json{{"settingsUrl", "x-apple:y"}})),
+            Json::parse(R"({"id":3,"ok":false,"error":{"code":"os_permission","message":"no",
+                            "details":{"settingsUrl":"x-apple:y"}}})"));
+  EXPECT_EQ(replyEnvelope(4, HelperError(ErrorCode::InvalidArgs, "bad"))["error"],
+            Json::parse(R"({"code":"invalid_args","message":"bad"})"))
+      << "no details key without details";
 }
 
-TEST(Router, LaterRegistrationReplacesEarlier) {
-  Router router;
-  router.registerMethod("m", [](const Params&) { return Json(1); });
-  router.registerMethod("m", [](const Params&) { return Json(2); });
-  EXPECT_EQ(router.handle("m", Params()), 2);
-}
+// A request loop reading from a pipe, run on a thread of its own so that the test can talk to
+// it line by line, with the host's ends of its output and diagnostics read as they come.
+class LoopHarness {
+ public:
+  explicit LoopHarness(const Router& router, RequestLoop::Options options = {}) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe(in), 0);
+    EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
+    input_ = in[1];
+    writerFds_[0] = out[1];
+    writerFds_[1] = err[1];
+    writer_ = std::make_unique<OutputWriter>(out[1], err[1]);
+    loop_ = std::make_unique<RequestLoop>(router, *writer_, std::move(options));
+    collectors_[0] = std::thread([this, fd = out[0]] { collect(fd, output_); });
+    collectors_[1] = std::thread([this, fd = err[0]] { collect(fd, diagnostics_); });
+    thread_ = std::thread([this, fd = in[0]] {
+      loop_->run(fd);
+      close(fd);
+    });
+  }
+  ~LoopHarness() { finish(); }
 
-// Reads everything a file descriptor holds until it is closed.
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
+  void send(const std::string& text) { ASSERT_TRUE(writeAll(input_, text)); }
 
-std::vector<Json> lines(const std::string& text) {
-  std::vector<Json> parsed;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
-    parsed.push_back(Json::parse(text.substr(begin, end - begin)));
-  return parsed;
-}
+  // The next reply line, or a discarded value when none comes within the time.
+  Json nextReply(std::chrono::milliseconds within = 5000ms) {
+    std::unique_lock lock(mutex_);
+    if (!arrived_.wait_for(lock, scaledBound(within), [this] { return output_.find('\n', consumed_) != std::string::npos; }))
+      return Json(Json::value_t::discarded);
+    size_t end = output_.find('\n', consumed_);
+    Json reply = Json::parse(output_.substr(consumed_, end - consumed_));
+    consumed_ = end + 1;
+    return reply;
+  }
+
+  // Ends the input, waits for the loop to return, and gives the replies not yet taken.
+  std::vector<Json> finish() {
+    if (input_ < 0) return {};
+    close(input_);
+    input_ = -1;
+    thread_.join();
+    peakThreads_ = loop_->pool().peakThreadCount();
+    maxThreads_ = loop_->pool().maxThreads();
+    eagerWorkers_ = loop_->pool().eagerWorkers();
+    loop_.reset();
+    writer_.reset();
+    for (int& fd : writerFds_) close(fd);
+    for (std::thread& collector : collectors_) collector.join();
+    std::vector<Json> replies;
+    for (size_t end; (end = output_.find('\n', consumed_)) != std::string::npos; consumed_ = end + 1)
+      replies.push_back(Json::parse(output_.substr(consumed_, end - consumed_)));
+    return replies;
+  }
+
+  RequestLoop& loop() { return *loop_; }
+  // After finish.
+  const std::string& diagnostics() const { return diagnostics_; }
+  int peakThreads() const { return peakThreads_; }
+  int maxThreads() const { return maxThreads_; }
+  int eagerWorkers() const { return eagerWorkers_; }
+
+ private:
+  void collect(int fd, std::string& into) {
+    char chunk[65536];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
+      std::lock_guard lock(mutex_);
+      into.append(chunk, static_cast<size_t>(n));
+      arrived_.notify_all();
+    }
+    close(fd);
+  }
+
+  int input_ = -1;
+  int writerFds_[2] = {-1, -1};
+  std::unique_ptr<OutputWriter> writer_;
+  std::unique_ptr<RequestLoop> loop_;
+  std::thread thread_;
+  std::thread collectors_[2];
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::string output_, diagnostics_;
+  size_t consumed_ = 0;  // bytes of output_ already handed out as replies
+  int peakThreads_ = 0, maxThreads_ = 0, eagerWorkers_ = 0;
+};
 
 struct LoopRun {
   std::vector<Json> replies;
   std::string diagnostics;
 };
 
-LoopRun runLoop(const Router& router, const std::string& input) {
-  int in[2], out[2], err[2];
-  EXPECT_EQ(pipe(in), 0);
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(err), 0);
-  std::thread feeder([&] {
-    EXPECT_TRUE(writeAll(in[1], input));
-    close(in[1]);
-  });
-  std::string outText, errText;
-  std::thread outReader([&] { outText = readAll(out[0]); });
-  std::thread errReader([&] { errText = readAll(err[0]); });
-  {
-    OutputWriter writer(out[1], err[1]);
-    RequestLoop loop(router, writer);
-    loop.run(in[0]);
-  }
-  close(out[1]);
-  close(err[1]);
-  feeder.join();
-  outReader.join();
-  errReader.join();
-  close(in[0]);
-  close(out[0]);
-  close(err[0]);
-  return {lines(outText), errText};
+LoopRun runLoop(const Router& router, const std::string& input, RequestLoop::Options options = {}) {
+  LoopHarness harness(router, std::move(options));
+  harness.send(input);
+  std::vector<Json> replies = harness.finish();
+  return {replies, harness.diagnostics()};
+}
+
+std::string requestLines(int count, const std::string& method, int firstId = 0) {
+  std::string lines;
+  for (int i = 0; i < count; ++i)
+    lines += "{\"id\":" + std::to_string(firstId + i) + ",\"method\":\"" + method + "\"}\n";
+  return lines;
 }
 
 TEST(RequestLoop, RepliesInCompletionOrderAndDrainsBeforeReturning) {
@@ -157,6 +258,7 @@ TEST(RequestLoop, RepliesInCompletionOrderAndDrainsBeforeReturning) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
 }
 
+// Handlers that block (a long computation) each get a thread, so none waits for another.
 TEST(RequestLoop, ManySlowRequestsRunAtOnce) {
   Router router;
   std::atomic<int> running{0}, peak{0};
@@ -167,13 +269,12 @@ TEST(RequestLoop, ManySlowRequestsRunAtOnce) {
     --running;
     return Json();
   });
-  std::string input;
-  for (int i = 0; i < 40; ++i) input += "{\"id\":" + std::to_string(i) + ",\"method\":\"wait\"}\n";
   auto started = std::chrono::steady_clock::now();
-  LoopRun run = runLoop(router, input);
+  LoopRun run = runLoop(router, requestLines(40, "wait"));
   EXPECT_EQ(run.replies.size(), 40u);
   EXPECT_EQ(peak, 40) << "no request waits for another";
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  // One after the other they would take 20 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, scaledBound(2s));
 }
 
 TEST(RequestLoop, LineEndingsEmptyLinesAndUnreadableLines) {
@@ -189,48 +290,133 @@ TEST(RequestLoop, LineEndingsEmptyLinesAndUnreadableLines) {
             "wren-mac-helper: unreadable request\n");
 }
 
-TEST(TaskPool, IdleThreadsEndAfterTheirLifetime) {
-  std::atomic<int> done{0};
-  TaskPool pool({.idleLifetime = 50ms});
-  for (int i = 0; i < 8; ++i) pool.submit([&] { ++done; });
-  for (int i = 0; i < 100 && pool.threadCount() > 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(done, 8);
-  EXPECT_EQ(pool.threadCount(), 0);
-}
-
-TEST(TaskPool, QuickTaskIsNotHeldUpBySlowOnes) {
-  TaskPool pool({.stallAfter = 2ms, .queueLimit = 4});
-  std::atomic<bool> release{false};
-  std::atomic<int> blocked{0};
-  // More slow tasks than the pool has eager workers or queue places.
-  for (int i = 0; i < 16; ++i) {
-    pool.submit([&] {
-      ++blocked;
-      while (!release) std::this_thread::sleep_for(1ms);
+// Slow answers of the platform hold no thread: 200 requests park on their OneShots, and a
+// quick request sent after them is answered at once, by the threads that were there anyway.
+TEST(RequestLoop, RequestsWaitingForThePlatformHoldNoThread) {
+  testing::MainQueueThread mainThread;
+  Router router;
+  std::mutex mutex;
+  std::vector<std::shared_ptr<platform::OneShot<int>>> waits;
+  router.registerAsyncMethod("wait", [&](const Params&, Reply reply) {
+    auto slot = platform::OneShot<int>::start(60s, [reply](std::optional<int> answer) {
+      if (!answer) return void(reply.fail(HelperError(ErrorCode::Timeout, "no answer")));
+      reply.succeed(Json(*answer));
     });
+    std::lock_guard lock(mutex);
+    waits.push_back(slot);
+  });
+  router.registerMethod("quick", [](const Params&) { return Json("quick"); });
+
+  LoopHarness harness(router);
+  harness.send(requestLines(200, "wait"));
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return waits.size() == 200;
+  }));
+  auto sent = std::chrono::steady_clock::now();
+  harness.send(requestLines(1, "quick", 1000));
+  Json quick = harness.nextReply();
+  auto latency = std::chrono::steady_clock::now() - sent;
+  ASSERT_FALSE(quick.is_discarded());
+  EXPECT_EQ(quick["id"], 1000);
+  EXPECT_LT(latency, scaledBound(20ms));
+  EXPECT_LE(harness.loop().pool().peakThreadCount(), harness.loop().pool().eagerWorkers())
+      << "no thread was added for the waits";
+
+  {
+    std::lock_guard lock(mutex);
+    for (size_t i = 0; i < waits.size(); ++i) waits[i]->resolve(static_cast<int>(i));
   }
-  std::atomic<bool> quickRan{false};
-  auto submitted = std::chrono::steady_clock::now();
-  pool.submit([&] { quickRan = true; });
-  for (int i = 0; i < 500 && !quickRan; ++i) std::this_thread::sleep_for(1ms);
-  EXPECT_TRUE(quickRan);
-  EXPECT_LT(std::chrono::steady_clock::now() - submitted, 400ms);
-  EXPECT_EQ(blocked, 16) << "every slow task got a thread of its own";
-  release = true;
+  std::vector<Json> replies = harness.finish();
+  ASSERT_EQ(replies.size(), 200u);
+  for (const Json& reply : replies) EXPECT_EQ(reply["ok"], true);
 }
 
-TEST(TaskPool, FloodOfQuickTasksNeedsFewThreads) {
-  std::atomic<int> done{0};
-  int peakThreads = 0;
-  {
-    TaskPool pool({.queueLimit = 64});
-    for (int i = 0; i < 20000; ++i) {
-      pool.submit([&] { ++done; });
-      if (i % 1000 == 0) peakThreads = std::max(peakThreads, pool.threadCount());
-    }
-  }  // the destructor runs what is still queued
-  EXPECT_EQ(done, 20000);
-  EXPECT_LE(peakThreads, 16);
+TEST(RequestLoop, AWaitThatReachesItsDeadlineIsAnsweredAndTheLoopDrains) {
+  testing::MainQueueThread mainThread;
+  Router router;
+  router.registerAsyncMethod("wait", [](const Params&, Reply reply) {
+    platform::OneShot<int>::start(30ms, [reply](std::optional<int> answer) {
+      if (!answer) return void(reply.fail(HelperError(ErrorCode::Timeout, "The location did not arrive in time.")));
+      reply.succeed(Json(*answer));
+    });  // nobody ever answers
+  });
+  LoopRun run = runLoop(router, requestLines(3, "wait"));
+  ASSERT_EQ(run.replies.size(), 3u);
+  for (const Json& reply : run.replies)
+    EXPECT_EQ(reply["error"], Json::parse(R"({"code":"timeout","message":"The location did not arrive in time."})"));
+}
+
+TEST(RequestLoop, LinesOverTheLimitAreUnreadableAndTheNextLineIsRead) {
+  Router router;
+  router.registerMethod("size", [](const Params& p) { return Json(p.string("text").value_or("").size()); });
+  auto request = [](int id, size_t textBytes) {
+    return "{\"id\":" + std::to_string(id) + ",\"method\":\"size\",\"params\":{\"text\":\"" +
+           std::string(textBytes, 'a') + "\"}}";
+  };
+  const std::string atLimit = request(1, 0);
+  RequestLoop::Options options;
+  options.lineLimit = 200000;
+  const size_t fill = options.lineLimit - atLimit.size();
+  LoopRun run = runLoop(router,
+                        request(1, fill) + "\r\n" +       // exactly at the limit: read
+                            request(2, fill + 1) + "\n" +  // one byte over: unreadable
+                            request(3, 3 * fill) + "\n" +  // held across several reads: unreadable
+                            request(4, 5) + "\n" + request(5, 2 * fill),  // over, at the end
+                        options);
+  ASSERT_EQ(run.replies.size(), 2u);
+  std::map<int, Json> results;
+  for (const Json& reply : run.replies) results[reply["id"]] = reply["result"];
+  EXPECT_EQ(results, (std::map<int, Json>{{1, fill}, {4, 5}}));
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\nwren-mac-helper: unreadable request\n"
+                             "wren-mac-helper: unreadable request\n");
+}
+
+// Each line is parsed by its own task: a request behind a line that takes long to parse is
+// answered first.
+TEST(RequestLoop, ALineThatTakesLongToParseHoldsUpNoOtherRequest) {
+  Router router;
+  router.registerMethod("count", [](const Params& p) { return Json(p.raw().size()); });
+  std::string keys;
+  for (int i = 0; i < 400000; ++i) keys += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  LoopRun run = runLoop(router, R"({"id":1,"method":"count","params":{)" + keys + R"("last":0}})" + "\n" +
+                                    requestLines(1, "count", 2) + "[1]\n");
+  ASSERT_EQ(run.replies.size(), 2u);
+  EXPECT_EQ(run.replies[0]["id"], 2);
+  EXPECT_EQ(run.replies[1]["result"], 400001);
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\n");
+}
+
+TEST(RequestLoop, RequestsThatNoThreadCanRunAreAnsweredAsFailures) {
+  Router router;
+  router.registerMethod("m", [](const Params&) { return Json("ran"); });
+  RequestLoop::Options options;
+  options.pool.startThread = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  LoopRun run = runLoop(router, requestLines(3, "m") + "not json\n", options);
+  EXPECT_EQ(run.diagnostics, "wren-mac-helper: unreadable request\n");
+  ASSERT_EQ(run.replies.size(), 3u);
+  for (const Json& reply : run.replies) {
+    EXPECT_EQ(reply["error"]["code"], "execution_failed");
+    EXPECT_EQ(reply["error"]["message"],
+              "wren-mac-helper could not start a thread for the request. Try again when fewer programs are running.");
+  }
+}
+
+// Hundreds of handlers that block for long stay within the pool's cap and are all answered.
+TEST(RequestLoop, HundredsOfBlockingRequestsStayWithinTheThreadCap) {
+  Router router;
+  router.registerMethod("block", [](const Params&) {
+    std::this_thread::sleep_for(200ms);
+    return Json();
+  });
+  LoopHarness harness(router);
+  harness.send(requestLines(600, "block"));
+  std::vector<Json> replies = harness.finish();
+  EXPECT_EQ(replies.size(), 600u);
+  EXPECT_LE(harness.peakThreads(), harness.maxThreads());
+  EXPECT_GT(harness.peakThreads(), harness.eagerWorkers()) << "workers were added while the others blocked";
 }
 
 }  // namespace

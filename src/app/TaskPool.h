@@ -13,24 +13,49 @@ namespace wren {
 
 // An elastic pool of threads for request tasks.
 //
+//   TaskPool pool;
+//   pool.submit([] { answer(request); }, [] { answerThatItCouldNotRun(request); });
+//
 // Tasks wait in one queue that the workers drain back to back, so a flood of quick requests
-// costs no thread start and no wake-up each. A task never waits behind slow ones for long:
-// a supervisor watches the queue, and when it has made no progress for `stallAfter` while
-// every worker is busy, it starts more workers, more on each stalled tick, until the queue
-// moves again.
+// costs no thread start and no wake-up each; one worker per core starts without waiting.
+// A task whose work takes long does not hold up the ones behind it for long: a supervisor
+// watches the workers, and when tasks wait while none has finished for `stallAfter`, it
+// starts more workers, more on each stalled tick, until tasks finish again. `stallAfter` is
+// longer than a quick request takes, so that a queue of quick requests is served by the
+// workers there are (one per core) rather than by more threads.
+//
+// Waits for the platform (dialogs, location fixes, authentication) do not belong here: their
+// handlers park on a OneShot and give their thread back (see AsyncHandler in Router.h), so
+// the workers are only ever busy with real work.
+//
+// At most `maxThreads` workers run at once (64, or one per core where there are more cores).
+// Past that, tasks wait for a worker to finish: the process never runs out of threads,
+// however many slow requests come. When the system refuses to start a thread, the pool goes
+// on with the workers it has; a task that no worker can ever run (the pool has none and can
+// start none) is refused: its `refuse` function is called instead, on the submitting thread.
+//
+// The queue holds at most `queueLimit` tasks: submit waits for room, which keeps the memory
+// of a flood of requests bounded.
 // Workers left idle for `idleLifetime` end, so a burst of slow requests leaves no threads
 // behind.
-//
-// The queue holds at most `queueLimit` tasks: submit waits for room, which the workers (or,
-// when they are all stuck, the workers the supervisor adds) make within a few milliseconds.
-// This keeps the memory of a flood of requests bounded without letting a slow request hold
-// up the ones behind it.
 class TaskPool {
  public:
+  // Starts a thread running the function, or throws std::system_error when the system
+  // refuses one.
+  using ThreadStarter = std::function<void(std::function<void()>)>;
+
   struct Options {
     std::chrono::milliseconds idleLifetime{10000};
-    std::chrono::milliseconds stallAfter{2};
+    std::chrono::milliseconds stallAfter{20};
     size_t queueLimit = 256;
+    int maxThreads = 0;  // 0: the default above
+    ThreadStarter startThread = nullptr;  // empty: std::thread; tests pass one that fails
+  };
+
+  // What a worker runs, and what is done instead when no worker can run it.
+  struct Task {
+    std::function<void()> run;
+    std::function<void()> refuse;
   };
 
   TaskPool() : TaskPool(Options{}) {}
@@ -40,31 +65,39 @@ class TaskPool {
   TaskPool(const TaskPool&) = delete;
   TaskPool& operator=(const TaskPool&) = delete;
 
-  void submit(std::function<void()> task);
+  void submit(std::function<void()> run, std::function<void()> refuse = nullptr);
   // Queues the tasks together, with one wake-up; waits for room once, before the first.
-  void submit(std::vector<std::function<void()>> tasks);
+  void submit(std::vector<Task> tasks);
 
-  // Threads running or waiting for work now (the supervisor not counted).
+  // Workers running or waiting for work now (the supervisor not counted).
   int threadCount();
+  // The most workers there have been at once.
+  int peakThreadCount();
+  // Workers started without waiting for a stall.
+  int eagerWorkers() const { return eagerWorkers_; }
+  int maxThreads() const { return maxThreads_; }
 
  private:
-  void startWorkerLocked();
+  bool startWorkerLocked();
+  void startSupervisorLocked();
   void work();
   void supervise();
 
   const Options options_;
-  const int eagerWorkers_;  // started without waiting for a stall: one per core
+  const int eagerWorkers_;
+  const int maxThreads_;
   std::mutex mutex_;
   std::condition_variable wake_;        // workers: a task or the end
   std::condition_variable room_;        // submit: space in the queue
   std::condition_variable watch_;       // supervisor: a queued task or the end
   std::condition_variable allGone_;     // destructor: the last worker ended
-  std::deque<std::function<void()>> queue_;
-  uint64_t taken_ = 0;  // tasks taken from the queue so far, the supervisor's progress mark
+  std::deque<Task> queue_;
+  uint64_t finished_ = 0;  // tasks finished so far, the supervisor's progress mark
   int idle_ = 0;        // workers waiting for a task
   int threads_ = 0;
+  int peak_ = 0;
   bool stopping_ = false;
-  std::thread supervisor_;
+  std::thread supervisor_;  // started with the first task
 };
 
 }  // namespace wren

@@ -3,6 +3,8 @@
 
 #include <signal.h>
 
+#include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -49,11 +51,15 @@ int main() {
   // The loop and its threads live until the process exits.
   static wren::RequestLoop* loop = new wren::RequestLoop(router, output);
 
-  std::thread reader([] {
-    loop->run(0);
-    wren::platform::mainQueue::quit();
-  });
-  reader.detach();
+  try {
+    std::thread([] {
+      loop->run(0);
+      wren::platform::mainQueue::quit();
+    }).detach();
+  } catch (const std::system_error& error) {
+    output.diagnostic(std::string("wren-mac-helper: cannot start reading requests: ") + error.what());
+    return 1;
+  }
 
   wren::platform::mainQueue::run();
   return 0;

@@ -110,7 +110,7 @@ void applyAlarmsAndRecurrence(EventItem& event, const Params& params, std::vecto
     event.alarms = std::move(*alarms);
     changed.push_back("alarms");
   }
-  if (std::optional<Json> object = params.object("recurrence")) {
+  if (const Json* object = params.object("recurrence")) {
     std::optional<platform::RecurrenceRule> rule = recurrenceRule(*object);
     event.rules.clear();
     if (rule) event.rules.push_back(*rule);

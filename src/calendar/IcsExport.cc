@@ -1,7 +1,9 @@
 #include "calendar/IcsExport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -25,11 +27,13 @@ constexpr std::string_view kCrlf = "\r\n";
 // rule keeps its zone (or its floating local time): a reader expands the rule in the zone
 // of DTSTART, so a series written in UTC would drift by an hour after a clock change.
 // Everything else is written in UTC, which every reader understands without a VTIMEZONE.
+// A zone that only the event's file defines is written with that file's TZID and VTIMEZONE.
 enum class TimeKind { Utc, Zoned, Floating };
 
 struct TimeForm {
   TimeKind kind = TimeKind::Utc;
-  std::string zoneId;
+  std::string zoneId;  // Zoned: an IANA id, or the TZID of `defined`
+  std::shared_ptr<const platform::DefinedZone> defined;
 };
 
 bool isUtcZone(const std::string& zoneId) {
@@ -38,11 +42,12 @@ bool isUtcZone(const std::string& zoneId) {
 
 TimeForm timeForm(const EventItem& event, VeventForm form) {
   if (event.allDay || form != VeventForm::Series || event.rules.empty()) return {};
-  if (!event.timeZone) return {TimeKind::Floating, {}};
+  if (event.definedZone) return {TimeKind::Zoned, event.definedZone->tzid(), event.definedZone};
+  if (!event.timeZone) return {TimeKind::Floating, {}, nullptr};
   // A zone the database does not know cannot be described by a VTIMEZONE; UTC stays right
   // for the first occurrence at least.
   if (isUtcZone(*event.timeZone) || !platform::isKnownZone(*event.timeZone)) return {};
-  return {TimeKind::Zoned, *event.timeZone};
+  return {TimeKind::Zoned, *event.timeZone, nullptr};
 }
 
 // UNTIL is in UTC, as the rule text is everywhere else, but a floating series needs a
@@ -52,11 +57,18 @@ UntilForm untilForm(const EventItem& event, VeventForm form) {
   return timeForm(event, form).kind == TimeKind::Floating ? UntilForm::FloatingMoment : UntilForm::Moment;
 }
 
+// The TZID parameter of a zoned value; a TZID of the file's own is quoted where it needs it
+// ("Canberra, Melbourne, Sydney"), as its VTIMEZONE defines it.
+std::string tzidParameter(const TimeForm& time) { return ";TZID=" + platform::parameterValue(time.zoneId); }
+
 std::string timeLine(const std::string& name, Instant instant, const TimeForm& time) {
   constexpr std::string_view kLocalPattern = "yyyyMMdd'T'HHmmss";
   switch (time.kind) {
     case TimeKind::Zoned:
-      return name + ";TZID=" + time.zoneId + ":" + platform::formatPattern(instant, kLocalPattern, time.zoneId);
+      if (time.defined) {
+        return name + tzidParameter(time) + ":" + platform::localDateTimeText(time.defined->wallClock(instant));
+      }
+      return name + tzidParameter(time) + ":" + platform::formatPattern(instant, kLocalPattern, time.zoneId);
     case TimeKind::Floating:
       return name + ":" + platform::formatPattern(instant, kLocalPattern);
     case TimeKind::Utc: break;
@@ -84,6 +96,43 @@ std::string uidOf(const EventItem& event, VeventForm form) {
     uid += "-" + icsUTC(*event.start);
   }
   return icsEscape(uid);
+}
+
+// The value text of a wall-clock time of the series as its DTSTART is written: a day, a
+// floating or zoned time as it stands, or the UTC time of a series kept in UTC.
+std::string seriesTimeText(const platform::CivilTime& civil, const EventItem& event, const TimeForm& time) {
+  if (event.allDay) return platform::dateText(civil);
+  if (time.kind == TimeKind::Utc) return platform::localDateTimeText(civil) + "Z";
+  return platform::localDateTimeText(civil);
+}
+
+// The series' excluded and extra dates, after its RRULE: a reader that knows only the rule
+// would bring deleted occurrences back and lose added ones. One line per kind of value,
+// in the zone DTSTART is written in; an extra date that lasts its own time is a period.
+void addSeriesDates(std::vector<std::string>& lines, const EventItem& event, const TimeForm& time) {
+  if (!event.seriesDates) return;
+  const std::string parameters = event.allDay ? ";VALUE=DATE" : time.kind == TimeKind::Zoned ? tzidParameter(time) : "";
+  auto line = [&](const std::string& name, const std::string& extra, const std::vector<std::string>& values) {
+    if (values.empty()) return;
+    lines.push_back(name + extra + parameters + ":" + joined(values, ","));
+  };
+  std::vector<std::string> excluded;
+  for (const platform::CivilTime& civil : event.seriesDates->excluded) {
+    excluded.push_back(seriesTimeText(civil, event, time));
+  }
+  std::vector<std::string> added;
+  std::vector<std::string> periods;
+  for (const platform::SeriesDates::Added& date : event.seriesDates->added) {
+    const std::string start = seriesTimeText(date.start, event, time);
+    if (date.length && !event.allDay) {
+      periods.push_back(start + "/" + platform::durationText(std::chrono::duration<double>(*date.length).count()));
+    } else {
+      added.push_back(start);
+    }
+  }
+  line("EXDATE", "", excluded);
+  line("RDATE", "", added);
+  line("RDATE", ";VALUE=PERIOD", periods);
 }
 
 void addAlarms(std::vector<std::string>& lines, const EventItem& event) {
@@ -120,6 +169,7 @@ std::vector<std::string> splitLines(std::string_view text) {
 struct ZoneUse {
   std::string zoneId;
   Instant from;
+  std::shared_ptr<const platform::DefinedZone> defined;
 };
 
 void noteZone(std::vector<ZoneUse>& zones, const EventItem& item, VeventForm form) {
@@ -127,7 +177,7 @@ void noteZone(std::vector<ZoneUse>& zones, const EventItem& item, VeventForm for
   if (time.kind != TimeKind::Zoned || !item.start) return;
   auto found = std::find_if(zones.begin(), zones.end(), [&](const ZoneUse& z) { return z.zoneId == time.zoneId; });
   if (found == zones.end()) {
-    zones.push_back({time.zoneId, *item.start});
+    zones.push_back({time.zoneId, *item.start, time.defined});
   } else {
     found->from = std::min(found->from, *item.start);
   }
@@ -142,6 +192,8 @@ void appendLine(std::string& text, std::string_view line) {
 // database always describes them; should it not, readers still resolve the TZID by name.
 std::string zoneBlock(const ZoneUse& zone) {
   std::string block;
+  // A zone only the file defines is described as the file describes it, line for line.
+  if (zone.defined) return zone.defined->definition();
   const std::optional<std::string> text = platform::vtimezoneText(zone.zoneId, zone.from);
   if (!text) return block;
   for (const std::string& line : splitLines(*text)) appendLine(block, icsFold(line));
@@ -191,7 +243,10 @@ std::vector<std::string> vevent(const EventItem& event, VeventForm form, const s
   if (event.location && !event.location->empty()) lines.push_back("LOCATION:" + icsEscape(*event.location));
   if (event.notes && !event.notes->empty()) lines.push_back("DESCRIPTION:" + icsEscape(*event.notes));
   if (event.url) lines.push_back("URL:" + *event.url);
-  if (form == VeventForm::Series && !event.rules.empty()) lines.push_back("RRULE:" + rruleText(event.rules.front(), untilForm(event, form)));
+  if (form == VeventForm::Series && !event.rules.empty()) {
+    lines.push_back("RRULE:" + rruleText(event.rules.front(), untilForm(event, form)));
+    addSeriesDates(lines, event, timeForm(event, form));
+  }
   if (event.availability == platform::Availability::Free) lines.push_back("TRANSP:TRANSPARENT");
   if (event.status == platform::EventStatus::Canceled) lines.push_back("STATUS:CANCELLED");
   addAlarms(lines, event);
@@ -200,7 +255,16 @@ std::vector<std::string> vevent(const EventItem& event, VeventForm form, const s
 }
 
 Json exportICS(platform::EventStore& store, const std::vector<EventItem>& events, OccurrenceExport mode) {
-  const SeriesLookup lookup = [&store](const std::string& itemId) { return store.event(itemId); };
+  // The series is written from its master; a first occurrence changed on its own counts as
+  // a changed occurrence of it, which the export notes.
+  const SeriesLookup lookup = [&store](const std::string& itemId) {
+    std::optional<EventItem> series = store.series(itemId);
+    if (series && !series->detached) {
+      const std::optional<EventItem> first = store.event(itemId);
+      series->detached = first && first->detached;
+    }
+    return series;
+  };
   return exportICS(events, mode, lookup, icsUTC(now()));
 }
 

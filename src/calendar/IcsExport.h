@@ -30,7 +30,8 @@ enum class OccurrenceExport { AsSeries, OneByOne };
 Json exportICS(platform::EventStore& store, const std::vector<platform::EventItem>& events,
                OccurrenceExport mode);
 
-// The stored event of a series by its item id (its first occurrence), or nothing.
+// The series by its item id, as its master describes it, or nothing; it counts as detached
+// when one of its occurrences that the export cannot see was changed on its own.
 using SeriesLookup = std::function<std::optional<platform::EventItem>(const std::string& itemId)>;
 // As above, with the series read through `lookup` and `stamp` as the DTSTAMP of every
 // event; the plain form reads the series from the store and stamps the current time. A series

@@ -1,6 +1,8 @@
 #include "calendar/IcsExport.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/formats/IcalText.h"
 #include "support/TestSupport.h"
 #include "support/TimeZoneGuard.h"
 
@@ -337,6 +340,70 @@ TEST(IcsExportSeries, DetachedStoredItemIsNotedToo) {
   const SeriesLookup lookup = [&](const std::string&) { return std::optional<EventItem>(stored); };
   const Json result = exportOf({occurrence}, OccurrenceExport::AsSeries, lookup);
   EXPECT_EQ(result["notes"], Json::array({"\"\": occurrences changed one by one are exported as the plain series rule."}));
+}
+
+// What a series adds and takes out follows its RRULE, written as its DTSTART is.
+TEST(IcsExportSeries, ExtraAndExcludedDatesFollowTheRule) {
+  platform::TimeZoneGuard zone("America/Denver");
+  auto dates = std::make_shared<platform::SeriesDates>();
+  dates->excluded = {{2025, 3, 10, 9, 0, 0, 0}, {2025, 3, 17, 9, 0, 0, 0}};
+  dates->added = {{{2025, 3, 12, 9, 0, 0, 0}, std::nullopt}, {{2025, 3, 13, 14, 0, 0, 0}, std::chrono::minutes(90)}};
+  const struct {
+    const char* name;
+    std::optional<std::string> timeZone;
+    bool allDay;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"zoned", "Europe/Berlin", false,
+       {"EXDATE;TZID=Europe/Berlin:20250310T090000,20250317T090000", "RDATE;TZID=Europe/Berlin:20250312T090000",
+        "RDATE;VALUE=PERIOD;TZID=Europe/Berlin:20250313T140000/PT1H30M"}},
+      {"utc", "UTC", false,
+       {"EXDATE:20250310T090000Z,20250317T090000Z", "RDATE:20250312T090000Z",
+        "RDATE;VALUE=PERIOD:20250313T140000Z/PT1H30M"}},
+      {"floating", std::nullopt, false,
+       {"EXDATE:20250310T090000,20250317T090000", "RDATE:20250312T090000",
+        "RDATE;VALUE=PERIOD:20250313T140000/PT1H30M"}},
+      {"all-day", std::nullopt, true,
+       {"EXDATE;VALUE=DATE:20250310,20250317", "RDATE;VALUE=DATE:20250312,20250313"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventItem series = weeklySeries("s", utc(2025, 3, 3, 8));
+    series.timeZone = c.timeZone;
+    series.allDay = c.allDay;
+    series.seriesDates = dates;
+    const std::vector<std::string> lines = vevent(series, VeventForm::Series, kStamp);
+    const auto rule = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("RRULE:", 0) == 0; });
+    ASSERT_NE(rule, lines.end());
+    EXPECT_EQ(std::vector<std::string>(rule + 1, rule + 1 + static_cast<std::ptrdiff_t>(c.lines.size())), c.lines);
+    // An occurrence exported on its own carries none of them.
+    const std::vector<std::string> alone = vevent(series, VeventForm::Occurrence, kStamp);
+    EXPECT_EQ(std::count_if(alone.begin(), alone.end(), [](const std::string& l) { return l.find("DATE") == 0; }), 0);
+  }
+}
+
+// A zone that only the event's file defines is written with its TZID and its VTIMEZONE.
+TEST(IcsExportSeries, ZoneDefinedByTheFileGoesAlong) {
+  struct Brisbane final : platform::DefinedZone {
+    const std::string& tzid() const override { return name; }
+    const std::string& definition() const override { return text; }
+    platform::CivilTime wallClock(Instant instant) const override { return platform::utcCivil(instant + hours(10)); }
+    std::string name = "Brisbane, Queensland";
+    std::string text = "BEGIN:VTIMEZONE\r\nTZID:Brisbane\\, Queensland\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\n"
+                       "TZOFFSETFROM:+1000\r\nTZOFFSETTO:+1000\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n";
+  };
+  platform::TimeZoneGuard zone("UTC");
+  EventItem series = weeklySeries("q", utc(2025, 3, 2, 23));
+  series.definedZone = std::make_shared<Brisbane>();
+  const std::string ics = exportOf({series})["ics"];
+  EXPECT_EQ(occurrences(ics, "CALSCALE:GREGORIAN\r\n" + series.definedZone->definition() + "BEGIN:VEVENT\r\n"), 1u);
+  EXPECT_EQ(occurrences(ics, "\r\nDTSTART;TZID=\"Brisbane, Queensland\":20250303T090000\r\n"
+                             "DTEND;TZID=\"Brisbane, Queensland\":20250303T100000\r\n"),
+            1u);
+  // Exported one by one, the occurrences are in UTC and need no zone.
+  const std::string alone = exportOf({series}, OccurrenceExport::OneByOne)["ics"];
+  EXPECT_EQ(occurrences(alone, "VTIMEZONE"), 0u);
+  EXPECT_EQ(occurrences(alone, "\r\nDTSTART:20250302T230000Z\r\n"), 1u);
 }
 
 TEST(IcsExportLimits, AtMost500Events) {

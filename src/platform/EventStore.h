@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/Instant.h"
+#include "platform/LocalTime.h"
 
 namespace wren::platform {
 
@@ -106,6 +108,30 @@ struct Participant {
 enum class Availability { NotSupported = -1, Busy = 0, Free = 1, Tentative = 2, Unavailable = 3 };
 enum class EventStatus { None = 0, Confirmed = 1, Tentative = 2, Canceled = 3 };
 
+// A time zone that only an item's own file defines: its VTIMEZONE names no zone of the
+// database (Outlook's "Canberra, Melbourne, Sydney", say).
+class DefinedZone {
+ public:
+  virtual ~DefinedZone() = default;
+  // The TZID as a value (escapes and quotes undone).
+  virtual const std::string& tzid() const = 0;
+  // The VTIMEZONE component as the file wrote it, lines ended by CRLF.
+  virtual const std::string& definition() const = 0;
+  // The wall-clock time of an instant in the zone.
+  virtual CivilTime wallClock(Instant instant) const = 0;
+};
+
+// What a series adds to its rules (RDATE) and takes out of them (EXDATE), as wall-clock
+// times of the series' own zone (days, for all-day series).
+struct SeriesDates {
+  struct Added {
+    CivilTime start;
+    std::optional<std::chrono::milliseconds> length;  // a period that lasts as long as it says
+  };
+  std::vector<CivilTime> excluded;
+  std::vector<Added> added;
+};
+
 // Where a stored item was read from; opaque to callers. Saving an item that carries an
 // origin updates that stored item, and refuses when the stored item changed since.
 struct ItemOrigin;
@@ -126,10 +152,12 @@ struct EventItem {
   std::optional<Instant> end;
   bool allDay = false;
   std::optional<std::string> timeZone;  // IANA id; none for floating times and all-day events
+  std::shared_ptr<const DefinedZone> definedZone;  // timed, in a zone only its file defines
   std::optional<Instant> occurrenceDate;  // the original start of this occurrence
   bool repeats = false;    // the series has recurrence (RRULE or RDATE)
   bool detached = false;   // an occurrence changed on its own (RECURRENCE-ID)
   std::vector<RecurrenceRule> rules;
+  std::shared_ptr<const SeriesDates> seriesDates;  // none when the series has neither
   Availability availability = Availability::Busy;
   EventStatus status = EventStatus::None;
   std::optional<Participant> organizer;
@@ -208,6 +236,10 @@ class EventStore {
   }
   // The stored event with that item id (for a series: its first occurrence), or nothing.
   virtual std::optional<EventItem> event(const std::string& itemId) = 0;
+  // The series itself with that item id: its rules with its own first start and fields,
+  // even when that first occurrence was changed on its own. A store that keeps no series
+  // apart from its occurrences gives the stored event.
+  virtual std::optional<EventItem> series(const std::string& itemId) { return event(itemId); }
   // Saves a new event (no origin) or a changed one (with the span for occurrences of a
   // series), and gives the event as saved (with its new item id and origin).
   virtual EventItem saveEvent(const EventItem& event, Span span) = 0;

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "base/Json.h"
+#include "base/JsonParse.h"
 #include "platform/DataRoot.h"
 #include "platform/files/AtomicFile.h"
 
@@ -28,7 +28,7 @@ std::filesystem::path decisionsPath(const std::filesystem::path& root) { return 
 Json readDecisions(const std::filesystem::path& root) {
   std::optional<std::string> text = readFileIfPresent(decisionsPath(root));
   if (!text) return Json::object();
-  Json decisions = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  Json decisions = parseJson(*text);
   return decisions.is_object() ? decisions : Json::object();
 }
 

@@ -82,7 +82,7 @@ void applyDueOrAlarm(ReminderItem& reminder, const Params& params, std::vector<s
 }
 
 void applyRecurrence(ReminderItem& reminder, const Params& params, std::vector<std::string>& changed) {
-  std::optional<Json> object = params.object("recurrence");
+  const Json* object = params.object("recurrence");
   if (!object) return;
   std::optional<platform::RecurrenceRule> rule = recurrenceRule(*object);
   if (rule && !reminder.dueDateComponents)

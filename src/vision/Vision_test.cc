@@ -45,7 +45,14 @@ class VisionOcr : public ::testing::Test {
     writeBytes(folder_ / "halves.png", encoded(GrayImage::blank(40, 30), IFF_PNG));
   }
 
-  Json call(Json params) { return runRequest(router_, Request{1, "vision.ocr", std::move(params)}); }
+  // The reply envelope of one call, as the host would read it.
+  Json call(Json params) {
+    try {
+      return replyEnvelope(1, router_.handle("vision.ocr", Params(std::move(params))));
+    } catch (const HelperError& error) {
+      return replyEnvelope(1, error);
+    }
+  }
   Json result(Json params) {
     Json reply = call(std::move(params));
     EXPECT_EQ(reply["ok"], true) << reply.dump();

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "support/HelperProcess.h"
+#include "support/Timing.h"
 
 namespace wren::testing {
 namespace {
@@ -137,6 +138,75 @@ TEST(Channel, ClosedStandardOutputDoesNotKillTheHelper) {
   ASSERT_NE(fgets(status, sizeof status, pipe), nullptr);
   pclose(pipe);
   EXPECT_STREQ(status, "0\n") << "the helper exits normally, not by SIGPIPE";
+}
+
+// A recurrence rule nested tens of thousands of levels deep (the depth that used to overflow a
+// request thread's stack when the value was copied) counts as a recurrence of the wrong type:
+// the event is created without one, and the helper goes on serving.
+TEST(Channel, DeeplyNestedParamsAreTheWrongTypeAndServingGoesOn) {
+  HelperProcess helper;
+  helper.writeFile("wren/privacy.json", R"({"calendar":"granted","reminders":"granted"})");
+  std::string deep;
+  for (int i = 0; i < 88000; ++i) deep += R"({"frequency":)";
+  deep += R"("daily")" + std::string(88000, '}');
+  HelperRun run = helper.run({
+      R"({"id":1,"method":"calendar.events.create","params":{"title":"Deep","start":"2025-03-01 09:00","recurrence":)" +
+          deep + "}}",
+      R"({"id":2,"method":"reminders.items.create","params":{"title":"Deep","due":"2025-03-01","recurrence":)" + deep +
+          "}}",
+      R"({"id":3,"method":"calendar.status"})",
+  });
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.result(1)["recurring"], false);
+  EXPECT_EQ(run.result(2)["title"], "Deep");
+  EXPECT_EQ(run.reply(3)["ok"], true);
+  EXPECT_EQ(run.err, "");
+}
+
+// A line past the length limit is reported without being read whole, and the next line is
+// read as usual.
+TEST(Channel, LinesLongerThanSixteenMebibytesAreUnreadable) {
+  HelperProcess helper;
+  const std::string head = R"({"id":1,"method":"x","params":{"text":")", tail = "\"}}";
+  const size_t limit = 16 << 20;
+  std::string atLimit = head + std::string(limit - head.size() - tail.size(), 'a') + tail;
+  std::string overLimit = R"({"id":2,"method":"x","params":{"text":")" + std::string(limit, 'a') + tail;
+  HelperRun run = helper.run({atLimit, overLimit, R"({"id":3,"method":"x"})"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, kUnreadable);
+  ASSERT_EQ(run.replies.size(), 2u);
+  EXPECT_EQ(run.error(1)["code"], "unknown_action");
+  EXPECT_EQ(run.error(3)["code"], "unknown_action");
+}
+
+// An id is answered with the number its text holds, or not at all: never with a neighbour.
+TEST(Channel, IdsAreAnsweredExactlyOrReportedUnreadable) {
+  HelperProcess helper;
+  HelperRun run = helper.run({R"({"id":-9223372036854775809,"method":"x"})", R"({"id":9007199254740993.0,"method":"x"})",
+                              R"({"id":9223372036854775807.0,"method":"x"})", R"({"id":1e3,"method":"x"})"});
+  EXPECT_EQ(run.err, kUnreadable) << "the id below the range";
+  ASSERT_EQ(run.replies.size(), 3u);
+  EXPECT_NE(run.out.find("{\"id\":9007199254740993,"), std::string::npos);
+  EXPECT_NE(run.out.find("{\"id\":9223372036854775807,"), std::string::npos);
+  EXPECT_NE(run.out.find("{\"id\":1000,"), std::string::npos);
+}
+
+// Objects with many keys, in a request and in a metadata file that every calendar request
+// reads, cost time in proportion to their size: seconds, not the minutes that one look-up per
+// key through the list of keys took.
+TEST(Channel, ManyKeysInRequestsAndMetadataFilesAreReadInLinearTime) {
+  HelperProcess helper;
+  std::string keys;
+  for (int i = 0; i < 200000; ++i) keys += "\"key" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  helper.writeFile("wren/privacy.json", "{" + keys + R"("calendar":"granted"})");
+  auto started = std::chrono::steady_clock::now();
+  HelperRun run = helper.run({R"({"id":1,"method":"x","params":{)" + keys + R"("last":true}})",
+                              R"({"id":2,"method":"calendar.status"})", R"({"id":3,"method":"calendar.status"})"});
+  auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.error(1)["code"], "unknown_action");
+  EXPECT_EQ(run.result(2)["authorization"], "granted");
+  EXPECT_EQ(run.result(3)["authorization"], "granted");
+  EXPECT_LT(elapsed, scaledBound(std::chrono::seconds(5))) << "one look-up per key through the list takes minutes";
 }
 
 }  // namespace

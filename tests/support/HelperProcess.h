@@ -63,6 +63,9 @@ class HelperProcess {
     env_["TZ"] = "UTC";
     env_["PATH"] = "/usr/bin:/bin";
     env_["LANG"] = "C.UTF-8";
+    // The sanitizer builds' settings follow the tests into the helper they start.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+      if (const char* value = std::getenv(name)) env_[name] = value;
     std::filesystem::create_directories(dataRoot());
   }
   ~HelperProcess() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -88,6 +89,24 @@ std::optional<int> weekdayOfCode(std::string_view code) {
     if (equalsIgnoringAsciiCase(code, kWeekdayCodes[i])) return static_cast<int>(i) + 1;
   }
   return std::nullopt;
+}
+
+std::string durationText(double seconds) {
+  const long long total = std::llround(std::fabs(seconds));
+  std::string text = seconds < 0 && total != 0 ? "-P" : "P";
+  if (total == 0) return "PT0S";
+  constexpr long long kDay = 86400;
+  constexpr long long kWeek = 7 * kDay;
+  if (total % kWeek == 0) return text + std::to_string(total / kWeek) + "W";
+  const long long days = total / kDay;
+  const long long rest = total % kDay;
+  if (days > 0) text += std::to_string(days) + "D";
+  if (rest == 0) return text;
+  text += "T";
+  if (rest / 3600 > 0) text += std::to_string(rest / 3600) + "H";
+  if (rest % 3600 / 60 > 0) text += std::to_string(rest % 3600 / 60) + "M";
+  if (rest % 60 > 0) text += std::to_string(rest % 60) + "S";
+  return text;
 }
 
 std::string rruleText(const RecurrenceRule& rule, UntilForm untilForm) {

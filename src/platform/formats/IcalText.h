@@ -36,6 +36,9 @@ std::string utcText(Instant instant);
 std::optional<std::string_view> weekdayCode(int weekday);
 std::optional<int> weekdayOfCode(std::string_view code);
 
+// A DURATION value for an offset in seconds: "-PT15M", "PT0S", "-P1D", "PT1H30M", "-PT90S".
+std::string durationText(double seconds);
+
 // How UNTIL is written: RFC 5545 wants it in UTC when DTSTART has a zone (Moment), as a
 // DATE for all-day series (Day, the day in the current zone), and as a wall-clock time in
 // the current zone for floating series (FloatingMoment).

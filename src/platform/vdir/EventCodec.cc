@@ -53,12 +53,18 @@ bool sameAnchoring(const IcalTime& a, const IcalTime& b) {
 }
 
 // The key of a time in the series' anchoring (a RECURRENCE-ID or EXDATE written in UTC
-// for a zoned series, say, is converted into the series' wall clock).
+// for a zoned series, say, is converted into the series' wall clock). An all-day series'
+// occurrence is named by its day as the value gives it, in its own zone: older files name
+// the days of an all-day series by their midnight in the author's zone.
 CivilKey keyIn(const IcalTime& time, const IcalTime& series) {
-  CivilTime civil = sameAnchoring(time, series) ? time.civil : civilIn(toInstant(time), series);
+  const bool asWritten = sameAnchoring(time, series) || series.anchor == TimeAnchor::Date;
+  CivilTime civil = asWritten ? time.civil : civilIn(toInstant(time), series);
   if (series.anchor == TimeAnchor::Date) civil.hour = civil.minute = civil.second = 0;
   return keyOf(civil);
 }
+
+// The midnight that begins the key's day.
+CivilKey dayOf(CivilKey key) { return std::chrono::floor<days>(key); }
 
 }  // namespace
 
@@ -84,14 +90,26 @@ struct EventValues {
   std::vector<RecurrenceRule> rules;
   std::vector<icalrecurrencetype> recurrences;  // the rules for expansion, without UNTIL
   std::vector<CivilKey> rdates;
+  std::map<CivilKey, milliseconds> periodLengths;  // RDATE periods: how long each lasts
+  milliseconds longestLength{0};                   // of the event and of its periods
   std::vector<CivilKey> exdates;
+  // Days a timed series leaves out whole (EXDATE;VALUE=DATE): every occurrence starting then.
+  std::vector<CivilKey> exdays;
   bool repeats = false;
+  // Which version of the event this is, for files that hold two (iTIP's order).
+  int sequence = 0;
+  std::optional<Instant> revised;  // the later of DTSTAMP and LAST-MODIFIED
+  std::size_t fileIndex = 0;       // among the file's VEVENTs
+  std::shared_ptr<const DefinedZone> definedZone;
+  std::shared_ptr<const SeriesDates> seriesDates;
 };
 
 class RuleKeyCache;
 
 struct ParsedEventFile {
   std::optional<EventValues> master;
+  // VEVENTs that a later version of the same event in the file supersedes, by file index.
+  std::set<std::size_t> superseded;
   // Overrides of a series by the key of the occurrence they replace; without a master,
   // the file's events (each shown on its own).
   std::map<CivilKey, EventValues> overrides;
@@ -215,29 +233,65 @@ bool readTimes(icalcomponent* event, const ZoneTable& zones, EventValues& values
   return true;
 }
 
+void addRule(icalrecurrencetype recurrence, EventValues& values) {
+  std::optional<RecurrenceRule> rule = ruleFromRecurrence(recurrence, values.start);
+  if (!rule) return;
+  values.rules.push_back(*rule);
+  // UNTIL is applied to instants by the expansion itself, and the copy must not point at
+  // text owned by the libical tree.
+  recurrence.until = icaltime_null_time();
+  recurrence.rscale = nullptr;
+  values.recurrences.push_back(recurrence);
+}
+
 void readRecurrence(icalcomponent* event, const ZoneTable& zones, EventValues& values) {
   for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); property;
        property = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
-    icalrecurrencetype recurrence = icalproperty_get_rrule(property);
-    std::optional<RecurrenceRule> rule = ruleFromRecurrence(recurrence, values.start);
-    if (!rule) continue;
-    values.rules.push_back(*rule);
-    // UNTIL is applied to instants by the expansion itself, and the copy must not point at
-    // text owned by the libical tree.
-    recurrence.until = icaltime_null_time();
-    recurrence.rscale = nullptr;
-    values.recurrences.push_back(recurrence);
+    addRule(icalproperty_get_rrule(property), values);
   }
+  values.longestLength = values.length;
   for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); property;
        property = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
-    if (std::optional<IcalTime> time = readTime(property, zones)) values.rdates.push_back(keyIn(*time, values.start));
+    if (std::optional<IcalPeriod> period = readPeriod(property, zones); period && !values.allDay) {
+      const CivilKey key = keyIn(period->start, values.start);
+      values.rdates.push_back(key);
+      values.periodLengths[key] = period->length;
+      values.longestLength = std::max(values.longestLength, period->length);
+    } else if (std::optional<IcalTime> time = readTime(property, zones)) {
+      values.rdates.push_back(keyIn(*time, values.start));
+    }
   }
   for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); property;
        property = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
-    if (std::optional<IcalTime> time = readTime(property, zones)) values.exdates.push_back(keyIn(*time, values.start));
+    const std::optional<IcalTime> time = readTime(property, zones);
+    if (!time) continue;
+    if (time->anchor == TimeAnchor::Date && !values.allDay) {
+      values.exdays.push_back(keyOf(time->civil));
+    } else {
+      values.exdates.push_back(keyIn(*time, values.start));
+    }
   }
   std::sort(values.exdates.begin(), values.exdates.end());
+  std::sort(values.exdays.begin(), values.exdays.end());
   values.repeats = !values.rules.empty() || !values.rdates.empty();
+}
+
+// The rules again from the lines as written, where libical refused one that readers agree
+// on (a negative COUNT beside UNTIL).
+void rereadRules(const RawComponent& event, EventValues& values) {
+  values.rules.clear();
+  values.recurrences.clear();
+  for (const ContentLine& line : event.lines) {
+    if (line.name != "RRULE") continue;
+    if (std::optional<icalrecurrencetype> recurrence = recurrenceOfLine(line)) addRule(*recurrence, values);
+  }
+  values.repeats = !values.rules.empty() || !values.rdates.empty();
+}
+
+std::optional<Instant> laterOf(std::optional<Instant> a, std::optional<Instant> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::max(*a, *b);
 }
 
 std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zones) {
@@ -264,6 +318,11 @@ std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zone
   values.alarms = readAlarms(event, zones, duration);
   values.created = readInstant(event, ICAL_CREATED_PROPERTY, zones);
   values.lastModified = readInstant(event, ICAL_LASTMODIFIED_PROPERTY, zones);
+  if (icalproperty* sequence = icalcomponent_get_first_property(event, ICAL_SEQUENCE_PROPERTY)) {
+    values.sequence = icalproperty_get_sequence(sequence);
+  }
+  values.revised = laterOf(readInstant(event, ICAL_DTSTAMP_PROPERTY, zones), values.lastModified);
+  values.longestLength = values.length;
   if (!values.recurrenceId) readRecurrence(event, zones, values);
   return values;
 }
@@ -271,10 +330,17 @@ std::optional<EventValues> readEvent(icalcomponent* event, const ZoneTable& zone
 // ---------------------------------------------------------------------------------------
 // Expansion.
 
-// The key of the end of an occurrence starting at `key` (all-day: the exclusive end day).
+// The latest key the end of an occurrence starting at `key` can have (all-day: the
+// exclusive end day).
 CivilKey endKeyOf(const EventValues& values, CivilKey key) {
   if (values.allDay) return key + days(values.dayCount);
-  return key + values.length;
+  return key + values.longestLength;
+}
+
+// Whether EXDATE takes the occurrence at the key out of the series.
+bool isExcluded(const EventValues& values, CivilKey key) {
+  return std::binary_search(values.exdates.begin(), values.exdates.end(), key) ||
+         (!values.exdays.empty() && std::binary_search(values.exdays.begin(), values.exdays.end(), dayOf(key)));
 }
 
 // Why a walk through the keys of a rule ended.
@@ -325,7 +391,7 @@ std::set<CivilKey> walkedSeriesKeys(const EventValues& values, CivilKey from, Ci
   add(first);
   for (std::size_t i = 0; i < values.recurrences.size(); ++i) forEachRuleKey(values, i, last, add);
   for (CivilKey key : values.rdates) add(key);
-  for (CivilKey key : values.exdates) keys.erase(key);
+  std::erase_if(keys, [&](CivilKey key) { return isExcluded(values, key); });
   return keys;
 }
 
@@ -435,9 +501,7 @@ std::vector<CivilKey> seriesKeys(const EventValues& values, RuleKeyCache* cache,
   std::copy_if(values.rdates.begin(), values.rdates.end(), std::back_inserter(keys), inWindow);
   std::sort(keys.begin(), keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-  std::erase_if(keys, [&](CivilKey key) {
-    return std::binary_search(values.exdates.begin(), values.exdates.end(), key);
-  });
+  std::erase_if(keys, [&](CivilKey key) { return isExcluded(values, key); });
   return keys;
 }
 
@@ -450,7 +514,10 @@ bool overlaps(Instant start, Instant end, Instant windowStart, Instant windowEnd
 // event's last day).
 std::pair<Instant, Instant> spanOf(const EventValues& values, CivilKey key) {
   const Instant start = toInstant(civilOfKey(key), values.start);
-  if (!values.allDay) return {start, start + values.length};
+  if (!values.allDay) {
+    const auto period = values.periodLengths.find(key);
+    return {start, start + (period != values.periodLengths.end() ? period->second : values.length)};
+  }
   return {start, toInstant(civilOfKey(key + days(values.dayCount)), values.start)};
 }
 
@@ -490,10 +557,14 @@ EventItem itemOf(const EventValues& values, const EventValues* series, std::pair
   } else if (!values.allDay && values.start.anchor == TimeAnchor::Utc) {
     item.timeZone = "UTC";
   }
+  if (!values.allDay) item.definedZone = values.definedZone;
   item.occurrenceDate = occurrenceDate.value_or(start);
   item.repeats = series && series->repeats;
   item.detached = values.recurrenceId.has_value();
-  if (series) item.rules = series->rules;
+  if (series) {
+    item.rules = series->rules;
+    item.seriesDates = series->seriesDates;
+  }
   item.availability = values.availability;
   item.status = values.status;
   item.organizer = values.organizer;
@@ -540,20 +611,25 @@ std::optional<CivilKey> lastKeyOf(const EventValues& values) {
   return last;
 }
 
-// The DESCRIPTION of each VEVENT as written, blanks included, in file order (which is the
-// order libical gives them in). Nothing when the file needs no second reading.
-using RawNotes = std::optional<std::string>;
-std::optional<std::vector<RawNotes>> notesAsWritten(LazySplit& split) {
-  if (!notesMayHoldEdgeBlanks(split.text())) return std::nullopt;
+// The SUMMARY and DESCRIPTION of each VEVENT as written, blanks included, in file order
+// (which is the order libical gives them in). Nothing when the file needs no second reading.
+struct WrittenText {
+  std::optional<std::string> title;
+  std::optional<std::string> notes;
+};
+std::optional<std::vector<WrittenText>> textAsWritten(LazySplit& split) {
+  if (!textMayHoldEdgeBlanks(split.text())) return std::nullopt;
   const RawComponent* calendar = split.get();
   if (!calendar) return std::nullopt;
-  std::vector<RawNotes> notes;
+  std::vector<WrittenText> texts;
+  auto valueOfLine = [](const ContentLine* line) {
+    return line ? std::optional(unescapeText(valueOf(*line))) : std::nullopt;
+  };
   for (const RawComponent& child : calendar->children) {
     if (child.name != "VEVENT") continue;
-    const ContentLine* line = child.line("DESCRIPTION");
-    notes.push_back(line ? RawNotes(unescapeText(valueOf(*line))) : std::nullopt);
+    texts.push_back({valueOfLine(child.line("SUMMARY")), valueOfLine(child.line("DESCRIPTION"))});
   }
-  return notes;
+  return texts;
 }
 
 EventExtent extentOf(const ParsedEventFile& file) {
@@ -561,7 +637,9 @@ EventExtent extentOf(const ParsedEventFile& file) {
   std::optional<CivilKey> latest;
   bool unbounded = false;
   auto include = [&](const EventValues& values, std::optional<CivilKey> lastStart) {
-    const CivilKey first = keyOf(values.start.civil);
+    CivilKey first = keyOf(values.start.civil);
+    // Extra dates may come before DTSTART.
+    if (!values.rdates.empty()) first = std::min(first, *std::min_element(values.rdates.begin(), values.rdates.end()));
     earliest = std::min(earliest.value_or(first), first);
     if (!lastStart) {
       unbounded = true;
@@ -579,11 +657,79 @@ EventExtent extentOf(const ParsedEventFile& file) {
   return extent;
 }
 
+// Whether `candidate` is a later version of the same VEVENT than `current`, as iTIP orders
+// them: the higher SEQUENCE, then the later DTSTAMP (or LAST-MODIFIED); the later in the
+// file when nothing tells them apart.
+bool supersedes(const EventValues& candidate, const EventValues& current) {
+  if (candidate.sequence != current.sequence) return candidate.sequence > current.sequence;
+  if (candidate.revised != current.revised) return candidate.revised > current.revised;
+  return true;
+}
+
+// A zone that only the file defines, as items carry it.
+class FileZone final : public DefinedZone {
+ public:
+  FileZone(std::shared_ptr<const CustomZone> zone, std::string definition)
+      : zone_(std::move(zone)), definition_(std::move(definition)) {}
+  const std::string& tzid() const override { return zone_->tzid(); }
+  const std::string& definition() const override { return definition_; }
+  CivilTime wallClock(Instant instant) const override { return zone_->civilOf(instant); }
+
+ private:
+  std::shared_ptr<const CustomZone> zone_;
+  std::string definition_;
+};
+
+// The master's extra and excluded dates in the series' wall clock. A day taken out of a
+// timed series stands for the occurrence at the series' time of day.
+std::shared_ptr<const SeriesDates> seriesDatesOf(const EventValues& values) {
+  if (values.rdates.empty() && values.exdates.empty() && values.exdays.empty()) return nullptr;
+  auto dates = std::make_shared<SeriesDates>();
+  const CivilKey first = keyOf(values.start.civil);
+  for (CivilKey key : values.exdates) dates->excluded.push_back(civilOfKey(key));
+  for (CivilKey day : values.exdays) dates->excluded.push_back(civilOfKey(day + (first - dayOf(first))));
+  for (CivilKey key : values.rdates) {
+    const auto period = values.periodLengths.find(key);
+    dates->added.push_back({civilOfKey(key), period != values.periodLengths.end()
+                                                 ? std::optional(period->second)
+                                                 : std::nullopt});
+  }
+  return dates;
+}
+
+// What readEventFile needs of the file's lines beyond libical's reading: the zones only the
+// file defines, and the rules libical refused.
+void completeFromLines(ParsedEventFile& file, LazySplit& split) {
+  EventValues* master = file.master ? &*file.master : nullptr;
+  std::map<const CustomZone*, std::shared_ptr<const DefinedZone>> zones;
+  auto defined = [&](EventValues& values) {
+    const std::shared_ptr<const CustomZone>& custom = values.start.customZone;
+    if (!custom) return;
+    auto found = zones.find(custom.get());
+    if (found == zones.end()) {
+      const RawComponent* calendar = split.get();
+      std::string definition = calendar ? vtimezoneDefinition(*calendar, custom->tzid()) : "";
+      found = zones.emplace(custom.get(), std::make_shared<FileZone>(custom, std::move(definition))).first;
+    }
+    values.definedZone = found->second;
+  };
+  if (master) defined(*master);
+  for (auto& [key, values] : file.overrides) defined(values);
+  if (!master || split.text().find("COUNT=-") == std::string_view::npos) return;
+  const RawComponent* calendar = split.get();
+  if (!calendar) return;
+  std::size_t index = 0;
+  for (const RawComponent& child : calendar->children) {
+    if (child.name != "VEVENT") continue;
+    if (index++ == master->fileIndex) rereadRules(child, *master);
+  }
+}
+
 // The events of a file that libical has parsed; `split` gives the file's lines where
 // libical's reading loses what was written.
 std::shared_ptr<const ParsedEventFile> readEventFile(icalcomponent* calendar, const ZoneTable& zones,
                                                      LazySplit& split) {
-  const std::optional<std::vector<RawNotes>> writtenNotes = notesAsWritten(split);
+  const std::optional<std::vector<WrittenText>> written = textAsWritten(split);
   auto file = std::make_shared<ParsedEventFile>();
   std::vector<EventValues> detached;
   std::size_t index = 0;
@@ -591,20 +737,40 @@ std::shared_ptr<const ParsedEventFile> readEventFile(icalcomponent* calendar, co
        event = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT), ++index) {
     std::optional<EventValues> values = readEvent(event, zones);
     if (!values) continue;
-    if (writtenNotes && index < writtenNotes->size()) values->notes = (*writtenNotes)[index];
+    values->fileIndex = index;
+    if (written && index < written->size()) {
+      if ((*written)[index].title) values->title = *(*written)[index].title;
+      values->notes = (*written)[index].notes;
+    }
     if (values->recurrenceId) {
       detached.push_back(std::move(*values));
     } else if (!file->master) {
       file->master = std::move(*values);
+    } else if (supersedes(*values, *file->master)) {
+      file->superseded.insert(file->master->fileIndex);
+      file->master = std::move(*values);
+    } else {
+      file->superseded.insert(values->fileIndex);
     }
   }
   for (EventValues& values : detached) {
     const CivilKey key = file->master ? keyIn(*values.recurrenceId, file->master->start)
                                       : keyIn(*values.recurrenceId, values.start);
-    file->overrides.insert_or_assign(key, std::move(values));
+    const auto [existing, added] = file->overrides.try_emplace(key, std::move(values));
+    if (added) continue;
+    if (supersedes(values, existing->second)) {
+      file->superseded.insert(existing->second.fileIndex);
+      existing->second = std::move(values);
+    } else {
+      file->superseded.insert(values.fileIndex);
+    }
   }
   if (!file->master && file->overrides.empty()) return nullptr;
-  if (file->master) keepWrittenDayOrder(file->master->rules, split, "VEVENT");
+  completeFromLines(*file, split);
+  if (file->master) {
+    keepWrittenDayOrder(file->master->rules, split, "VEVENT");
+    file->master->seriesDates = seriesDatesOf(*file->master);
+  }
   file->extent = extentOf(*file);
   if (file->master && !file->master->recurrences.empty()) {
     file->ruleKeys = std::make_unique<RuleKeyCache>(file->master->recurrences.size());
@@ -640,7 +806,8 @@ std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start
   std::vector<Found> found;
   const EventValues* master = file.master ? &*file.master : nullptr;
   if (master) {
-    const CivilKey from = keyOf(civilIn(start, master->start)) - kOffsetMargin - master->length - days(master->dayCount);
+    const CivilKey from =
+        keyOf(civilIn(start, master->start)) - kOffsetMargin - master->longestLength - days(master->dayCount);
     const CivilKey last = keyOf(civilIn(end, master->start)) + kOffsetMargin;
     for (CivilKey key : seriesKeys(*master, file.ruleKeys.get(), from, last)) {
       if (file.overrides.count(key)) continue;
@@ -649,7 +816,7 @@ std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start
     }
   }
   for (const auto& [key, values] : file.overrides) {
-    if (master && std::binary_search(master->exdates.begin(), master->exdates.end(), key)) continue;
+    if (master && isExcluded(*master, key)) continue;
     const std::pair<Instant, Instant> span = overrideSpan(values);
     if (overlaps(span.first, span.second, start, end)) found.push_back({span, &values});
   }
@@ -660,6 +827,12 @@ std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start
                                : itemOf(*master, master->repeats ? master : nullptr, span, span.first, context));
   }
   return items;
+}
+
+std::optional<EventItem> seriesEvent(const ParsedEventFile& file, const ItemContext& context) {
+  if (!file.master || !file.master->repeats) return primaryEvent(file, context);
+  const EventValues& master = *file.master;
+  return itemOf(master, &master, spanOf(master, keyOf(master.start.civil)), std::nullopt, context);
 }
 
 std::optional<EventItem> primaryEvent(const ParsedEventFile& file, const ItemContext& context) {
@@ -878,15 +1051,33 @@ StoredFile loadStored(std::string_view text) {
   std::shared_ptr<const ParsedEventFile> parsed = ical ? readEventFile(ical.get(), zones, split) : nullptr;
   std::optional<RawComponent> calendar = split.take();
   if (!calendar || !parsed) throw StoreError("icalparser_parse_string: the event file is not valid iCalendar");
+  // Older versions of the event that the file still holds go: the one read is the one kept.
+  if (!parsed->superseded.empty()) {
+    std::size_t index = 0;
+    std::erase_if(calendar->children, [&](const RawComponent& child) {
+      return child.name == "VEVENT" && parsed->superseded.count(index++);
+    });
+  }
   return StoredFile{std::move(*calendar), std::move(parsed), std::move(zones)};
 }
 
-// The key of a time line (RDATE, EXDATE, RECURRENCE-ID) in the series, by its first value.
-std::optional<CivilKey> timeKeyOf(const ContentLine& line, const StoredFile& stored) {
+std::optional<IcalTime> timeOfLine(const ContentLine& line, const StoredFile& stored) {
   PropertyPtr property(icalproperty_new_from_string(line.unfolded.c_str()));
   icalerror_clear_errno();
-  const std::optional<IcalTime> time = readTime(property.get(), stored.zones);
+  return readTime(property.get(), stored.zones);
+}
+
+// Whether the line holds a day (VALUE=DATE) that takes a whole day out of a timed series.
+bool isDayOfTimedSeries(const IcalTime& time, const StoredFile& stored) {
+  return time.anchor == TimeAnchor::Date && !stored.parsed->master->allDay;
+}
+
+// The key of a time line (RDATE, EXDATE, RECURRENCE-ID) in the series, by its first value;
+// a day of a timed series by its midnight.
+std::optional<CivilKey> timeKeyOf(const ContentLine& line, const StoredFile& stored) {
+  const std::optional<IcalTime> time = timeOfLine(line, stored);
   if (!time) return std::nullopt;
+  if (isDayOfTimedSeries(*time, stored)) return keyOf(time->civil);
   return keyIn(*time, stored.parsed->master->start);
 }
 
@@ -898,11 +1089,12 @@ std::optional<CivilKey> recurrenceKeyOf(const RawComponent& event, const StoredF
   return timeKeyOf(*line, stored).value_or(CivilKey::min());
 }
 
-std::string finish(RawComponent& calendar, Instant from) {
+// `known` are the VTIMEZONEs of the file the components came from, for a new file.
+std::string finish(RawComponent& calendar, Instant from, const std::vector<RawComponent>& known = {}) {
   if (!calendar.line("VERSION")) calendar.setLine("VERSION:2.0");
   if (!calendar.line("PRODID")) calendar.setLine("PRODID:" + std::string(kProductId));
   // A year of history covers the times of the event and its earlier occurrences.
-  syncTimezones(calendar, from - days(366));
+  syncTimezones(calendar, from - days(366), known);
   return emitComponent(calendar);
 }
 
@@ -1024,8 +1216,18 @@ void moveTail(SeriesTail& tail, const StoredFile& stored, CivilKey split, const 
   }
   tail.overrides = std::move(overrides);
   if (shift == milliseconds{0}) return;
+  const CivilKey first = keyOf(values.start.civil);
+  const milliseconds timeOfDay = first - dayOf(first);
   for (ContentLine& line : tail.timeLines) {
-    if (std::optional<CivilKey> key = timeKeyOf(line, stored)) line = moved(line.name, *key);
+    const std::optional<IcalTime> time = timeOfLine(line, stored);
+    if (!time) continue;
+    if (isDayOfTimedSeries(*time, stored)) {
+      // The day of the occurrence it took out, wherever that occurrence moves.
+      const CivilKey day = dayOf(keyOf(time->civil) + timeOfDay + shift);
+      line = ContentLine::fromLogical(line.name + ";VALUE=DATE:" + dateText(civilOfKey(day)));
+    } else {
+      line = moved(line.name, keyIn(*time, values.start));
+    }
   }
 }
 
@@ -1050,7 +1252,7 @@ std::string continuationText(const StoredFile& stored, RawComponent masterCopy, 
     moved.setLine("UID:" + uid);
     calendar.children.push_back(std::move(moved));
   }
-  return finish(calendar, event.start.value_or(now()));
+  return finish(calendar, event.start.value_or(now()), stored.calendar.children);
 }
 
 RawComponent* overrideComponent(StoredFile& stored, CivilKey key) {

@@ -27,6 +27,10 @@ std::vector<EventItem> eventsInWindow(const ParsedEventFile& file, Instant start
 
 // The stored event itself: a one-off event, or the first occurrence of a series.
 std::optional<EventItem> primaryEvent(const ParsedEventFile& file, const ItemContext& context);
+// The series of the file as its master describes it (its own first start and fields, its
+// rules and extra dates), even when an override changed that first occurrence; for an
+// event that does not repeat, primaryEvent.
+std::optional<EventItem> seriesEvent(const ParsedEventFile& file, const ItemContext& context);
 
 // The earliest and latest instant any occurrence can touch (for skipping files outside a
 // window without expanding them); an unbounded series has no latest.

@@ -702,6 +702,183 @@ TEST(EventCodecSaving, OneOffEventsIgnoreTheSpanAndKeepFloatingTimes) {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// Files as other programs write them.
+
+// Lists "start-end" in UTC for every occurrence in the window.
+std::vector<std::string> spans(const std::string& text, Instant start, Instant end) {
+  std::vector<std::string> found;
+  for (const EventItem& item : window(text, start, end)) found.push_back(utcText(*item.start) + "-" + utcText(*item.end));
+  return found;
+}
+
+TEST(EventCodecRealFiles, PeriodsDateExceptionsAndEarlyExtraDates) {
+  const struct {
+    const char* name;
+    std::string text;
+    Instant from;
+    Instant to;
+    std::vector<std::string> spans;
+  } cases[] = {
+      {"RFC 5545 periods: start/end and start/duration",
+       calendarOf({"BEGIN:VEVENT", "UID:p", "DTSTART:19960402T010000Z", "DTEND:19960402T020000Z",
+                   "RDATE;VALUE=PERIOD:19960403T020000Z/19960403T040000Z,19960404T010000Z/PT3H", "END:VEVENT"}),
+       at(1996, 4, 1), at(1996, 4, 6),
+       {"19960402T010000Z-19960402T020000Z", "19960403T020000Z-19960403T040000Z", "19960404T010000Z-19960404T040000Z"}},
+      {"a long period found by a window that opens after it starts",
+       calendarOf({"BEGIN:VEVENT", "UID:p", "DTSTART:19960402T010000Z", "DTEND:19960402T020000Z",
+                   "RDATE;VALUE=PERIOD:19960410T000000Z/P3D", "END:VEVENT"}),
+       at(1996, 4, 12), at(1996, 4, 13), {"19960410T000000Z-19960413T000000Z"}},
+      {"a date exception takes the occurrence of that day in the series' zone",
+       calendarOf({"BEGIN:VEVENT", "UID:g", "DTSTART;TZID=Asia/Tokyo:20250303T080000",
+                   "DTEND;TZID=Asia/Tokyo:20250303T090000", "RRULE:FREQ=DAILY;COUNT=4",
+                   "EXDATE;VALUE=DATE:20250304,20250306", "END:VEVENT"}),
+       at(2025, 3, 1), at(2025, 3, 10), {"20250302T230000Z-20250303T000000Z", "20250304T230000Z-20250305T000000Z"}},
+      {"extra dates before DTSTART in a window that holds only them",
+       calendarOf({"BEGIN:VEVENT", "UID:e", "DTSTART:20250310T090000Z", "DTEND:20250310T100000Z",
+                   "RDATE:20250301T090000Z", "END:VEVENT"}),
+       at(2025, 2, 28), at(2025, 3, 2), {"20250301T090000Z-20250301T100000Z"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* zone : {"America/Los_Angeles", "Asia/Tokyo"}) {
+      TimeZoneGuard guard(zone);
+      EXPECT_EQ(spans(c.text, c.from, c.to), c.spans);
+    }
+  }
+}
+
+TEST(EventCodecRealFiles, TheLaterOfTwoVersionsCountsAndASaveDropsTheOlder) {
+  TimeZoneGuard zone("UTC");
+  const auto version = [](const char* sequence, const char* stamp, const char* title) {
+    return std::vector<std::string>{"BEGIN:VEVENT", "UID:v", std::string("DTSTAMP:") + stamp,
+                                    std::string("SEQUENCE:") + sequence, "DTSTART:20250303T090000Z",
+                                    "DTEND:20250303T100000Z", "RRULE:FREQ=DAILY;COUNT=3",
+                                    std::string("SUMMARY:") + title, "END:VEVENT"};
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    const char* title;
+  } cases[] = {
+      {"higher sequence first", version("3", "20250101T000000Z", "New"), version("1", "20250201T000000Z", "Old"), "New"},
+      {"higher sequence second", version("1", "20250201T000000Z", "Old"), version("2", "20250101T000000Z", "New"), "New"},
+      {"same sequence, later stamp", version("1", "20250201T000000Z", "New"), version("1", "20250101T000000Z", "Old"),
+       "New"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\n";
+    for (const auto* lines : {&c.first, &c.second})
+      for (const std::string& line : *lines) text += line + "\r\n";
+    text += "END:VCALENDAR\r\n";
+    EventItem second = occurrence(text, 1);
+    EXPECT_EQ(second.title, c.title);
+    second.location = "Room 2";
+    const std::string saved = saveEventText(text, second, Span::ThisEvent).text;
+    EXPECT_EQ(countOf(saved, "SUMMARY:Old"), 0u);
+    EXPECT_EQ(countOf(saved, "SUMMARY:New"), 2u);  // the master and the new override
+    EXPECT_EQ(occurrencesOf(saved), 3u);
+  }
+}
+
+TEST(EventCodecRealFiles, AllDayOverridesAreNamedByTheirOwnDay) {
+  const std::string text = calendarOf({"BEGIN:VEVENT", "UID:h", "DTSTART;VALUE=DATE:20250101",
+                                       "DTEND;VALUE=DATE:20250102", "RRULE:FREQ=YEARLY;COUNT=3", "SUMMARY:Holiday",
+                                       "END:VEVENT", "BEGIN:VEVENT", "UID:h",
+                                       "RECURRENCE-ID;TZID=Europe/Berlin:20260101T000000",
+                                       "DTSTART;VALUE=DATE:20260102", "DTEND;VALUE=DATE:20260103",
+                                       "SUMMARY:Holiday (observed)", "END:VEVENT"});
+  for (const char* zone : {"America/Los_Angeles", "Asia/Tokyo", "Europe/Berlin"}) {
+    TimeZoneGuard guard(zone);
+    SCOPED_TRACE(zone);
+    std::vector<std::string> titles;
+    for (const EventItem& item : window(text, at(2025, 12, 20, 0, 0, zone), at(2026, 1, 10, 0, 0, zone)))
+      titles.push_back(item.title + " " + formatDay(*item.start));
+    EXPECT_EQ(titles, std::vector<std::string>{"Holiday (observed) 2026-01-02"});
+  }
+}
+
+TEST(EventCodecRealFiles, WhatLibicalRefusesOrCutsShortIsStillRead) {
+  TimeZoneGuard zone("UTC");
+  // A negative COUNT beside UNTIL: the rule ends by UNTIL.
+  EXPECT_EQ(occurrencesOf(calendarOf({"BEGIN:VEVENT", "UID:c", "DTSTART:20250303T090000Z",
+                                      "RRULE:FREQ=WEEKLY;COUNT=-1;UNTIL=20250324T090000Z", "END:VEVENT"})),
+            4u);
+  EXPECT_EQ(occurrencesOf(calendarOf({"BEGIN:VEVENT", "UID:c", "DTSTART:20250303T090000Z",
+                                      "RRULE:FREQ=WEEKLY;UNTIL=20250324T090000Z;COUNT=-1", "END:VEVENT"})),
+            4u);
+  // A NUL byte and a blank line inside a folded property.
+  const std::string damaged = std::string("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:n\r\n") +
+                              "DTSTART:20250303T090000Z\r\nSUMMARY:Pay" + std::string(1, '\0') +
+                              "ment\r\nDESCRIPTION:first\r\n\r\n  second\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  const EventItem item = primary(damaged);
+  EXPECT_EQ(item.title, "Payment");
+  EXPECT_EQ(item.notes, "first second");
+  // Titles keep their blanks as notes do.
+  EXPECT_EQ(primary(calendarOf({"BEGIN:VEVENT", "UID:t", "DTSTART:20250303T090000Z", "SUMMARY:  two  ",
+                                "END:VEVENT"}))
+                .title,
+            "  two  ");
+}
+
+TEST(EventCodecRealFiles, SavesKeepZonesTheDatabaseDoesNotKnow) {
+  TimeZoneGuard zone("Europe/Berlin");
+  const std::string ownZone = "BEGIN:VTIMEZONE\r\nTZID:Kuala Lumpur\\, Singapore\r\nBEGIN:STANDARD\r\n"
+                              "DTSTART:16010101T000000\r\nTZOFFSETFROM:+0800\r\nTZOFFSETTO:+0800\r\nEND:STANDARD\r\n"
+                              "END:VTIMEZONE\r\n";
+  const std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\n" + ownZone +
+                           "BEGIN:VEVENT\r\nUID:k\r\nDTSTART;TZID=\"Kuala Lumpur, Singapore\":20081201T093000\r\n"
+                           "DTEND;TZID=\"Kuala Lumpur, Singapore\":20081201T103000\r\nRRULE:FREQ=DAILY;COUNT=4\r\n"
+                           "EXDATE;VALUE=DATE:20081204\r\nSUMMARY:Call\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  const std::vector<EventItem> before = window(text, at(2008, 11, 1), at(2009, 1, 1));
+  ASSERT_EQ(before.size(), 3u);
+  EventItem changed = before[1];
+  changed.title = "Call (moved)";
+  const std::string saved = saveEventText(text, changed, Span::ThisEvent).text;
+  EXPECT_EQ(countOf(saved, ownZone), 1u);
+  EXPECT_EQ(spans(saved, at(2008, 11, 1), at(2009, 1, 1)), spans(text, at(2008, 11, 1), at(2009, 1, 1)));
+
+  // A future change: both files carry the zone; UNTIL is in UTC; the day taken out moves along.
+  const EventSaveResult split = saveEventText(text, before[1], Span::FutureEvents);
+  ASSERT_TRUE(split.continuation);
+  EXPECT_EQ(countOf(split.text, ownZone), 1u);
+  EXPECT_EQ(countOf(*split.continuation, ownZone), 1u);
+  EXPECT_EQ(lineOf(split.text, "RRULE"), "RRULE:FREQ=DAILY;UNTIL=20081202T012959Z");
+  EXPECT_EQ(lineOf(*split.continuation, "EXDATE"), "EXDATE;VALUE=DATE:20081204");
+
+  // A TZID that nothing defines stays on the times it was on, and UNTIL is then in UTC too.
+  const std::string unknown = calendarOf({"BEGIN:VEVENT", "UID:u", "DTSTART;TZID=Lunar Standard:20250303T090000",
+                                          "DTEND;TZID=Lunar Standard:20250303T100000", "RRULE:FREQ=DAILY;COUNT=4",
+                                          "END:VEVENT"});
+  const EventSaveResult ended = saveEventText(unknown, occurrence(unknown, 2), Span::FutureEvents);
+  EXPECT_EQ(lineOf(ended.text, "DTSTART"), "DTSTART;TZID=Lunar Standard:20250303T090000");
+  EXPECT_EQ(lineOf(ended.text, "RRULE"), "RRULE:FREQ=DAILY;UNTIL=20250305T075959Z");
+}
+
+TEST(EventCodecRealFiles, TheSeriesItselfDespiteAMovedFirstOccurrence) {
+  TimeZoneGuard zone("UTC");
+  const std::string text = calendarOf({"BEGIN:VEVENT", "UID:s", "DTSTART:20250303T090000Z", "DTEND:20250303T100000Z",
+                                       "RRULE:FREQ=DAILY;COUNT=3", "EXDATE:20250304T090000Z", "RDATE:20250310T120000Z",
+                                       "SUMMARY:Series", "DESCRIPTION:of the series", "END:VEVENT", "BEGIN:VEVENT",
+                                       "UID:s", "RECURRENCE-ID:20250303T090000Z", "DTSTART:20250303T150000Z",
+                                       "DTEND:20250303T160000Z", "SUMMARY:Moved", "END:VEVENT"});
+  std::shared_ptr<const ParsedEventFile> file = parseEventFile(text);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(primaryEvent(*file, kContext)->title, "Moved");
+  const std::optional<EventItem> series = seriesEvent(*file, kContext);
+  ASSERT_TRUE(series);
+  EXPECT_EQ(series->title, "Series");
+  EXPECT_EQ(series->notes, "of the series");
+  EXPECT_EQ(series->start, at(2025, 3, 3, 9));
+  EXPECT_FALSE(series->detached);
+  ASSERT_TRUE(series->seriesDates);
+  EXPECT_EQ(series->seriesDates->excluded, (std::vector<CivilTime>{{2025, 3, 4, 9, 0, 0, 0}}));
+  ASSERT_EQ(series->seriesDates->added.size(), 1u);
+  EXPECT_EQ(series->seriesDates->added[0].start, (CivilTime{2025, 3, 10, 12, 0, 0, 0}));
+}
+
 // Whether /usr/bin/python3 with its icalendar module reads the text, and what it saw.
 std::optional<std::string> pythonRead(const std::string& text) {
   char folder[] = "/tmp/wren-eventcodec-XXXXXX";

@@ -12,6 +12,7 @@
 
 #include "platform/ZoneText.h"
 #include "platform/vdir/StoreNames.h"
+#include "platform/vdir/WindowsZoneNames.h"
 
 namespace wren::platform::vdir {
 namespace {
@@ -120,10 +121,47 @@ void collectTzids(const RawComponent& component, std::set<std::string>& tzids) {
   for (const RawComponent& child : component.children) collectTzids(child, tzids);
 }
 
+// The TZID a VTIMEZONE defines, as a value: Outlook escapes the commas of its zone names
+// there ("Kuala Lumpur\, Singapore") and quotes them where a date uses them.
 std::string definedTzid(const RawComponent& vtimezone) {
   const ContentLine* line = vtimezone.line("TZID");
   if (!line) return "";
-  return std::string(valueOf(*line));
+  return unescapeText(valueOf(*line));
+}
+
+// A VTIMEZONE from the zone database for a TZID that names a zone in another way (a Windows
+// name, say), renamed to that TZID so that the lines using it find it.
+std::optional<RawComponent> databaseVtimezone(const std::string& tzid, Instant from) {
+  const std::optional<std::string> iana = isKnownZone(tzid) ? std::optional(tzid) : ianaZoneId(tzid);
+  if (!iana) return std::nullopt;
+  const std::optional<std::string> text = vtimezoneText(*iana, from);
+  if (!text) return std::nullopt;
+  std::optional<RawComponent> vtimezone = splitComponents(*text);
+  if (vtimezone && *iana != tzid) vtimezone->setLine("TZID:" + escapeText(tzid));
+  return vtimezone;
+}
+
+// Text that libical can read whole: it stops at a NUL byte, and a blank line inside a folded
+// property ends that property there. Both are taken out, as the raw lines skip blank lines.
+std::string readableText(std::string_view text) {
+  std::string readable;
+  readable.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(at, end - at);
+    at = end;
+    if (line == "\n" || line == "\r\n") continue;
+    for (char c : line) {
+      if (c != '\0') readable += c;
+    }
+  }
+  return readable;
+}
+
+bool needsCleaning(std::string_view text) {
+  return text.find('\0') != std::string_view::npos || text.find("\n\n") != std::string_view::npos ||
+         text.find("\n\r\n") != std::string_view::npos;
 }
 
 }  // namespace
@@ -141,7 +179,7 @@ ComponentPtr parseCalendar(std::string_view text) {
     return true;
   }();
   static_cast<void>(nonFatal);
-  const std::string terminated(text);
+  const std::string terminated = needsCleaning(text) ? readableText(text) : std::string(text);
   ComponentPtr root(icalparser_parse_string(terminated.c_str()));
   icalerror_clear_errno();
   if (!root) return nullptr;
@@ -170,7 +208,7 @@ std::optional<std::string> ianaZoneId(std::string_view tzid) {
   icu::TimeZone::getIDForWindowsID(icu::UnicodeString::fromUTF8(icu::StringPiece(tzid.data(),
                                                                                  static_cast<int32_t>(tzid.size()))),
                                    nullptr, iana, status);
-  if (U_FAILURE(status) || iana.isEmpty()) return std::nullopt;
+  if (U_FAILURE(status) || iana.isEmpty()) return zoneOfWindowsDisplayName(tzid);
   std::string result;
   iana.toUTF8String(result);
   return result;
@@ -233,6 +271,7 @@ void ZoneTable::resolve(std::string_view tzid, IcalTime& time) const {
   }
   // An unknown zone reads as local time rather than failing the whole file.
   time.anchor = TimeAnchor::Floating;
+  time.unknownTzid = std::string(tzid);
 }
 
 std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones) {
@@ -247,10 +286,27 @@ std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones)
       time = icaltime_is_null_time(period.time) ? period.period.start : period.time;
       break;
     }
+    case ICAL_PERIOD_VALUE: time = icalvalue_get_period(value).start; break;
     default: return std::nullopt;
   }
   if (!isValidIcal(time)) return std::nullopt;
   return timeFromIcal(time, tzidOf(property), zones);
+}
+
+std::optional<IcalPeriod> readPeriod(icalproperty* property, const ZoneTable& zones) {
+  icalvalue* value = property ? icalproperty_get_value(property) : nullptr;
+  if (!value || icalvalue_isa(value) != ICAL_PERIOD_VALUE) return std::nullopt;
+  const icalperiodtype period = icalvalue_get_period(value);
+  if (!isValidIcal(period.start) || period.start.is_date) return std::nullopt;
+  IcalPeriod result{timeFromIcal(period.start, tzidOf(property), zones), {}};
+  if (!icaltime_is_null_time(period.end)) {
+    if (!isValidIcal(period.end) || period.end.is_date) return std::nullopt;
+    result.length = toInstant(timeFromIcal(period.end, tzidOf(property), zones)) - toInstant(result.start);
+  } else {
+    result.length = std::chrono::seconds(icaldurationtype_as_int(period.duration));
+  }
+  if (result.length < std::chrono::milliseconds{0}) return std::nullopt;
+  return result;
 }
 
 std::optional<IcalTime> readTime(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones) {
@@ -309,15 +365,20 @@ icaltimetype icalOfCivil(const CivilTime& civil, bool isDate) {
 }
 
 std::string timeLine(std::string_view name, Instant instant, const IcalTime& anchoredLike) {
-  return timeLine(name, IcalTime{civilIn(instant, anchoredLike), anchoredLike.anchor, anchoredLike.zoneId,
-                                 anchoredLike.customZone});
+  IcalTime time = anchoredLike;
+  time.civil = civilIn(instant, anchoredLike);
+  return timeLine(name, time);
 }
 
 std::string timeLine(std::string_view name, const IcalTime& time) {
   const std::string prefix(name);
   switch (time.anchor) {
     case TimeAnchor::Date: return prefix + ";VALUE=DATE:" + dateText(time.civil);
-    case TimeAnchor::Floating: return prefix + ":" + localDateTimeText(time.civil);
+    case TimeAnchor::Floating:
+      if (!time.unknownTzid.empty()) {
+        return prefix + ";TZID=" + parameterValue(time.unknownTzid) + ":" + localDateTimeText(time.civil);
+      }
+      return prefix + ":" + localDateTimeText(time.civil);
     case TimeAnchor::Utc: break;
     case TimeAnchor::Zoned: {
       const std::string tzid = time.customZone ? time.customZone->tzid() : time.zoneId;
@@ -344,7 +405,7 @@ std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recur
       last.hour = 23;
       last.minute = 59;
       last.second = 59;
-      rule.endDate = toInstant(last, IcalTime{{}, TimeAnchor::Floating, {}, nullptr});
+      rule.endDate = toInstant(last, IcalTime{{}, TimeAnchor::Floating, {}, nullptr, {}});
     } else if (icaltime_is_utc(until)) {
       rule.endDate = utcInstant(civilOfIcal(until));
     } else {
@@ -375,7 +436,7 @@ std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recur
 UntilForm untilFormFor(const IcalTime& start) {
   switch (start.anchor) {
     case TimeAnchor::Date: return UntilForm::Day;
-    case TimeAnchor::Floating: return UntilForm::FloatingMoment;
+    case TimeAnchor::Floating: return start.unknownTzid.empty() ? UntilForm::FloatingMoment : UntilForm::Moment;
     case TimeAnchor::Utc:
     case TimeAnchor::Zoned: return UntilForm::Moment;
   }
@@ -423,24 +484,6 @@ RawComponent newAlarmComponent(const Alarm& alarm, std::string_view description)
   return component;
 }
 
-std::string durationText(double seconds) {
-  const long long total = std::llround(std::fabs(seconds));
-  std::string text = seconds < 0 && total != 0 ? "-P" : "P";
-  if (total == 0) return "PT0S";
-  constexpr long long kDay = 86400;
-  constexpr long long kWeek = 7 * kDay;
-  if (total % kWeek == 0) return text + std::to_string(total / kWeek) + "W";
-  const long long days = total / kDay;
-  const long long rest = total % kDay;
-  if (days > 0) text += std::to_string(days) + "D";
-  if (rest == 0) return text;
-  text += "T";
-  if (rest / 3600 > 0) text += std::to_string(rest / 3600) + "H";
-  if (rest % 3600 / 60 > 0) text += std::to_string(rest % 3600 / 60) + "M";
-  if (rest % 60 > 0) text += std::to_string(rest % 60) + "S";
-  return text;
-}
-
 bool triggerRelatesTo(icalproperty* trigger, icalparameter_related related) {
   icalparameter* parameter = trigger ? icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER) : nullptr;
   return parameter && icalparameter_get_related(parameter) == related;
@@ -470,7 +513,7 @@ RawComponent newCalendar(std::vector<RawComponent> components) {
   return calendar;
 }
 
-void syncTimezones(RawComponent& calendar, Instant from) {
+void syncTimezones(RawComponent& calendar, Instant from, const std::vector<RawComponent>& known) {
   std::set<std::string> used;
   collectTzids(calendar, used);
   std::erase_if(calendar.children, [&](const RawComponent& child) {
@@ -481,22 +524,61 @@ void syncTimezones(RawComponent& calendar, Instant from) {
   }
   std::vector<RawComponent> added;
   for (const std::string& tzid : used) {
-    const std::optional<std::string> text = vtimezoneText(tzid, from);
-    if (!text) continue;
-    if (std::optional<RawComponent> vtimezone = splitComponents(*text)) added.push_back(std::move(*vtimezone));
+    // The file's own definition wins: a zone that only the file defines has no other, and
+    // one with a database name keeps the rules its author wrote.
+    auto own = std::find_if(known.begin(), known.end(), [&](const RawComponent& vtimezone) {
+      return vtimezone.name == "VTIMEZONE" && definedTzid(vtimezone) == tzid;
+    });
+    if (own != known.end()) {
+      added.push_back(*own);
+    } else if (std::optional<RawComponent> vtimezone = databaseVtimezone(tzid, from)) {
+      added.push_back(std::move(*vtimezone));
+    }
   }
   calendar.children.insert(calendar.children.begin(), std::make_move_iterator(added.begin()),
                            std::make_move_iterator(added.end()));
+}
+
+std::string vtimezoneDefinition(const RawComponent& calendar, std::string_view tzid) {
+  for (const RawComponent& child : calendar.children) {
+    if (child.name == "VTIMEZONE" && definedTzid(child) == tzid) return emitComponent(child);
+  }
+  return "";
+}
+
+std::optional<icalrecurrencetype> recurrenceOfLine(const ContentLine& line) {
+  std::string value(valueOf(line));
+  const std::string upper = asciiUpper(value);
+  // COUNT=-1 beside UNTIL is how some servers say "no count"; the rule ends by UNTIL.
+  const std::size_t count = upper.find("COUNT=-");
+  if (count != std::string::npos && upper.find("UNTIL=") != std::string::npos) {
+    std::size_t end = upper.find(';', count);
+    if (end == std::string::npos) end = upper.size();
+    std::size_t begin = count;
+    if (begin > 0 && value[begin - 1] == ';') {
+      --begin;
+    } else if (end < upper.size()) {
+      ++end;
+    }
+    value.erase(begin, end - begin);
+  }
+  const icalrecurrencetype recurrence = icalrecurrencetype_from_string(value.c_str());
+  icalerror_clear_errno();
+  if (recurrence.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+  return recurrence;
 }
 
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool startsDescription(std::string_view line) {
-  constexpr std::string_view kName = "DESCRIPTION";
-  if (line.size() <= kName.size() || (line[kName.size()] != ':' && line[kName.size()] != ';')) return false;
-  return equalsIgnoringAsciiCase(line.substr(0, kName.size()), kName);
+bool startsProperty(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || (line[name.size()] != ':' && line[name.size()] != ';')) return false;
+  return equalsIgnoringAsciiCase(line.substr(0, name.size()), name);
+}
+
+bool startsPersonText(std::string_view line) {
+  return startsProperty(line, "DESCRIPTION") || startsProperty(line, "SUMMARY");
 }
 
 bool valueMayStartBlank(std::string_view line) {
@@ -510,14 +592,14 @@ bool valueMayStartBlank(std::string_view line) {
 
 }  // namespace
 
-bool notesMayHoldEdgeBlanks(std::string_view text) {
+bool textMayHoldEdgeBlanks(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty() && isBlank(line.back())) return true;
-    if (startsDescription(line) && valueMayStartBlank(line)) return true;
+    if (startsPersonText(line) && valueMayStartBlank(line)) return true;
     at = end + 1;
   }
   return false;

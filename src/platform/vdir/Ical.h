@@ -21,6 +21,7 @@
 
 #include <libical/ical.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,7 +68,8 @@ ComponentPtr parseCalendar(std::string_view text);
 
 // The IANA id for a TZID as calendar programs write it: an IANA id itself, one behind a
 // vendor prefix ("/freeassociation.sourceforge.net/Europe/Berlin" gives "Europe/Berlin"),
-// or a Windows zone name ("W. Europe Standard Time"). Nothing when no known zone matches.
+// a Windows zone id ("W. Europe Standard Time") or a Windows display name
+// ("(UTC-05:00) Eastern Time (US & Canada)"). Nothing when no known zone matches.
 std::optional<std::string> ianaZoneId(std::string_view tzid);
 
 // A zone that only the file's own VTIMEZONE defines (no IANA id matches its TZID).
@@ -88,6 +90,10 @@ class CustomZone {
   std::string tzid_;
 };
 
+// The VTIMEZONE of the calendar that defines the TZID, as the file wrote it (CRLF lines);
+// empty when none does.
+std::string vtimezoneDefinition(const RawComponent& calendar, std::string_view tzid);
+
 // How a date or date-time value is anchored in time.
 enum class TimeAnchor {
   Date,      // a day (VALUE=DATE): midnight in the current zone
@@ -102,6 +108,9 @@ struct IcalTime {
   TimeAnchor anchor = TimeAnchor::Floating;
   std::string zoneId;  // Zoned with an IANA zone: its id; otherwise empty
   std::shared_ptr<const CustomZone> customZone;  // Zoned through the file's VTIMEZONE only
+  // Floating only because its TZID names no zone known here: that TZID, kept so that a save
+  // writes the value with it again rather than turning it into a floating time.
+  std::string unknownTzid;
 };
 
 // The TZIDs of a VCALENDAR resolved once: to IANA ids where possible, else to the file's
@@ -124,9 +133,16 @@ class ZoneTable {
 };
 
 // The value of a date or date-time property (DTSTART, DTEND, DUE, RECURRENCE-ID, EXDATE,
-// CREATED, the first value of an RDATE...), honouring its TZID parameter. Nothing when the
-// property holds no valid date or date-time.
+// CREATED, the first value of an RDATE, the start of an RDATE period...), honouring its TZID
+// parameter. Nothing when the property holds no valid date or date-time.
 std::optional<IcalTime> readTime(icalproperty* property, const ZoneTable& zones);
+// An RDATE given as a period (VALUE=PERIOD, start/end or start/duration): its start and how
+// long it lasts. Nothing for any other value, or a period that ends before it starts.
+struct IcalPeriod {
+  IcalTime start;
+  std::chrono::milliseconds length{0};
+};
+std::optional<IcalPeriod> readPeriod(icalproperty* property, const ZoneTable& zones);
 // The value of the first property of that kind in the component, as a time or an instant.
 std::optional<IcalTime> readTime(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones);
 std::optional<Instant> readInstant(icalcomponent* component, icalproperty_kind kind, const ZoneTable& zones);
@@ -167,19 +183,24 @@ void keepWrittenDayOrder(std::vector<RecurrenceRule>& rules, LazySplit& file, st
 std::optional<RecurrenceRule> ruleFromRecurrence(const icalrecurrencetype& recurrence,
                                                  const IcalTime& start);
 
-// How UNTIL is written for a series that starts at `start` (see rruleText in IcalText.h).
+// How UNTIL is written for a series that starts at `start` (see rruleText in IcalText.h):
+// in UTC whenever DTSTART carries a TZID, known here or not.
 UntilForm untilFormFor(const IcalTime& start);
+// Reads an RRULE line's value as its rule, tolerating what some servers write and libical
+// refuses: a negative COUNT next to UNTIL (the rule ends by UNTIL). Nothing when the text
+// is not a rule.
+std::optional<icalrecurrencetype> recurrenceOfLine(const ContentLine& line);
 // The libical form of a rule, for expansion with icalrecur_iterator.
 icalrecurrencetype recurrenceFromRule(const RecurrenceRule& rule, UntilForm untilForm);
 
 // ---------------------------------------------------------------------------------------
 // Text read from the raw lines.
 
-// libical trims the blanks around every value it reads, but notes are the person's text and
-// keep them. True when a DESCRIPTION value of the file text may begin with a blank (or on
-// its next physical line) or some physical line ends in one, which few files do: only then
-// need the notes be read again from the raw lines.
-bool notesMayHoldEdgeBlanks(std::string_view text);
+// libical trims the blanks around every value it reads, but titles and notes are the
+// person's text and keep them. True when a SUMMARY or DESCRIPTION value of the file text
+// may begin with a blank (or on its next physical line) or some physical line ends in one,
+// which few files do: only then need these be read again from the raw lines.
+bool textMayHoldEdgeBlanks(std::string_view text);
 
 // ---------------------------------------------------------------------------------------
 // Alarms.
@@ -194,8 +215,6 @@ std::vector<Alarm> readAlarms(icalcomponent* owner, const ZoneTable& zones, doub
 // A new VALARM block: ACTION:DISPLAY, DESCRIPTION, and TRIGGER relative ("-PT15M") or
 // absolute (VALUE=DATE-TIME, UTC).
 RawComponent newAlarmComponent(const Alarm& alarm, std::string_view description);
-// The trigger duration text for an offset in seconds: "-PT15M", "PT0S", "-P1D", "-PT90S".
-std::string durationText(double seconds);
 // Whether a TRIGGER says RELATED with this value; no trigger or no parameter says neither.
 bool triggerRelatesTo(icalproperty* trigger, icalparameter_related related);
 
@@ -215,9 +234,12 @@ inline constexpr std::string_view kProductId = "-//Wren//Wren Helper//EN";
 // A VCALENDAR (VERSION:2.0, PRODID) holding these components, for a new file.
 RawComponent newCalendar(std::vector<RawComponent> components);
 
-// Adds a VTIMEZONE (from the system zone database, with the rules from `from` on) for every
-// TZID that the calendar's components use and that it does not define yet, placed before
-// the other components; removes VTIMEZONEs that no line uses any more.
-void syncTimezones(RawComponent& calendar, Instant from);
+// Adds a VTIMEZONE for every TZID that the calendar's components use and that it does not
+// define yet, placed before the other components: a copy of one of `known` (the VTIMEZONEs
+// of the file the components came from) when it defines the TZID, else one from the
+// system zone database with the rules from `from` on (named by the TZID as used, which
+// may be a Windows name). Removes VTIMEZONEs that no line uses any more. TZIDs compare as
+// their values: escapes and quotes undone.
+void syncTimezones(RawComponent& calendar, Instant from, const std::vector<RawComponent>& known = {});
 
 }  // namespace wren::platform::vdir

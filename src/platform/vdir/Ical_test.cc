@@ -43,6 +43,18 @@ TEST(IcalZones, MapsTzidsToIanaIds) {
       {"/mozilla.org/20050126_1/Asia/Shanghai", "Asia/Shanghai"},
       {"W. Europe Standard Time", "Europe/Berlin"},
       {"Eastern Standard Time", "America/New_York"},
+      // Windows display names, as Outlook and Exchange write them in TZIDs.
+      {"(UTC-05:00) Eastern Time (US & Canada)", "America/New_York"},
+      {"(UTC-08:00) Pacific Time (US & Canada)", "America/Los_Angeles"},
+      {"(GMT+01:00) Amsterdam, Berlin, Bern, Rome, Stockholm, Vienna", "Europe/Amsterdam"},
+      {"(UTC+10:00) Canberra, Melbourne, Sydney", "Australia/Melbourne"},
+      {"(UTC+05:30) Chennai, Kolkata, Mumbai, New Delhi", "Asia/Calcutta"},  // ICU's own id
+      {"(UTC) Dublin, Edinburgh, Lisbon, London", "Europe/Dublin"},
+      {"(UTC-03:00) Brasilia", "America/Sao_Paulo"},
+      // A place whose zone has another offset is not that place's zone.
+      {"(UTC+03:00) Amsterdam", std::nullopt},
+      {"(UTC+99:00) Nowhere", std::nullopt},
+      {"(UTC-05:00", std::nullopt},
       {"Mars/Olympus_Mons", std::nullopt},
       {"", std::nullopt},
   };
@@ -116,9 +128,9 @@ TEST(IcalTimes, WritesLinesInEachAnchoring) {
     IcalTime like;
     const char* line;
   } cases[] = {
-      {IcalTime{{}, TimeAnchor::Utc, {}, nullptr}, "DTSTART:20250301T090000Z"},
-      {IcalTime{{}, TimeAnchor::Floating, {}, nullptr}, "DTSTART:20250301T040000"},
-      {IcalTime{{}, TimeAnchor::Date, {}, nullptr}, "DTSTART;VALUE=DATE:20250301"},
+      {IcalTime{{}, TimeAnchor::Utc, {}, nullptr, {}}, "DTSTART:20250301T090000Z"},
+      {IcalTime{{}, TimeAnchor::Floating, {}, nullptr, {}}, "DTSTART:20250301T040000"},
+      {IcalTime{{}, TimeAnchor::Date, {}, nullptr, {}}, "DTSTART;VALUE=DATE:20250301"},
       {zoned, "DTSTART;TZID=Asia/Shanghai:20250301T170000"},
   };
   for (const auto& c : cases) {
@@ -174,7 +186,7 @@ TEST(IcalRecurrence, UntilFollowsTheStartsAnchoring) {
   IcalTime zoned;
   zoned.anchor = TimeAnchor::Zoned;
   zoned.zoneId = "America/New_York";
-  const IcalTime floating{{}, TimeAnchor::Floating, {}, nullptr};
+  const IcalTime floating{{}, TimeAnchor::Floating, {}, nullptr, {}};
   // A DATE UNTIL counts until the end of that day, local time.
   const std::optional<RecurrenceRule> byDate =
       ruleFromRecurrence(icalrecurrencetype_from_string("FREQ=DAILY;UNTIL=20250301"), floating);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/Json.h"
+#include "base/JsonParse.h"
 #include "platform/Text.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/Deleters.h"
@@ -36,7 +36,7 @@ std::vector<std::string> subfolders(const std::filesystem::path& folder) {
 Json readObject(const std::filesystem::path& path) {
   std::optional<std::string> text = readFileIfPresent(path);
   if (!text) return Json::object();
-  Json value = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  Json value = parseJson(*text);
   return value.is_object() ? value : Json::object();
 }
 

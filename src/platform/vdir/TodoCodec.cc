@@ -46,7 +46,7 @@ DateComponents componentsOf(const IcalTime& time) {
   if (time.anchor == TimeAnchor::Utc) zone = "UTC";
   if (time.anchor == TimeAnchor::Zoned && !time.customZone) zone = time.zoneId;
   if (time.anchor == TimeAnchor::Zoned && time.customZone) {
-    civil = civilIn(toInstant(time), IcalTime{{}, TimeAnchor::Utc, {}, nullptr});
+    civil = civilIn(toInstant(time), IcalTime{{}, TimeAnchor::Utc, {}, nullptr, {}});
     zone = "UTC";
   }
   DateComponents components{civil.year, civil.month, civil.day, std::nullopt, 0, 0, std::nullopt};
@@ -152,11 +152,11 @@ void readDates(icalcomponent* todo, const ZoneTable& zones, const TodoTimes& tim
   reminder.rules = rulesOf(todo, times.due ? *times.due : times.start.value_or(IcalTime{}));
 }
 
-// The notes as written in the master VTODO's DESCRIPTION line, blanks included.
-std::optional<std::string> notesAsWritten(LazySplit& split) {
+// The text of a property of the master VTODO as written, blanks included.
+std::optional<std::string> textAsWritten(LazySplit& split, std::string_view name) {
   const RawComponent* calendar = split.get();
   const RawComponent* todo = calendar ? calendar->masterChild("VTODO") : nullptr;
-  const ContentLine* line = todo ? todo->line("DESCRIPTION") : nullptr;
+  const ContentLine* line = todo ? todo->line(name) : nullptr;
   if (!line) return std::nullopt;
   return toValidUtf8(unescapeText(valueOf(*line)));
 }
@@ -174,8 +174,9 @@ std::shared_ptr<const ParsedTodoFile> readTodoFile(LazySplit& split) {
   reminder.externalId = textOf(icalcomponent_get_uid(todo)).value_or("");
   reminder.title = textOf(icalcomponent_get_summary(todo)).value_or("");
   reminder.notes = textOf(icalcomponent_get_description(todo));
-  if (notesMayHoldEdgeBlanks(split.text())) {
-    if (std::optional<std::string> notes = notesAsWritten(split)) reminder.notes = std::move(notes);
+  if (textMayHoldEdgeBlanks(split.text())) {
+    if (std::optional<std::string> title = textAsWritten(split, "SUMMARY")) reminder.title = std::move(*title);
+    if (std::optional<std::string> notes = textAsWritten(split, "DESCRIPTION")) reminder.notes = std::move(notes);
   }
   icalproperty* url = icalcomponent_get_first_property(todo, ICAL_URL_PROPERTY);
   reminder.url = url ? textOf(icalproperty_get_url(url)) : std::nullopt;

@@ -298,6 +298,15 @@ std::optional<EventItem> VdirEventStore::event(const std::string& itemId) {
   return primaryOf(*entry, *calendar);
 }
 
+std::optional<EventItem> VdirEventStore::series(const std::string& itemId) {
+  StoreLayout layout = currentLayout(EntityType::Event);
+  auto [calendar, entry] = findItem(*events_, layout, itemId);
+  if (!entry) return std::nullopt;
+  std::optional<EventItem> series = vdir::seriesEvent(*entry->parsed, contextFor(*calendar, *entry->origin));
+  if (!series) return std::nullopt;
+  return decorated(std::move(*series), *calendar, entry->origin);
+}
+
 EventItem VdirEventStore::saveEvent(const EventItem& event, Span span) try {
   vdir::ItemTransaction change(kEventFiles.suffix);
   StoreLayout layout = currentLayout(EntityType::Event);

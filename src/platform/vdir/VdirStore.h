@@ -49,6 +49,7 @@ class VdirEventStore : public EventStore {
   void forEachEvent(Instant start, Instant end, const std::optional<std::vector<std::string>>& calendarIds,
                     const std::function<void(EventItem&&)>& take) override;
   std::optional<EventItem> event(const std::string& itemId) override;
+  std::optional<EventItem> series(const std::string& itemId) override;
   EventItem saveEvent(const EventItem& event, Span span) override;
   void removeEvent(const EventItem& event, Span span) override;
 
