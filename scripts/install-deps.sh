@@ -13,7 +13,7 @@ packages=(
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-chi-sim libleptonica-dev libwebp-dev libheif-dev
   libexif-dev libpoppler-glib-dev libcairo2-dev
   # Tests and benchmarks.
-  googletest libgtest-dev jq python3 python3-icalendar khal todoman
+  googletest libgtest-dev jq python3 python3-icalendar python3-vobject khal todoman khard
   # Text pictures and pages drawn by the OCR tests and benchmark, and its peer.
   libpango1.0-dev fonts-dejavu-core fonts-wqy-microhei tesseract-ocr
 )
