@@ -77,28 +77,8 @@ void writeStore(const TempHome& home, int count) {
                                                   "/\n[general]\ndefault_action = list\n");
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-struct Figures {
-  double cold = 0;
-  double warm = 0;
-  long rssKiB = 0;
-  std::string reply;
-};
-
-Figures measure(const TempHome& home, const std::string& request, int warmRuns) {
-  Figures figures;
-  InteractiveProcess helper({WREN_HELPER_PATH}, home.env());
-  figures.reply = helper.request(request);
-  figures.cold = helper.secondsSinceStart();
-  std::vector<double> warm;
-  for (int i = 0; i < warmRuns; ++i) warm.push_back(timeIt([&] { helper.request(request); }));
-  figures.warm = median(warm);
-  figures.rssKiB = helper.finish();
-  return figures;
+HelperFigures measure(const TempHome& home, const std::string& request, int warmRounds) {
+  return measureHelper(WREN_HELPER_PATH, home.env(), request, warmRounds);
 }
 
 // The "total" of a contacts.list reply or of a contacts.get reply with candidates; a get
@@ -159,16 +139,16 @@ int main(int argc, char** argv) {
   double worstWarmRatio = 1e9, worstColdRatio = 1e9;
   long peak = 0;
   for (const Search& search : searches) {
-    const Figures helper = measure(home, search.request, 20);
-    if (helper.reply.find("\"ok\":true") == std::string::npos) {
-      std::fprintf(stderr, "%s failed: %s\n", search.what, helper.reply.substr(0, 300).c_str());
+    const HelperFigures helper = measure(home, search.request, 20);
+    if (helper.firstReply.find("\"ok\":true") == std::string::npos) {
+      std::fprintf(stderr, "%s failed: %s\n", search.what, helper.firstReply.substr(0, 300).c_str());
       return 1;
     }
     const ProcessRun khard =
         runProcess({"khard", "-c", (home.home() / "khard.conf").string(), "list", search.khardQuery}, "", khardEnv);
     const long khardFound = khard.exitStatus == 0 ? static_cast<long>(lineCount(khard.out)) - 2 : 0;
     std::printf("%-15s helper cold %7.1f ms, warm %6.2f ms, found %ld | khard %7.0f ms, found %ld | ratio warm %6.0f, cold %5.1f\n",
-                search.what, helper.cold * 1000, helper.warm * 1000, totalOf(helper.reply), khard.seconds * 1000,
+                search.what, helper.cold * 1000, helper.warm * 1000, totalOf(helper.firstReply), khard.seconds * 1000,
                 std::max(0L, khardFound), khard.seconds / helper.warm, khard.seconds / helper.cold);
     worstWarmRatio = std::min(worstWarmRatio, khard.seconds / helper.warm);
     worstColdRatio = std::min(worstColdRatio, khard.seconds / helper.cold);
