@@ -239,4 +239,31 @@ double timeIt(F&& f) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
+inline double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// One request to a fresh helper: its first answer (start included) and the median of the
+// same request answered again by the warm process.
+struct HelperFigures {
+  double cold = 0;
+  double warm = 0;
+  long rssKiB = 0;
+  std::string firstReply;
+};
+
+inline HelperFigures measureHelper(const std::string& helperPath, const std::vector<std::string>& env,
+                                   const std::string& request, int warmRounds) {
+  HelperFigures figures;
+  InteractiveProcess helper({helperPath}, env);
+  figures.firstReply = helper.request(request);
+  figures.cold = helper.secondsSinceStart();
+  std::vector<double> warm;
+  for (int i = 0; i < warmRounds; ++i) warm.push_back(timeIt([&] { helper.request(request); }));
+  figures.warm = median(warm);
+  figures.rssKiB = helper.finish();
+  return figures;
+}
+
 }  // namespace wren::bench

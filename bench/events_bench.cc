@@ -63,29 +63,8 @@ void writeKhalConfig(const TempHome& home) {
   TempHome::write(home.home() / "khal.conf", config);
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-struct HelperFigures {
-  double cold = 0;
-  double warm = 0;
-  long rssKiB = 0;
-  std::string firstReply;
-};
-
-// The first request of a fresh process (start included), then the median of warm ones.
 HelperFigures measure(const TempHome& home, const std::string& request, int warmRounds) {
-  HelperFigures figures;
-  InteractiveProcess helper({WREN_HELPER_PATH}, home.env());
-  figures.firstReply = helper.request(request);
-  figures.cold = helper.secondsSinceStart();
-  std::vector<double> warm;
-  for (int i = 0; i < warmRounds; ++i) warm.push_back(timeIt([&] { helper.request(request); }));
-  figures.warm = median(warm);
-  figures.rssKiB = helper.finish();
-  return figures;
+  return measureHelper(WREN_HELPER_PATH, home.env(), request, warmRounds);
 }
 
 }  // namespace

@@ -34,28 +34,8 @@ void writeStore(const TempHome& home) {
                   "cache_path = \"" + (home.home() / "todoman.sqlite").string() + "\"\n");
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-struct Figures {
-  double cold = 0;
-  double warm = 0;
-  long rssKiB = 0;
-  std::string reply;
-};
-
-Figures measure(const TempHome& home, const std::string& request) {
-  Figures figures;
-  InteractiveProcess helper({WREN_HELPER_PATH}, home.env());
-  figures.reply = helper.request(request);
-  figures.cold = helper.secondsSinceStart();
-  std::vector<double> warm;
-  for (int i = 0; i < 50; ++i) warm.push_back(timeIt([&] { helper.request(request); }));
-  figures.warm = median(warm);
-  figures.rssKiB = helper.finish();
-  return figures;
+HelperFigures measure(const TempHome& home, const std::string& request) {
+  return measureHelper(WREN_HELPER_PATH, home.env(), request, 50);
 }
 
 }  // namespace
@@ -64,11 +44,11 @@ int main(int argc, char** argv) {
   TempHome home(argc > 1 ? argv[1] : nullptr);
   writeStore(home);
   if (home.kept()) return 0;
-  Figures plain = measure(home, R"({"id":1,"method":"reminders.items.list"})");
-  Figures query = measure(home, R"({"id":2,"method":"reminders.items.list","params":{"status":"all","query":"café"}})");
-  Figures due = measure(home, R"({"id":3,"method":"reminders.items.list","params":{"due_after":"2025-03-01","due_before":"2025-03-31"}})");
-  if (plain.reply.find("\"ok\":true") == std::string::npos) {
-    std::fprintf(stderr, "reminders.items.list failed: %s\n", plain.reply.substr(0, 300).c_str());
+  HelperFigures plain = measure(home, R"({"id":1,"method":"reminders.items.list"})");
+  HelperFigures query = measure(home, R"({"id":2,"method":"reminders.items.list","params":{"status":"all","query":"café"}})");
+  HelperFigures due = measure(home, R"({"id":3,"method":"reminders.items.list","params":{"due_after":"2025-03-01","due_before":"2025-03-31"}})");
+  if (plain.firstReply.find("\"ok\":true") == std::string::npos) {
+    std::fprintf(stderr, "reminders.items.list failed: %s\n", plain.firstReply.substr(0, 300).c_str());
     return 1;
   }
 

@@ -15,7 +15,7 @@ packages=(
   # File icons: GTK's icon theme lookup, the themes it reads, SVG icons; owner verification.
   libgtk-3-dev adwaita-icon-theme hicolor-icon-theme librsvg2-common libpolkit-gobject-1-dev
   # Tests and benchmarks.
-  googletest libgtest-dev jq python3 python3-icalendar khal todoman
+  googletest libgtest-dev jq python3 python3-icalendar python3-vobject khal todoman khard
   # A private system bus with polkit's daemon for the owner verification tests.
   dbus-daemon dbus-bin polkitd
   # Text pictures and pages drawn by the OCR tests and benchmark, and its peer.

@@ -12,10 +12,12 @@
 #include "app/RequestLoop.h"
 #include "app/Router.h"
 #include "calendar/Calendar.h"
+#include "contacts/Contacts.h"
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
 #include "platform/MainQueue.h"
 #include "platform/PolkitOwnerAuthority.h"
+#include "platform/contacts/VcardContactStore.h"
 #include "platform/ocr/TesseractRecognizer.h"
 #include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
@@ -35,12 +37,15 @@ int main() {
   // Never destroyed: Tesseract's model cache is torn down at exit before the engines that
   // still hold its models would be.
   static auto* recognizer = new wren::platform::TesseractRecognizer;
+  // Each contacts request gets a store of its own; the stores share one index of the cards.
+  wren::platform::ContactStoreFactory contactStores = wren::platform::makeVcardContactStores();
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
   wren::registerPermissions(router, eventStore);
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
+  wren::registerContacts(router, std::move(contactStores));
   wren::registerVision(router, *recognizer);
   wren::registerSystem(router, std::move(system));
   wren::registerOwnerAuth(router, std::make_shared<wren::platform::PolkitOwnerAuthority>());

@@ -14,6 +14,7 @@ struct PostalAddress {
   std::string postalCode;
   std::string country;
   std::string isoCountryCode;
+  bool operator==(const PostalAddress&) const = default;
 };
 
 // The address in mailing style, one part per line:

@@ -66,11 +66,62 @@ void forEachCodePoint(std::string_view text, Visit&& visit) {
 
 bool isFormedWhitespace(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
 
-// Folds into `out` (replacing its content): case folding, then canonical decomposition so
-// that accents become separate marks, then removal of the nonspacing marks. Case folding
-// comes first because it may produce precomposed letters (the Angstrom sign folds to
-// U+00E5), which the decomposition then splits.
-void foldInto(std::string_view text, std::u16string& out) {
+// Replaces the characters that are width variants of others (full-width Latin letters and
+// digits, half-width katakana, the ideographic space...) by those others. Only the
+// decomposition types "wide" and "narrow" count, so ligatures, superscripts and circled
+// letters stay as they are.
+void foldWidth(icu::UnicodeString& text) {
+  auto isVariant = [](UChar32 c) {
+    const int32_t type = u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE);
+    return type == U_DT_WIDE || type == U_DT_NARROW;
+  };
+  int32_t first = 0;
+  while (first < text.length() && !isVariant(text.char32At(first))) first = text.moveIndex32(first, 1);
+  if (first == text.length()) return;
+
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfkd = icu::Normalizer2::getNFKDInstance(status);
+  if (U_FAILURE(status)) fail("Normalizer2::getNFKDInstance", status);
+  icu::UnicodeString narrowed(text, 0, first);
+  icu::UnicodeString decomposition;
+  for (int32_t i = first; i < text.length(); i = text.moveIndex32(i, 1)) {
+    const UChar32 c = text.char32At(i);
+    if (isVariant(c) && nfkd->getDecomposition(c, decomposition)) {
+      narrowed.append(decomposition);
+    } else {
+      narrowed.append(c);
+    }
+  }
+  text = std::move(narrowed);
+}
+
+// Han ideographs of the unified blocks have no case, no decomposition and no width
+// variant, so text of them and ASCII folds to itself with ASCII in lower case, without
+// ICU: Chinese names are searched as often as Latin ones. Fills `out` and gives true for
+// such text; gives false for any other text.
+bool foldsAsItIs(std::string_view text, std::u16string& out) {
+  out.clear();
+  bool plain = true;
+  forEachCodePoint(text, [&](UChar32 c, std::size_t, std::size_t) {
+    if (!plain) return;
+    if (c >= 0 && c < 0x80) {
+      out.push_back(asciiLower(static_cast<char>(c)));
+    } else if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF)) {
+      out.push_back(static_cast<char16_t>(c));
+    } else {
+      plain = false;
+    }
+  });
+  if (!plain) out.clear();
+  return plain;
+}
+
+// Folds into `out` (replacing its content): width variants replaced when asked, case
+// folding, then canonical decomposition so that accents become separate marks, then, when
+// asked, removal of the nonspacing marks. Case folding comes before the decomposition
+// because it may produce precomposed letters (the Angstrom sign folds to U+00E5), which the
+// decomposition then splits.
+void foldInto(std::string_view text, std::u16string& out, Folding folding) {
   out.clear();
   if (isAscii(text)) {
     // Folding leaves ASCII letters as their lower case and everything else as it is, so
@@ -79,6 +130,7 @@ void foldInto(std::string_view text, std::u16string& out) {
     std::transform(text.begin(), text.end(), out.begin(), asciiLower);
     return;
   }
+  if (foldsAsItIs(text, out)) return;
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   if (U_FAILURE(status)) fail("Normalizer2::getNFDInstance", status);
@@ -97,6 +149,7 @@ void foldInto(std::string_view text, std::u16string& out) {
   u_strFromUTF8WithSub(buffer, folded.getCapacity(), &length16, text.data(), length8, 0xFFFD, nullptr, &status);
   folded.releaseBuffer(U_SUCCESS(status) ? length16 : 0);
   if (U_FAILURE(status)) fail("u_strFromUTF8WithSub", status);
+  if (folding.width) foldWidth(folded);
   folded.foldCase(U_FOLD_CASE_DEFAULT);
   decomposed.remove();
   nfd->normalize(folded, decomposed, status);
@@ -109,7 +162,7 @@ void foldInto(std::string_view text, std::u16string& out) {
     const int32_t begin = i;
     UChar32 c;
     U16_NEXT(units, i, length, c);
-    if (u_charType(c) == U_NON_SPACING_MARK) continue;
+    if (folding.diacritics && u_charType(c) == U_NON_SPACING_MARK) continue;
     out.append(units + begin, units + i);
   }
 }
@@ -169,6 +222,13 @@ std::string toValidUtf8(std::string_view text) {
 }
 
 std::string trimWhitespace(std::string_view text) {
+  if (isAscii(text)) {
+    // The white space of ASCII is the tab, the line breaks and the space.
+    auto white = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const auto first = std::find_if_not(text.begin(), text.end(), white);
+    const auto last = std::find_if_not(text.rbegin(), std::string_view::reverse_iterator(first), white).base();
+    return std::string(first, last);
+  }
   // The first and last non-white code points are found by one forward walk, which keeps
   // the handling of ill-formed bytes (never white space) in one place.
   std::size_t first = text.size();
@@ -182,9 +242,11 @@ std::string trimWhitespace(std::string_view text) {
   return std::string(text.substr(first, last - first));
 }
 
-std::u16string foldForSearch(std::string_view text) {
+std::u16string foldForSearch(std::string_view text) { return foldForSearch(text, Folding{}); }
+
+std::u16string foldForSearch(std::string_view text, Folding folding) {
   std::u16string folded;
-  foldInto(text, folded);
+  foldInto(text, folded, folding);
   return folded;
 }
 
@@ -202,6 +264,10 @@ bool containsIgnoringCaseAndDiacritics(std::string_view haystack, std::string_vi
 }
 
 bool containsFolded(std::string_view haystack, const std::u16string& foldedNeedle) {
+  return containsFolded(haystack, foldedNeedle, Folding{});
+}
+
+bool containsFolded(std::string_view haystack, const std::u16string& foldedNeedle, Folding folding) {
   if (foldedNeedle.empty()) return true;
   if (isAscii(haystack)) {
     // An ASCII haystack folds to ASCII, so a needle with any other unit cannot occur in it.
@@ -210,8 +276,28 @@ bool containsFolded(std::string_view haystack, const std::u16string& foldedNeedl
     return needleAscii && asciiContains(haystack, foldedNeedle);
   }
   thread_local std::u16string folded;
-  foldInto(haystack, folded);
+  foldInto(haystack, folded, folding);
   return folded.find(foldedNeedle) != std::u16string::npos;
+}
+
+std::string lowerCased(std::string_view text) {
+  if (isAscii(text)) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(asciiLower(c));
+    return lower;
+  }
+  icu::UnicodeString unicode = icuSupport::fromUtf8(text);
+  unicode.toLower(icu::Locale::getRoot());
+  return icuSupport::toUtf8(unicode);
+}
+
+std::string withoutWhitespace(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  forEachCodePoint(text, [&](UChar32 c, std::size_t begin, std::size_t end) {
+    if (!isFormedWhitespace(c)) kept.append(text.data() + begin, end - begin);
+  });
+  return kept;
 }
 
 std::size_t graphemeCount(std::string_view text) {

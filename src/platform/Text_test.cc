@@ -258,6 +258,26 @@ TEST(TextGraphemes, BoundaryAtOrBeforeALimitNeverSplitsACluster) {
   }
 }
 
+TEST(TextFolding, IgnoresWidthOnlyWhenAsked) {
+  const Folding width{.diacritics = true, .width = true};
+  const Folding widthKeepingAccents{.diacritics = false, .width = true};
+  EXPECT_TRUE(containsFolded("ＡＮＮＡ Müller", foldForSearch("anna", width), width));
+  EXPECT_TRUE(containsFolded("Anna", foldForSearch("ａｎｎａ", width), width));
+  EXPECT_FALSE(containsFolded("Anna", foldForSearch("ａｎｎａ")));
+  EXPECT_TRUE(containsFolded("ｶﾞｸｾｲ", foldForSearch("ガクセイ", width), width));
+  EXPECT_EQ(foldForSearch("ＣＡＦÉ", widthKeepingAccents), foldForSearch("Café", widthKeepingAccents));
+  EXPECT_NE(foldForSearch("Café", widthKeepingAccents), foldForSearch("Cafe", widthKeepingAccents));
+  // Ligatures and circled letters are not width variants.
+  EXPECT_NE(foldForSearch("\u2460", width), foldForSearch("1", width));
+}
+
+TEST(TextCase, LowerCasesWithoutALocaleAndDropsWhiteSpace) {
+  EXPECT_EQ(lowerCased("ÀBC İ ΣΑΣ"), "àbc i̇ σας");
+  EXPECT_EQ(lowerCased("Plain ASCII"), "plain ascii");
+  EXPECT_EQ(withoutWhitespace(" a\tb\u00A0c\u3000d\u2028e\n"), "abcde");
+  EXPECT_EQ(withoutWhitespace("\xFF x"), "\xFFx") << "ill-formed bytes are kept as they are";
+}
+
 TEST(TextThreads, ConcurrentFoldingAndSegmentationDoNotDisturbEachOther) {
   // Filtering runs on several threads at once; each must see only its own text.
   struct Work {

@@ -98,31 +98,46 @@ const RawComponent* RawComponent::masterChild(std::string_view componentName) co
   return first;
 }
 
-std::optional<RawComponent> splitComponents(std::string_view text) {
+namespace {
+
+// True when a logical line's parameters ask for quoted-printable decoding, as "ENCODING=
+// QUOTED-PRINTABLE" or as the bare vCard 2.1 parameter.
+bool isQuotedPrintable(std::string_view logical) {
+  const std::string head = asciiUpper(logical.substr(0, valueStart(logical)));
+  return head.find("QUOTED-PRINTABLE") != std::string::npos;
+}
+
+}  // namespace
+
+std::optional<std::vector<RawComponent>> splitRootComponents(std::string_view text, SplitOptions options) {
   std::vector<RawComponent> open;
   std::optional<ContentLine> pending;
-  std::optional<RawComponent> root;
+  std::vector<RawComponent> roots;
 
+  auto close = [&] {
+    RawComponent done = std::move(open.back());
+    open.pop_back();
+    if (open.empty()) {
+      roots.push_back(std::move(done));
+    } else {
+      open.back().children.push_back(std::move(done));
+    }
+  };
   // A finished logical line either opens or closes a component or belongs to the innermost.
   auto finish = [&]() -> bool {
     if (!pending) return true;
     ContentLine line = std::move(*pending);
     pending.reset();
-    const std::string value = line.unfolded.substr(valueStart(line.unfolded));
-    if (line.name == "BEGIN") {
-      if (open.size() == kMaxComponentNesting) return false;
-      open.push_back(RawComponent{asciiUpper(value), {}, {}});
-      return true;
-    }
-    if (line.name == "END") {
-      if (open.empty() || open.back().name != asciiUpper(value)) return false;
-      RawComponent done = std::move(open.back());
-      open.pop_back();
-      if (open.empty()) {
-        if (!root) root = std::move(done);
-      } else {
-        open.back().children.push_back(std::move(done));
+    if (line.name == "BEGIN" || line.name == "END") {
+      const std::string value = asciiUpper(trimWhitespace(line.unfolded.substr(valueStart(line.unfolded))));
+      if (line.name == "BEGIN") {
+        if (open.size() == kMaxComponentNesting) return false;
+        open.push_back(RawComponent{value, {}, {}});
+        return true;
       }
+      if (open.empty()) return options.lenient;
+      if (open.back().name != value && !options.lenient) return false;
+      close();
       return true;
     }
     if (!open.empty()) open.back().lines.push_back(std::move(line));
@@ -136,6 +151,13 @@ std::optional<RawComponent> splitComponents(std::string_view text) {
     std::string_view physical = text.substr(at, end - at);
     at = end + 1;
     if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
+    if (options.quotedPrintableBreaks && pending && pending->unfolded.ends_with('=') &&
+        isQuotedPrintable(pending->unfolded)) {
+      pending->unfolded.pop_back();
+      pending->unfolded.append(physical);
+      pending->raw.append("\r\n").append(physical);
+      continue;
+    }
     if (physical.empty()) continue;
     if ((physical.front() == ' ' || physical.front() == '\t') && pending) {
       pending->unfolded.append(physical.substr(1));
@@ -145,8 +167,18 @@ std::optional<RawComponent> splitComponents(std::string_view text) {
     if (!finish()) return std::nullopt;
     pending = ContentLine{nameOf(physical), std::string(physical), std::string(physical)};
   }
-  if (!finish() || !open.empty()) return std::nullopt;
-  return root;
+  if (!finish()) return std::nullopt;
+  if (!open.empty()) {
+    if (!options.lenient) return std::nullopt;
+    while (!open.empty()) close();
+  }
+  return roots;
+}
+
+std::optional<RawComponent> splitComponents(std::string_view text) {
+  std::optional<std::vector<RawComponent>> roots = splitRootComponents(text, SplitOptions{});
+  if (!roots || roots->empty()) return std::nullopt;
+  return std::move(roots->front());
 }
 
 const RawComponent* LazySplit::get() {
@@ -276,6 +308,45 @@ std::string parameterValue(std::string_view value) {
   std::replace(text.begin(), text.end(), '"', '\'');
   if (text.find_first_of(":;,") == std::string::npos) return text;
   return "\"" + text + "\"";
+}
+
+std::vector<Parameter> parametersOf(std::string_view logical) {
+  std::vector<Parameter> parameters;
+  // The text between the name and the ':' that starts the value (or the end of a line
+  // that has no value).
+  const std::size_t valueAt = valueStart(logical);
+  const std::size_t end = valueAt > 0 && logical[valueAt - 1] == ':' ? valueAt - 1 : logical.size();
+  const std::size_t nameEnd = std::min(logical.find_first_of(";:"), logical.size());
+  if (nameEnd >= end || logical[nameEnd] != ';') return parameters;
+  const std::string_view text = logical.substr(nameEnd + 1, end - (nameEnd + 1));
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    bool quoted = false;
+    std::size_t next = at;
+    for (; next < text.size(); ++next) {
+      if (text[next] == '"') quoted = !quoted;
+      if (!quoted && text[next] == ';') break;
+    }
+    const std::string_view piece = text.substr(at, next - at);
+    const std::size_t equals = piece.find('=');
+    Parameter parameter;
+    if (equals == std::string_view::npos) {
+      parameter.value = std::string(piece);
+    } else {
+      parameter.name = asciiUpper(piece.substr(0, equals));
+      parameter.value = std::string(piece.substr(equals + 1));
+    }
+    std::erase(parameter.value, '"');
+    if (!parameter.name.empty() || !parameter.value.empty()) parameters.push_back(std::move(parameter));
+    at = next + 1;
+  }
+  return parameters;
+}
+
+GroupedName splitGroup(std::string_view propertyName) {
+  const std::size_t dot = propertyName.rfind('.');
+  if (dot == std::string_view::npos) return {{}, asciiUpper(propertyName)};
+  return {asciiUpper(propertyName.substr(0, dot)), asciiUpper(propertyName.substr(dot + 1))};
 }
 
 std::optional<std::string> parameterOf(std::string_view logical, std::string_view parameter) {

@@ -58,6 +58,20 @@ inline constexpr std::size_t kMaxComponentNesting = 64;
 // kMaxComponentNesting.
 std::optional<RawComponent> splitComponents(std::string_view text);
 
+// How forgiving a split is, for formats whose files come from many writers (vCard).
+struct SplitOptions {
+  // vCard 2.1: a quoted-printable value continues on the next physical line after a soft
+  // line break ("=" at the end of the line), whatever that line starts with. The soft
+  // break is removed from the logical line, as decoding would remove it.
+  bool quotedPrintableBreaks = false;
+  // An END without its BEGIN is skipped, an END names the innermost open component
+  // whatever it says, and components still open at the end of the text are closed there.
+  bool lenient = false;
+};
+// Every root component of the text in order (a vCard file may hold several cards). Without
+// `lenient`, nothing when the structure is not well nested.
+std::optional<std::vector<RawComponent>> splitRootComponents(std::string_view text, SplitOptions options);
+
 // The raw components of a file text, split on first use: reading a file's values needs them
 // only for a few files, saving it always, and one split serves both.
 class LazySplit {
@@ -101,6 +115,23 @@ std::string_view valueOf(const ContentLine& line);
 std::optional<std::string> parameterOf(std::string_view logical, std::string_view parameter);
 // A parameter value, quoted when it holds ':', ';' or ','; a '"' inside becomes '\''.
 std::string parameterValue(std::string_view value);
+
+// One parameter of a content line as written, its value unquoted. vCard 2.1 writes bare
+// values ("TEL;HOME;VOICE:..."): those have an empty name.
+struct Parameter {
+  std::string name;  // upper-cased
+  std::string value;
+};
+// Every parameter of a logical line, in order.
+std::vector<Parameter> parametersOf(std::string_view logical);
+
+// A vCard property name split at its group ("item1.EMAIL" is EMAIL of group ITEM1);
+// both upper-cased, the group empty when there is none.
+struct GroupedName {
+  std::string group;
+  std::string name;
+};
+GroupedName splitGroup(std::string_view propertyName);
 
 // Names of properties, parameters and components compare without regard to ASCII case.
 std::string asciiUpper(std::string_view text);

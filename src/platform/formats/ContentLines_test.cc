@@ -225,5 +225,45 @@ TEST(ContentLineText, EscapesTextAndQuotesParameters) {
   EXPECT_EQ(parameterValue("say \"hi\""), "say 'hi'");
 }
 
+TEST(ContentLineText, ListsEveryParameterIncludingBareOnes) {
+  const std::vector<Parameter> parameters =
+      parametersOf("item1.TEL;type=\"cell,voice\";HOME;X-Q=\"a:b;c\";PREF:+1 555;x=1");
+  ASSERT_EQ(parameters.size(), 4u);
+  EXPECT_EQ(parameters[0].name, "TYPE");
+  EXPECT_EQ(parameters[0].value, "cell,voice");
+  EXPECT_EQ(parameters[1].name, "");
+  EXPECT_EQ(parameters[1].value, "HOME");
+  EXPECT_EQ(parameters[2].value, "a:b;c");
+  EXPECT_EQ(parameters[3].value, "PREF");
+  EXPECT_TRUE(parametersOf("NOTE:a;b=c").empty());
+  EXPECT_TRUE(parametersOf("NOTE").empty());
+  EXPECT_EQ(parametersOf("X;Y=1").size(), 1u);
+}
+
+TEST(ContentLineText, SplitsVcardGroups) {
+  EXPECT_EQ(splitGroup("item1.EMAIL").group, "ITEM1");
+  EXPECT_EQ(splitGroup("item1.EMAIL").name, "EMAIL");
+  EXPECT_EQ(splitGroup("X-ABLabel").group, "");
+  EXPECT_EQ(splitGroup("X-ABLabel").name, "X-ABLABEL");
+}
+
+TEST(RawComponents, ForgivingSplitsForVcards) {
+  const std::string text =
+      "BEGIN:VCARD\r\nNOTE;ENCODING=QUOTED-PRINTABLE:one=\r\ntwo=0D=0A=\r\n three\r\nEND:VCARD\r\n"
+      "END:VCARD\r\nBEGIN:VCARD\r\nFN:Open\r\n";
+  EXPECT_FALSE(splitRootComponents(text, SplitOptions{}));
+  const auto roots = splitRootComponents(text, SplitOptions{.quotedPrintableBreaks = true, .lenient = true});
+  ASSERT_TRUE(roots);
+  ASSERT_EQ(roots->size(), 2u);
+  ASSERT_EQ((*roots)[0].lines.size(), 1u);
+  EXPECT_EQ(valueOf((*roots)[0].lines[0]), "onetwo=0D=0A three");
+  EXPECT_EQ((*roots)[0].lines[0].raw, "NOTE;ENCODING=QUOTED-PRINTABLE:one=\r\ntwo=0D=0A=\r\n three");
+  EXPECT_EQ((*roots)[1].line("FN")->unfolded, "FN:Open");
+  // Without quoted-printable, a trailing "=" is just text.
+  const auto plain = splitRootComponents("BEGIN:VCARD\r\nNOTE:a=\r\nFN:b\r\nEND:VCARD\r\n", SplitOptions{});
+  ASSERT_TRUE(plain);
+  EXPECT_EQ((*plain)[0].lines.size(), 2u);
+}
+
 }  // namespace
 }  // namespace wren::platform

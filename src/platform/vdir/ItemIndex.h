@@ -162,6 +162,13 @@ class ItemIndex {
     return nullptr;
   }
 
+  // One file of a collection read and parsed as it is now, without touching the index: for
+  // a lookup of a single item, whose cost must not grow with the folder. The entry's parsed
+  // form is null when the file is gone or holds no item.
+  EntryPtr readFile(const Collection& collection, const std::string& fileName) const {
+    return parse(collection, fileName);
+  }
+
   void clear() {
     std::lock_guard refreshing(refreshMutex_);
     std::unique_lock lock(mutex_);

@@ -16,10 +16,6 @@
 
 namespace wren::platform::vdir {
 
-namespace {
-
-// Names of the visible folders in `folder` (symbolic links to folders included, broken
-// links left out), in byte order.
 std::vector<std::string> subfolders(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::unique_ptr<DIR, DirClose> dir(opendir(folder.c_str()));
@@ -37,13 +33,14 @@ std::vector<std::string> subfolders(const std::filesystem::path& folder) {
   return names;
 }
 
-// A metadata file as a JSON object; anything else reads as an empty object.
 Json readObject(const std::filesystem::path& path) {
   std::optional<std::string> text = readFileIfPresent(path);
   if (!text) return Json::object();
   Json value = parseJson(*text);
   return value.is_object() ? value : Json::object();
 }
+
+namespace {
 
 std::optional<std::string> stringKey(const Json& object, const char* key) {
   auto found = object.find(key);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Json.h"
 #include "platform/EventStore.h"
 
 namespace wren::platform::vdir {
@@ -62,6 +63,13 @@ std::optional<CalendarFolder> readDefaultCalendar(const std::filesystem::path& s
 std::optional<Rgb> parseColorText(std::string_view text);
 // "#RRGGBB" in upper case, each component rounded and clamped.
 std::string colorText(const Rgb& color);
+
+// Names of the visible folders in `folder` (symbolic links to folders included, broken
+// links left out), in byte order; none when the folder cannot be read.
+std::vector<std::string> subfolders(const std::filesystem::path& folder);
+// A metadata file (store.json, source.json...) as a JSON object; a missing, unreadable or
+// malformed file, or one that holds something else, reads as an empty object.
+Json readObject(const std::filesystem::path& path);
 
 // The title in a displayname file: its first line, ill-formed UTF-8 replaced.
 std::string titleFromDisplayName(std::string_view text);
