@@ -13,8 +13,12 @@ enum class PrivacyKind { Calendar, Reminders, Contacts, Location, Accessibility,
 // that is not a JSON object, a value that is not a string).
 std::optional<std::string> privacyDecision(PrivacyKind kind);
 
-// Records a decision, writing the file atomically and keeping the keys it does not know;
-// throws FileError when the file cannot be written.
+// Records a decision, writing the file atomically and keeping the keys it does not know.
+// Writers of this process, and of other helper processes, take turns, so that two decisions
+// recorded at once both stay. A file that is there but is not a JSON object is not lost: it
+// is first kept beside it as privacy.json.broken (privacy.json.broken-2 and so on when that
+// name is taken). Throws FileError when the file cannot be read or written; a file that
+// cannot be read is left as it is.
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision);
 
 }  // namespace wren::platform
