@@ -60,21 +60,22 @@ std::optional<platform::ConsentQuestion> ConsentRequests::questionFor(PrivacyKin
 }
 
 bool ConsentRequests::ask(PrivacyKind kind, std::function<void()> answered) {
-  std::lock_guard lock(mutex_);
-  auto open = waiting_.find(kind);
-  if (open != waiting_.end()) {
+  std::lock_guard lock(waiting_->mutex);
+  auto open = waiting_->callers.find(kind);
+  if (open != waiting_->callers.end()) {
     open->second.push_back(std::move(answered));
     return true;
   }
   std::optional<platform::ConsentQuestion> question = questionFor(kind);
   if (!question) return false;
   // The answer cannot come before the lock is let go, so the entry is in place before it.
-  bool shown = dialogs_.ask(*question, deadline_, [this, kind](ConsentAnswer answer) { record(kind, answer); });
-  if (shown) waiting_[kind].push_back(std::move(answered));
+  bool shown = dialogs_.ask(*question, deadline_,
+                            [waiting = waiting_, kind](ConsentAnswer answer) { record(*waiting, kind, answer); });
+  if (shown) waiting_->callers[kind].push_back(std::move(answered));
   return shown;
 }
 
-void ConsentRequests::record(PrivacyKind kind, ConsentAnswer answer) {
+void ConsentRequests::record(Waiting& waiting, PrivacyKind kind, ConsentAnswer answer) {
   if (answer != ConsentAnswer::NoAnswer) {
     try {
       platform::recordPrivacyDecision(kind, answer == ConsentAnswer::Allowed ? "granted" : "denied");
@@ -85,9 +86,9 @@ void ConsentRequests::record(PrivacyKind kind, ConsentAnswer answer) {
   }
   std::vector<std::function<void()>> callers;
   {
-    std::lock_guard lock(mutex_);
-    callers = std::move(waiting_[kind]);
-    waiting_.erase(kind);
+    std::lock_guard lock(waiting.mutex);
+    callers = std::move(waiting.callers[kind]);
+    waiting.callers.erase(kind);
   }
   for (auto& answeredCall : callers) answeredCall();
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,15 +41,20 @@ class ConsentRequests {
   bool ask(platform::PrivacyKind kind, std::function<void()> answered);
 
  private:
-  void record(platform::PrivacyKind kind, platform::ConsentAnswer answer);
+  // The callers waiting for each open dialog; a kind is here exactly while its dialog is
+  // open. Shared with the dialogs' answers, which may come after this object is gone.
+  struct Waiting {
+    std::mutex mutex;
+    std::map<platform::PrivacyKind, std::vector<std::function<void()>>> callers;
+  };
+
+  static void record(Waiting& waiting, platform::PrivacyKind kind, platform::ConsentAnswer answer);
   std::optional<platform::ConsentQuestion> questionFor(platform::PrivacyKind kind) const;
 
   const platform::ConsentDialogs dialogs_;
   const std::filesystem::path executable_;
   const std::chrono::milliseconds deadline_;
-  std::mutex mutex_;
-  // The callers waiting for each open dialog; a kind is here exactly while its dialog is open.
-  std::map<platform::PrivacyKind, std::vector<std::function<void()>>> waiting_;
+  const std::shared_ptr<Waiting> waiting_ = std::make_shared<Waiting>();
 };
 
 // The information property list embedded in the executable's `.info_plist` section, as its
