@@ -108,10 +108,13 @@ std::string statusOf(PrivacyKind kind) {
   return "unknown";
 }
 
-// A decision for accessibility or screen recording that stands: anything else is asked.
-bool trustDecided(PrivacyKind kind) {
+// The decision of a kind that knows only "granted", "denied" and "restricted" (all but
+// calendar and reminders), or "not_determined": anything else, a typo included, counts as
+// never asked, so that it can never grant access.
+std::string plainStatus(PrivacyKind kind) {
   std::string decision = platform::privacyDecision(kind).value_or("");
-  return decision == "granted" || decision == "denied" || decision == "restricted";
+  if (decision == "granted" || decision == "denied" || decision == "restricted") return decision;
+  return "not_determined";
 }
 
 // Runs follow-up work of a request whose failure must not fail the request: it is reported
@@ -179,7 +182,7 @@ void requestPermission(RequestContext& context, const KindEntry& kind, Answer an
       // The platform's own calls return at once and the person answers in System Settings
       // later: the dialog is started, not waited for, and the status is the one of now.
       std::string status = trustStatus(kind.privacy);
-      if (status != "granted" && !trustDecided(kind.privacy)) context.consent.ask(kind.privacy, [] {});
+      if (plainStatus(kind.privacy) == "not_determined") context.consent.ask(kind.privacy, [] {});
       answer(status);
       return;
     }
@@ -199,19 +202,11 @@ std::string eventStatus(EntityType kind) {
   return "unknown";
 }
 
-std::string contactsStatus() {
-  std::string decision = platform::privacyDecision(PrivacyKind::Contacts).value_or("");
-  if (decision == "granted" || decision == "denied" || decision == "restricted") return decision;
-  // Anything else, a typo included, counts as never asked: it must not grant access.
-  return "not_determined";
-}
+std::string contactsStatus() { return plainStatus(PrivacyKind::Contacts); }
 
 std::string locationStatus() {
   if (!platform::locationServicesEnabled()) return "services_off";
-  std::string decision = platform::privacyDecision(PrivacyKind::Location).value_or("");
-  if (decision == "granted" || decision == "denied" || decision == "restricted") return decision;
-  // Anything else, a typo included, counts as never asked: it must not grant access.
-  return "not_determined";
+  return plainStatus(PrivacyKind::Location);
 }
 
 void ensureEvents(EntityType kind) {
