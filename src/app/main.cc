@@ -42,7 +42,7 @@ int main() {
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
-  wren::registerPermissions(router, eventStore);
+  wren::registerPermissions(router, eventStore, wren::PermissionServices{});
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
   wren::registerContacts(router, std::move(contactStores));

@@ -13,9 +13,14 @@ enum class PrivacyKind { Calendar, Reminders, Contacts, Location, Accessibility,
 // that is not a JSON object, a value that is not a string).
 std::optional<std::string> privacyDecision(PrivacyKind kind);
 
-// Records a decision, writing the file atomically and keeping the keys it does not know. A
-// file that another program rewrites meanwhile is read again, so that its keys are kept too;
-// throws FileError when the file cannot be written (FileChangedError when it keeps changing).
+// Records a decision, writing the file atomically and keeping the keys it does not know.
+// Writers of this process, and of other helper processes, take turns, so that two decisions
+// recorded at once both stay; a file that another program rewrites meanwhile is read again,
+// so that its keys are kept too. A file that is there but is not a JSON object is not lost:
+// it is first kept beside it as privacy.json.broken (privacy.json.broken-2 and so on when
+// that name is taken). Throws FileError when the file cannot be written or when the person's
+// permissions keep it from being read (it is then left as it is), FileChangedError when it
+// keeps changing.
 void recordPrivacyDecision(PrivacyKind kind, const std::string& decision);
 
 }  // namespace wren::platform

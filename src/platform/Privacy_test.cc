@@ -5,6 +5,11 @@
 
 #include "base/Json.h"
 #include "platform/files/AtomicFile.h"
+#include <unistd.h>
+
+#include <thread>
+
+#include "base/Json.h"
 #include "platform/files/FileError.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
@@ -72,15 +77,51 @@ TEST(RecordPrivacyDecision, KeepsKeysItDoesNotKnow) {
   EXPECT_EQ(entryNames(home.root()), (std::set<std::string>{"privacy.json"}));
 }
 
-TEST(RecordPrivacyDecision, ReplacesAFileThatIsNotAnObjectAndMakesTheRoot) {
+TEST(RecordPrivacyDecision, KeepsACopyOfAFileThatIsNotAnObject) {
   ScopedDataHome home;
-  home.write("privacy.json", "not json");
-  recordPrivacyDecision(PrivacyKind::Accessibility, "granted");
-  EXPECT_EQ(Json::parse(readText(home.root() / "privacy.json")), (Json{{"accessibility", "granted"}}));
+  home.write("privacy.json.broken", "an older copy");
+  for (const char* broken : {"not json", R"(["granted"])", ""}) {
+    SCOPED_TRACE(broken);
+    home.write("privacy.json", broken);
+    recordPrivacyDecision(PrivacyKind::Accessibility, "granted");
+    EXPECT_EQ(Json::parse(readText(home.root() / "privacy.json")), (Json{{"accessibility", "granted"}}));
+  }
+  // Each broken file under a name of its own; an older copy is never overwritten.
+  EXPECT_EQ(readText(home.root() / "privacy.json.broken"), "an older copy");
+  EXPECT_EQ(readText(home.root() / "privacy.json.broken-2"), "not json");
+  EXPECT_EQ(readText(home.root() / "privacy.json.broken-3"), R"(["granted"])");
+  EXPECT_EQ(readText(home.root() / "privacy.json.broken-4"), "");
+}
 
+TEST(RecordPrivacyDecision, MakesTheDataRoot) {
+  ScopedDataHome home;
   std::filesystem::remove_all(home.root());
   recordPrivacyDecision(PrivacyKind::Location, "denied");
   EXPECT_EQ(privacyDecision(PrivacyKind::Location), "denied");
+  EXPECT_EQ(entryNames(home.root()), (std::set<std::string>{"privacy.json"}));
+}
+
+TEST(RecordPrivacyDecision, LeavesAFileItCannotReadAsItIs) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  ScopedDataHome home;
+  std::filesystem::path file = home.write("privacy.json", R"({"calendar":"denied"})");
+  std::filesystem::permissions(file, std::filesystem::perms::none);
+  EXPECT_THROW(recordPrivacyDecision(PrivacyKind::Calendar, "granted"), FileError);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+  EXPECT_EQ(readText(file), R"({"calendar":"denied"})");
+}
+
+TEST(RecordPrivacyDecision, DecisionsRecordedAtOnceAllStay) {
+  ScopedDataHome home;
+  const PrivacyKind kinds[] = {PrivacyKind::Calendar, PrivacyKind::Reminders, PrivacyKind::Contacts,
+                               PrivacyKind::Location, PrivacyKind::Accessibility, PrivacyKind::Screen};
+  for (int round = 0; round < 5; ++round) {
+    std::filesystem::remove(home.root() / "privacy.json");
+    std::vector<std::thread> writers;
+    for (PrivacyKind kind : kinds) writers.emplace_back([kind] { recordPrivacyDecision(kind, "granted"); });
+    for (std::thread& writer : writers) writer.join();
+    for (PrivacyKind kind : kinds) EXPECT_EQ(privacyDecision(kind), "granted");
+  }
 }
 
 TEST(RecordPrivacyDecision, KeepsWhatAnotherProgramWritesMeanwhile) {

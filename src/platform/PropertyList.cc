@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -170,6 +171,32 @@ std::string binaryPropertyListOfStrings(const std::vector<std::string>& strings)
   std::string written(bytes, length);
   plist_to_bin_free(bytes);
   return written;
+}
+
+std::optional<std::map<std::string, std::string>> stringDictionaryFromXmlPropertyList(std::string_view xml) {
+  if (xml.empty() || xml.size() > kMaxPropertyListBytes || xml.substr(0, kBinaryMagic.size()) == kBinaryMagic)
+    return std::nullopt;
+  plist_t parsed = nullptr;
+  plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &parsed);
+  PlistPtr root(parsed);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+  std::map<std::string, std::string> members;
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(root.get(), &iterator);
+  // The iterator is a plain allocation of libplist's.
+  std::unique_ptr<void, decltype(&free)> ownIterator(iterator, &free);
+  for (;;) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(root.get(), iterator, &key, &value);
+    if (!key) break;
+    std::unique_ptr<char, decltype(&free)> ownKey(key, &free);
+    if (!value || plist_get_node_type(value) != PLIST_STRING) continue;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(value, &length);
+    members.emplace(key, std::string(text ? text : "", text ? length : 0));
+  }
+  return members;
 }
 
 }  // namespace wren::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,10 @@ std::optional<std::vector<std::string>> stringArrayFromPropertyList(std::string_
 // Throws std::runtime_error when libplist cannot write it, and for a string holding a NUL
 // character, which libplist would silently cut short.
 std::string binaryPropertyListOfStrings(const std::vector<std::string>& strings);
+
+// The string members of an XML property list whose root is a dictionary, such as an
+// information property list; members of other types are left out. Nothing for any other
+// root, for binary or unreadable bytes and for input larger than kMaxPropertyListBytes.
+std::optional<std::map<std::string, std::string>> stringDictionaryFromXmlPropertyList(std::string_view xml);
 
 }  // namespace wren::platform

@@ -163,5 +163,22 @@ TEST(PropertyList, StringsWithNulAreNotWritten) {
   EXPECT_THROW(binaryPropertyListOfStrings({std::string("a\0b", 3)}), std::runtime_error);
 }
 
+TEST(PropertyList, DictionariesGiveTheirStringMembers) {
+  const std::string header = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">)";
+  auto read = [&](const std::string& body) { return stringDictionaryFromXmlPropertyList(header + body + "</plist>"); };
+  EXPECT_EQ(read("<dict><key>CFBundleName</key><string>Wren</string><key>Count</key><integer>3</integer>"
+                 "<key>Nested</key><dict><key>a</key><string>b</string></dict>"
+                 "<key>Text</key><string>&lt;「日历」&amp;</string></dict>"),
+            (std::map<std::string, std::string>{{"CFBundleName", "Wren"}, {"Text", "<「日历」&"}}));
+  EXPECT_EQ(read("<dict/>"), (std::map<std::string, std::string>{}));
+  EXPECT_EQ(read("<array><string>Wren</string></array>"), std::nullopt);
+  EXPECT_EQ(read("<dict><key>CFBundleName</key>"), std::nullopt);
+  EXPECT_EQ(stringDictionaryFromXmlPropertyList(binaryPropertyListOfStrings({"Wren"})), std::nullopt);
+  EXPECT_EQ(stringDictionaryFromXmlPropertyList(""), std::nullopt);
+  EXPECT_EQ(stringDictionaryFromXmlPropertyList(header + "<dict>" + std::string(kMaxPropertyListBytes, ' ') +
+                                                "</dict></plist>"),
+            std::nullopt);
+}
+
 }  // namespace
 }  // namespace wren::platform
