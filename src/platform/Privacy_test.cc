@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include "base/Json.h"
-#include "platform/files/AtomicFile.h"
 #include <unistd.h>
 
 #include <thread>
 
 #include "base/Json.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/files/FileError.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
