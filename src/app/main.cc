@@ -12,9 +12,13 @@
 #include "app/RequestLoop.h"
 #include "app/Router.h"
 #include "calendar/Calendar.h"
+#include "location/Location.h"
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
+#include "platform/DataRoot.h"
+#include "platform/GeoClueLocationSource.h"
 #include "platform/MainQueue.h"
+#include "platform/NominatimGeocoder.h"
 #include "platform/ocr/TesseractRecognizer.h"
 #include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
@@ -33,12 +37,15 @@ int main() {
   // Never destroyed: Tesseract's model cache is torn down at exit before the engines that
   // still hold its models would be.
   static auto* recognizer = new wren::platform::TesseractRecognizer;
+  static wren::platform::GeoClueLocationSource locationSource(wren::platform::dataRoot() / "location");
+  static wren::platform::NominatimGeocoder geocoder(wren::platform::nominatimUrl());
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
   wren::registerPermissions(router, eventStore);
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
+  wren::registerLocation(router, locationSource, geocoder);
   wren::registerVision(router, *recognizer);
   wren::registerSystem(router, std::move(system));
 
