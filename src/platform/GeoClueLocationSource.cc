@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/LocationFile.h"
+#include "platform/MainQueue.h"
 
 namespace wren::platform {
 
@@ -214,24 +215,15 @@ void setUpClient(const SessionPtr& session) {
   });
 }
 
-void busReady(GObject*, GAsyncResult* result, gpointer data) {
-  std::unique_ptr<SessionPtr> holder(static_cast<SessionPtr*>(data));
-  Session& session = **holder;
-  GError* rawError = nullptr;
-  GDBusConnection* bus = g_bus_get_finish(result, &rawError);
-  ErrorPtr error(rawError);
-  if (!bus) {
-    session.settingUp = false;
-    if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED) || session.stopped) return;
-    // No system bus at all: no GeoClue either.
-    if (session.waiting) answerFromFile(session);
-    return;
-  }
-  session.bus.reset(bus);
+// The system bus, connected on the calling thread: a machine without one says so at once, and
+// once connected GIO keeps the connection for the rest of the process.
+bool connectBus(Session& session) {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, session.cancellable.get(), nullptr);
+  if (!bus) return false;
   // The shared connection would otherwise end the whole helper when the bus goes away.
   g_dbus_connection_set_exit_on_close(bus, FALSE);
-  if (session.stopped) return;
-  setUpClient(*holder);
+  session.bus.reset(bus);
+  return true;
 }
 
 class GeoClueManager : public LocationManager {
@@ -253,8 +245,12 @@ class GeoClueManager : public LocationManager {
     }
     if (s.settingUp) return;  // the setup starts the client when it is done
     s.settingUp = true;
-    if (s.bus) return setUpClient(session_);
-    g_bus_get(G_BUS_TYPE_SYSTEM, s.cancellable.get(), busReady, new SessionPtr(session_));
+    if (s.bus || connectBus(s)) return setUpClient(session_);
+    // No system bus, so no GeoClue either; the answer still comes from the main queue.
+    s.settingUp = false;
+    mainQueue::post([session = session_] {
+      if (!session->stopped && session->waiting) answerFromFile(*session);
+    });
   }
 
   void stopUpdatingLocation() override {

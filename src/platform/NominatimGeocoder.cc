@@ -88,6 +88,19 @@ struct Lookup {
 };
 using LookupPtr = std::shared_ptr<Lookup>;
 
+bool oneOf(const std::string& value, std::initializer_list<const char*> names) {
+  return std::any_of(names.begin(), names.end(), [&](const char* name) { return value == name; });
+}
+
+// An http or https address of this machine's loopback interface.
+bool isLoopbackUrl(const std::string& url) {
+  std::unique_ptr<GUri, UriUnref> uri(g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr));
+  if (!uri) return false;
+  const std::string scheme = g_uri_get_scheme(uri.get());
+  const char* host = g_uri_get_host(uri.get());
+  return (scheme == "http" || scheme == "https") && host && oneOf(host, {"127.0.0.1", "localhost", "::1"});
+}
+
 }  // namespace
 
 struct NominatimGeocoder::State {
@@ -100,7 +113,11 @@ struct NominatimGeocoder::State {
 
   // Made on the main queue by the first lookup, and used only there.
   SoupSession* soup() {
-    if (!session) session.reset(soup_session_new_with_options("user-agent", kGeocoderUserAgent, nullptr));
+    if (session) return session.get();
+    session.reset(soup_session_new_with_options("user-agent", kGeocoderUserAgent, nullptr));
+    // A service on this machine is never reached through a proxy, so its requests skip the
+    // proxy lookup, which GIO runs on a thread of its own for each request.
+    if (isLoopbackUrl(baseUrl)) soup_session_set_proxy_resolver(session.get(), nullptr);
     return session.get();
   }
 };
@@ -209,10 +226,6 @@ std::string textOf(const Json& object, std::initializer_list<const char*> keys) 
   return {};
 }
 
-bool oneOf(const std::string& value, std::initializer_list<const char*> names) {
-  return std::any_of(names.begin(), names.end(), [&](const char* name) { return value == name; });
-}
-
 }  // namespace
 
 NominatimGeocoder::NominatimGeocoder(std::string baseUrl, std::chrono::milliseconds interval)
@@ -243,13 +256,7 @@ void NominatimGeocoder::reverseGeocode(double latitude, double longitude, Clock:
 
 std::string nominatimUrl() {
   const char* configured = getenv("WREN_GEOCODER_URL");
-  if (!configured || !*configured) return kPublicUrl;
-  std::unique_ptr<GUri, UriUnref> uri(g_uri_parse(configured, G_URI_FLAGS_NONE, nullptr));
-  if (!uri) return kPublicUrl;
-  const std::string scheme = g_uri_get_scheme(uri.get());
-  const char* host = g_uri_get_host(uri.get());
-  if ((scheme != "http" && scheme != "https") || !host) return kPublicUrl;
-  if (!oneOf(host, {"127.0.0.1", "localhost", "::1"})) return kPublicUrl;
+  if (!configured || !isLoopbackUrl(configured)) return kPublicUrl;
   return configured;
 }
 
