@@ -8,7 +8,7 @@ packages=(
   # Build tools.
   g++ cmake ninja-build pkg-config binutils
   # Libraries of the helper.
-  libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev libplist-dev libmount-dev
+  libical-dev libicu-dev nlohmann-json3-dev libglib2.0-dev libplist-dev libmount-dev libsoup-3.0-dev
   # Text recognition: the engine with its two default languages, image decoders, PDF pages.
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-chi-sim libleptonica-dev libwebp-dev libheif-dev
   libexif-dev libpoppler-glib-dev libcairo2-dev

@@ -13,9 +13,13 @@
 #include "app/Router.h"
 #include "calendar/Calendar.h"
 #include "contacts/Contacts.h"
+#include "location/Location.h"
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
+#include "platform/DataRoot.h"
+#include "platform/GeoClueLocationSource.h"
 #include "platform/MainQueue.h"
+#include "platform/NominatimGeocoder.h"
 #include "platform/PolkitOwnerAuthority.h"
 #include "platform/contacts/VcardContactStore.h"
 #include "platform/ocr/TesseractRecognizer.h"
@@ -39,6 +43,8 @@ int main() {
   static auto* recognizer = new wren::platform::TesseractRecognizer;
   // Each contacts request gets a store of its own; the stores share one index of the cards.
   wren::platform::ContactStoreFactory contactStores = wren::platform::makeVcardContactStores();
+  static wren::platform::GeoClueLocationSource locationSource(wren::platform::dataRoot() / "location");
+  static wren::platform::NominatimGeocoder geocoder(wren::platform::nominatimUrl());
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
@@ -46,6 +52,7 @@ int main() {
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
   wren::registerContacts(router, std::move(contactStores));
+  wren::registerLocation(router, locationSource, geocoder);
   wren::registerVision(router, *recognizer);
   wren::registerSystem(router, std::move(system));
   wren::registerOwnerAuth(router, std::make_shared<wren::platform::PolkitOwnerAuthority>());
