@@ -1,13 +1,14 @@
 #include "platform/LocationFile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <system_error>
 #include <vector>
 
-#include "platform/FileCallError.h"
 #include "platform/Text.h"
+#include "platform/files/FileError.h"
+#include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 
@@ -66,16 +67,15 @@ LocationFileReading parseLocationFile(std::string_view text, Instant readAt) {
 }
 
 LocationFileReading readLocationFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) return {};
-    return problem(FileCallError("open", path.string(), errno).what());
+  // Read like every other file of the data root: a FIFO or a device in its place never
+  // holds the request up.
+  auto read = readRegular(path, kMaxFileBytes);
+  if (const auto* failure = std::get_if<ReadFailure>(&read)) {
+    if (failure->error == ENOENT) return {};
+    if (failure->error == EFBIG) return problem(path.string() + " is larger than a location file can be");
+    return problem(FileError(failure->call, path, failure->error).what());
   }
-  std::string text(kMaxFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kMaxFileBytes) return problem(path.string() + " is larger than a location file can be");
+  const std::string& text = std::get<RegularFileText>(read).text;
   LocationFileReading reading = parseLocationFile(text, now());
   if (!reading.problem.empty()) reading.problem = path.string() + ": " + reading.problem;
   return reading;

@@ -122,7 +122,10 @@ using contacts::ContactStoreLayout;
 using contacts::StoredCard;
 using ContactIndex = vdir::ItemIndex<CardCodecTraits, AddressBookFolder>;
 
-const vdir::ItemKind kCardFiles{".vcf", "contact"};
+// Cards carry their photos inline: a camera picture in base64 takes several MiB, more than
+// any calendar item needs.
+constexpr std::size_t kCardFileBytes = 64 * 1024 * 1024;
+const vdir::ItemKind kCardFiles{".vcf", "contact", kCardFileBytes};
 
 // One card of the store as one walk found it.
 struct CardRef {

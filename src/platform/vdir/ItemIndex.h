@@ -29,6 +29,8 @@ namespace wren::platform::vdir {
 struct ItemKind {
   std::string suffix;
   std::string idSalt;
+  // Larger files are skipped unread and left as they are.
+  std::size_t maxFileBytes = kItemFileBytes;
 };
 
 // One item file of a collection's folder, as it is now.
@@ -263,7 +265,7 @@ class ItemIndex {
     // A file that cannot be read whole (memory runs short) or that makes the codec throw is
     // as unusable as one the codec cannot parse; it never ends the thread that reads it.
     try {
-      if (std::optional<FileVersion> version = readFileVersion(origin->path)) {
+      if (std::optional<FileVersion> version = readFileVersion(origin->path, kind_.maxFileBytes)) {
         origin->text = std::move(version->text);
         origin->stamp = version->stamp;
         entry->parsed = Codec::parse(origin->text);

@@ -95,6 +95,10 @@ OwnWrites ownWrites;
   throw ItemWriteError(FileChangedError(origin.path, FileChangedError::Change::Edited).what());
 }
 
+// How much of an item's file is read again to compare it with the version read before: any
+// file of its kind, and never less than twice what was read (a kind may allow larger files).
+std::size_t rereadCap(const ItemOrigin& origin) { return std::max(kItemFileBytes, 2 * origin.text.size()); }
+
 }  // namespace
 
 ItemTransaction::ItemTransaction(std::string suffix) : lock_(writeMutex), suffix_(std::move(suffix)) {}
@@ -105,13 +109,13 @@ ItemTransaction::~ItemTransaction() {
 }
 
 void ItemTransaction::checkUnchanged(const ItemOrigin& origin) const {
-  std::optional<FileVersion> now = readFileVersion(origin.path);
+  std::optional<FileVersion> now = readFileVersion(origin.path, rereadCap(origin));
   if (!now) refuseRemoved(origin);
   if (now->stamp != origin.stamp || now->text != origin.text) refuseChanged(origin);
 }
 
 std::shared_ptr<const ItemOrigin> ItemTransaction::latest(const std::shared_ptr<const ItemOrigin>& origin) const {
-  std::optional<FileVersion> now = readFileVersion(origin->path);
+  std::optional<FileVersion> now = readFileVersion(origin->path, rereadCap(*origin));
   if (!now) refuseRemoved(*origin);
   if (now->stamp == origin->stamp && now->text == origin->text) return origin;
   if (!ownWrites.leadsTo(origin->path, idOf(origin->stamp, origin->text), idOf(now->stamp, now->text)))
