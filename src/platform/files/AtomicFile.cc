@@ -150,10 +150,16 @@ void putBack(const std::filesystem::path& aside, const std::filesystem::path& pa
   }
 }
 
-// The way of file systems without RENAME_EXCHANGE: the old file is renamed aside under a
-// temporary name of its own, checked there, and replaced or put back.
-FileStamp replaceByRenamingAside(TemporaryFile& written, const std::filesystem::path& path,
-                                 const FileVersion& expected) {
+// A version of a file renamed aside, held by a shared lock while it stands there.
+struct SetAside {
+  std::filesystem::path path;
+  FileDescriptor held;
+};
+
+// Renames the file aside under a temporary name of its own and checks there that it is the
+// version read; puts it back and refuses when it is not. The caller then replaces or removes
+// the file at its old name and deals with the one aside.
+SetAside moveAsideIfVersion(const std::filesystem::path& path, const FileVersion& expected) {
   auto [aside, placeholder] = makeTemporary(path.parent_path());
   placeholder = FileDescriptor();
   FileDescriptor held = holdShared(path);
@@ -167,6 +173,14 @@ FileStamp replaceByRenamingAside(TemporaryFile& written, const std::filesystem::
     putBack(aside, path);
     throw FileChangedError(path, FileChangedError::Change::Edited);
   }
+  return {aside, std::move(held)};
+}
+
+// The way of file systems without RENAME_EXCHANGE: the old file is renamed aside under a
+// temporary name of its own, checked there, and replaced or put back.
+FileStamp replaceByRenamingAside(TemporaryFile& written, const std::filesystem::path& path,
+                                 const FileVersion& expected) {
+  const auto [aside, held] = moveAsideIfVersion(path, expected);
   try {
     written.placeAt(path, Existing::Refuse);
   } catch (const FileError& error) {
@@ -238,20 +252,8 @@ FileStamp replaceFileIfUnchanged(const std::filesystem::path& path, std::string_
 }
 
 void removeFileIfUnchanged(const std::filesystem::path& path, const FileVersion& expected) {
-  auto [aside, placeholder] = makeTemporary(path.parent_path());
-  placeholder = FileDescriptor();
   beforeSwap(path);
-  FileDescriptor held = holdShared(path);
-  if (::rename(path.c_str(), aside.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(aside.c_str());
-    if (error == ENOENT) throw FileChangedError(path, FileChangedError::Change::Removed);
-    fail("rename", path, error);
-  }
-  if (!isVersion(aside, expected)) {
-    putBack(aside, path);
-    throw FileChangedError(path, FileChangedError::Change::Edited);
-  }
+  const auto [aside, held] = moveAsideIfVersion(path, expected);
   if (::unlink(aside.c_str()) != 0) fail("unlink", path, errno);
   syncFolder(path.parent_path());
 }
