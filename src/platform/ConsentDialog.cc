@@ -14,6 +14,7 @@
 
 #include "base/Diagnostic.h"
 #include "platform/OneShot.h"
+#include "platform/files/Deleters.h"
 #include "platform/files/FileDescriptor.h"
 
 namespace wren::platform {
@@ -29,9 +30,6 @@ constexpr int kNoStatus = 1;
 int openProcessHandle(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 void killByHandle(int handle) { syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0); }
 
-struct GErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
 
 // The dialog program as it runs: its process, and a descriptor that names that process and no
 // later one of the same number, so that killing it at the deadline can never hit another

@@ -9,6 +9,7 @@
 
 #include "platform/LocationFile.h"
 #include "platform/MainQueue.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform {
 
@@ -28,25 +29,16 @@ constexpr guint32 kStreetLevel = 6;
 // not answered by then is taken as absent, and the file answers instead.
 constexpr int kCallTimeoutMs = 3000;
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct VariantUnref {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-struct ErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
 // One manager's conversation with GeoClue. Kept alive by the calls in flight, so that an
 // answer that arrives after the manager was dropped finds it stopped and does nothing.
 struct Session {
   LocationDelegate delegate;
   std::filesystem::path locationFile;
-  std::unique_ptr<GCancellable, ObjectUnref> cancellable{g_cancellable_new()};
-  std::unique_ptr<GDBusConnection, ObjectUnref> bus;
+  std::unique_ptr<GCancellable, GObjectUnref> cancellable{g_cancellable_new()};
+  std::unique_ptr<GDBusConnection, GObjectUnref> bus;
   std::string clientPath;
   guint signalId = 0;
   bool stopped = false;

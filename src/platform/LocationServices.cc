@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/DataRoot.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform {
 
@@ -17,18 +18,12 @@ namespace {
 constexpr int kBusCallTimeoutMs = 300;
 constexpr const char* kGeoClueName = "org.freedesktop.GeoClue2";
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct VariantUnref {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
 struct MemoryFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
 
-using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectUnref>;
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+using ConnectionPtr = std::unique_ptr<GDBusConnection, GObjectUnref>;
+using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 
 // The calls below pass no GError: a failure means no answer, whatever its reason.
 ConnectionPtr systemBus() {

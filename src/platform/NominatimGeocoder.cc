@@ -11,6 +11,7 @@
 
 #include "base/JsonParse.h"
 #include "platform/MainQueue.h"
+#include "platform/files/Deleters.h"
 
 namespace wren::platform {
 
@@ -27,19 +28,7 @@ constexpr gsize kReadChunk = 16 * 1024;
 // How the service says that a program sends too many requests (libsoup names no constant).
 constexpr guint kTooManyRequests = 429;
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct ErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-struct BytesUnref {
-  void operator()(GBytes* bytes) const { g_bytes_unref(bytes); }
-};
-struct UriUnref {
-  void operator()(GUri* uri) const { g_uri_unref(uri); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
 // Coordinates as plain decimals: the service reads no exponents.
 std::string decimalText(double value) {
@@ -76,7 +65,7 @@ struct Lookup {
   double longitude = 0;
   Clock::time_point deadline;
   std::function<void(GeocodeAnswer)> done;
-  std::unique_ptr<GCancellable, ObjectUnref> cancellable{g_cancellable_new()};
+  std::unique_ptr<GCancellable, GObjectUnref> cancellable{g_cancellable_new()};
 
   bool answered() const { return !done; }
   void answer(GeocodeAnswer result) {
@@ -94,7 +83,7 @@ bool oneOf(const std::string& value, std::initializer_list<const char*> names) {
 
 // An http or https address of this machine's loopback interface.
 bool isLoopbackUrl(const std::string& url) {
-  std::unique_ptr<GUri, UriUnref> uri(g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr));
+  std::unique_ptr<GUri, GUriUnref> uri(g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr));
   if (!uri) return false;
   const std::string scheme = g_uri_get_scheme(uri.get());
   const char* host = g_uri_get_host(uri.get());
@@ -106,7 +95,7 @@ bool isLoopbackUrl(const std::string& url) {
 struct NominatimGeocoder::State {
   std::string baseUrl;
   std::chrono::milliseconds interval;
-  std::unique_ptr<SoupSession, ObjectUnref> session;
+  std::unique_ptr<SoupSession, GObjectUnref> session;
   std::deque<LookupPtr> waiting;
   std::optional<Clock::time_point> lastSent;
   bool turnScheduled = false;
@@ -129,8 +118,8 @@ using StatePtr = std::shared_ptr<NominatimGeocoder::State>;
 // One request on the wire, from sending to the last byte of the reply.
 struct Transfer {
   LookupPtr lookup;
-  std::unique_ptr<SoupMessage, ObjectUnref> message;
-  std::unique_ptr<GInputStream, ObjectUnref> stream;
+  std::unique_ptr<SoupMessage, GObjectUnref> message;
+  std::unique_ptr<GInputStream, GObjectUnref> stream;
   std::string body;
 };
 
@@ -139,7 +128,7 @@ void readMore(std::unique_ptr<Transfer> transfer);
 void readDone(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<Transfer> transfer(static_cast<Transfer*>(data));
   GError* rawError = nullptr;
-  std::unique_ptr<GBytes, BytesUnref> bytes(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &rawError));
+  std::unique_ptr<GBytes, GBytesUnref> bytes(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &rawError));
   ErrorPtr error(rawError);
   Lookup& lookup = *transfer->lookup;
   if (!bytes) return lookup.answer(transportError(error.get()));
@@ -181,7 +170,7 @@ void sent(GObject* source, GAsyncResult* result, gpointer data) {
 void send(NominatimGeocoder::State& state, const LookupPtr& lookup) {
   std::string url = state.baseUrl + "/reverse?format=jsonv2&addressdetails=1&zoom=18&lat=" +
                     decimalText(lookup->latitude) + "&lon=" + decimalText(lookup->longitude);
-  std::unique_ptr<SoupMessage, ObjectUnref> message(soup_message_new("GET", url.c_str()));
+  std::unique_ptr<SoupMessage, GObjectUnref> message(soup_message_new("GET", url.c_str()));
   if (!message)
     return lookup->answer(GeocodeError{GeocodeErrorKind::Other, "the geocoding service's address is not a URL: " +
                                                                     state.baseUrl});

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/files/Deleters.h"
 #include "platform/files/KernelFiles.h"
 
 namespace wren::platform {
@@ -32,14 +33,8 @@ constexpr ProfileService kProfileServices[] = {
     {"net.hadess.PowerProfiles", "/net/hadess/PowerProfiles"},
 };
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct VariantUnref {
-  void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectUnref>;
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+using ConnectionPtr = std::unique_ptr<GDBusConnection, GObjectUnref>;
+using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 
 // The daemon's active profile ("power-saver", "balanced", "performance"); nothing when no
 // system bus or no daemon answers. The daemon is not started for the question: a machine

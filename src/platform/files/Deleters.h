@@ -25,4 +25,16 @@ struct GErrorFree {
   void operator()(GError* error) const { g_error_free(error); }
 };
 
+struct GVariantUnref {
+  void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+
+struct GBytesUnref {
+  void operator()(GBytes* bytes) const { g_bytes_unref(bytes); }
+};
+
+struct GUriUnref {
+  void operator()(GUri* uri) const { g_uri_unref(uri); }
+};
+
 }  // namespace wren::platform

@@ -5,18 +5,13 @@
 
 #include <cmath>
 
+#include "platform/files/Deleters.h"
 #include "platform/files/RegularFile.h"
 
 namespace wren::platform {
 
 namespace {
 
-struct GObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct GErrorFree {
-  void operator()(GError* error) const { g_error_free(error); }
-};
 struct CairoSurfaceDestroy {
   void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
 };
