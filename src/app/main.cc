@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -17,12 +18,10 @@
 #include "permissions/EventStoreBox.h"
 #include "permissions/Permissions.h"
 #include "platform/DataRoot.h"
+#include "platform/DesktopModule.h"
 #include "platform/GeoClueLocationSource.h"
 #include "platform/MainQueue.h"
-#include "platform/NominatimGeocoder.h"
-#include "platform/PolkitOwnerAuthority.h"
 #include "platform/contacts/VcardContactStore.h"
-#include "platform/ocr/TesseractRecognizer.h"
 #include "platform/vdir/VdirStore.h"
 #include "reminders/Reminders.h"
 #include "system/OwnerAuth.h"
@@ -36,15 +35,19 @@ int main() {
   // The platform services, each made once here and handed to the subsystems that use it.
   // They live until the process exits; the event store is built by its first request.
   static wren::EventStoreBox eventStore(wren::platform::makeVdirEventStore);
+  // Text recognition, file icons, owner verification and geocoding live in the desktop
+  // module, loaded by the first request that needs it (DesktopModule.h).
+  auto desktop = std::make_shared<wren::platform::DesktopModule>(wren::platform::DesktopModule::besideExecutable());
   wren::SystemServices system{wren::platform::PowerSources("/sys"), wren::platform::ProcessFootprints("/proc"),
-                              wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"})};
+                              wren::platform::MountedVolumes({"/proc/self/mountinfo", "/sys", "/dev"}),
+                              wren::platform::lazyIconTheme(desktop)};
   // Never destroyed: Tesseract's model cache is torn down at exit before the engines that
   // still hold its models would be.
-  static auto* recognizer = new wren::platform::TesseractRecognizer;
+  static auto* vision = wren::platform::lazyVisionEngine(desktop).release();
   // Each contacts request gets a store of its own; the stores share one index of the cards.
   wren::platform::ContactStoreFactory contactStores = wren::platform::makeVcardContactStores();
   static wren::platform::GeoClueLocationSource locationSource(wren::platform::dataRoot() / "location");
-  static wren::platform::NominatimGeocoder geocoder(wren::platform::nominatimUrl());
+  static std::unique_ptr<wren::platform::Geocoder> geocoder = wren::platform::lazyGeocoder(desktop);
 
   // The method table is complete before the first line is read and never changes after.
   static wren::Router router;
@@ -52,10 +55,10 @@ int main() {
   wren::registerCalendar(router, eventStore);
   wren::registerReminders(router, eventStore);
   wren::registerContacts(router, std::move(contactStores));
-  wren::registerLocation(router, locationSource, geocoder);
-  wren::registerVision(router, *recognizer);
+  wren::registerLocation(router, locationSource, *geocoder);
+  wren::registerVision(router, *vision);
   wren::registerSystem(router, std::move(system));
-  wren::registerOwnerAuth(router, std::make_shared<wren::platform::PolkitOwnerAuthority>());
+  wren::registerOwnerAuth(router, wren::platform::lazyOwnerAuthority(desktop));
 
   static wren::OutputWriter output;
   // The loop and its threads live until the process exits.

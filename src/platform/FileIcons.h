@@ -6,7 +6,7 @@
 //
 //   std::optional<FileFacts> facts = examineFile("/home/ann/report.pdf");  // any thread
 //   FileIcon icon = iconOf(*facts);                    // main queue: icon->contentType == "application/pdf"
-//   IconTheme theme;                                   // made anywhere
+//   FreedesktopIconTheme theme;                        // made anywhere
 //   std::optional<std::string> png = theme.drawPng(icon.names, 96);  // main queue
 //
 // Examining a file is a few system calls and runs on any thread. Everything that uses GLib's
@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,23 +52,14 @@ std::optional<FileFacts> examineFile(const std::string& path);
 // its themed icon. Folders get the folder icon. Main queue only.
 FileIcon iconOf(const FileFacts& facts);
 
-// A freedesktop icon theme (Adwaita, with hicolor behind it as every theme has).
+// Draws themed icons (FreedesktopIconTheme.h: the icon theme through GTK).
 class IconTheme {
  public:
-  explicit IconTheme(std::string themeName = "Adwaita");
-  ~IconTheme();
-  IconTheme(const IconTheme&) = delete;
-  IconTheme& operator=(const IconTheme&) = delete;
-
+  virtual ~IconTheme() = default;
   // The first of the names the theme has, drawn centred into a transparent square of
   // size x size pixels (its aspect kept) and encoded as PNG; nothing when the theme has none
   // of the names or drawing fails. Main queue only.
-  std::optional<std::string> drawPng(const std::vector<std::string>& names, int size);
-
- private:
-  struct Gtk;
-  std::string themeName_;
-  std::unique_ptr<Gtk> gtk_;  // made by the first drawing, on the main queue
+  virtual std::optional<std::string> drawPng(const std::vector<std::string>& names, int size) = 0;
 };
 
 // Standard base64 (RFC 4648) without line breaks.

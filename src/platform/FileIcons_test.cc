@@ -8,7 +8,6 @@
 
 #include <filesystem>
 
-#include "support/PngHeader.h"
 #include "support/TemporaryFolder.h"
 
 namespace wren::platform {
@@ -102,35 +101,6 @@ TEST_F(FileIconTest, SpecialFilesAreKnownByTheirTypeAndNeverOpened) {
   std::optional<FileIcon> device = fileIcon("/dev/null");
   ASSERT_TRUE(device);
   EXPECT_EQ(device->contentType, "inode/chardevice");
-}
-
-TEST(IconTheme, DrawsSquarePngsAtEverySize) {
-  IconTheme theme;
-  const std::vector<std::vector<std::string>> icons = {
-      {"folder", "inode-directory"},
-      {"text-plain", "text-x-generic"},
-      {"no-such-icon", "application-x-generic"},
-  };
-  for (const auto& names : icons) {
-    for (int size : {16, 37, 96, 512}) {
-      SCOPED_TRACE(names.front() + " at " + std::to_string(size));
-      std::optional<std::string> png = theme.drawPng(names, size);
-      ASSERT_TRUE(png);
-      std::optional<testing::PngHeader> header = testing::pngHeader(*png);
-      ASSERT_TRUE(header);
-      EXPECT_EQ(header->width, static_cast<uint32_t>(size));
-      EXPECT_EQ(header->height, static_cast<uint32_t>(size));
-      EXPECT_EQ(header->colorType, 6);  // RGBA
-      EXPECT_EQ(header->bitDepth, 8);
-    }
-  }
-}
-
-TEST(IconTheme, NothingWithoutAnIconOrASize) {
-  IconTheme theme;
-  EXPECT_FALSE(theme.drawPng({"no-such-icon-anywhere"}, 96));
-  EXPECT_FALSE(theme.drawPng({}, 96));
-  EXPECT_FALSE(theme.drawPng({"folder"}, 0));
 }
 
 TEST(Base64, StandardAlphabetWithoutLineBreaks) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/Router.h"
+#include "platform/FreedesktopIconTheme.h"
 #include "support/MainQueueThread.h"
 #include "support/PngHeader.h"
 #include "support/TemporaryFolder.h"
@@ -45,7 +46,7 @@ class IconsFiles : public ::testing::Test {
   }
 
   testing::MainQueueThread mainThread_;
-  std::shared_ptr<platform::IconTheme> theme_ = std::make_shared<platform::IconTheme>();
+  std::shared_ptr<platform::IconTheme> theme_ = std::make_shared<platform::FreedesktopIconTheme>();
   Router router_;
   testing::TemporaryFolder folder_{"wren-icons"};
 };

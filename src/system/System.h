@@ -17,7 +17,7 @@ struct SystemServices {
   platform::ProcessFootprints footprints;
   platform::MountedVolumes volumes;
   // Drawn on the main queue only.
-  std::shared_ptr<platform::IconTheme> icons = std::make_shared<platform::IconTheme>();
+  std::shared_ptr<platform::IconTheme> icons;
 };
 
 // The files and system methods: files.tags.get, files.tags.set, files.volumes, then

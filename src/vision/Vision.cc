@@ -6,18 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "app/HelperError.h"
-#include "platform/ocr/ImageFile.h"
-#include "platform/ocr/PdfDocument.h"
-#include "platform/ocr/TextRecognizer.h"
+#include "platform/ocr/VisionEngine.h"
 
 namespace wren {
 
 namespace {
 
 using platform::GrayImage;
-using platform::PdfDocument;
+using platform::PdfPages;
+using platform::VisionEngine;
 
 // Used when the request names no language.
 const std::vector<std::string> kDefaultLanguages = {"zh-Hans", "en-US"};
@@ -50,27 +50,27 @@ double pdfPageScale(double width, double height) {
   throwExecutionFailed("cannot render page " + std::to_string(page) + " of " + path);
 }
 
-LoadedImage loadPdfPage(const std::string& path, int64_t page) {
-  PdfDocument pdf = PdfDocument::open(path);
-  if (pdf.status() == PdfDocument::Status::Unreadable) throwExecutionFailed("cannot open PDF " + path);
-  if (pdf.status() == PdfDocument::Status::Locked) throwExecutionFailed(path + " is a password-protected PDF");
-  const int pageCount = pdf.pageCount();
-  std::optional<PdfDocument::PageSize> size;
-  if (page >= 1 && page <= pageCount) size = pdf.pageSize(static_cast<int>(page - 1));
+LoadedImage loadPdfPage(VisionEngine& engine, const std::string& path, int64_t page) {
+  std::unique_ptr<PdfPages> pdf = engine.openPdf(path);
+  if (pdf->status() == PdfPages::Status::Unreadable) throwExecutionFailed("cannot open PDF " + path);
+  if (pdf->status() == PdfPages::Status::Locked) throwExecutionFailed(path + " is a password-protected PDF");
+  const int pageCount = pdf->pageCount();
+  std::optional<PdfPages::PageSize> size;
+  if (page >= 1 && page <= pageCount) size = pdf->pageSize(static_cast<int>(page - 1));
   if (!size) throwInvalidArgs("page must be between 1 and " + std::to_string(pageCount));
   const double scale = pdfPageScale(size->width, size->height);
   const double width = std::trunc(scale * size->width);
   const double height = std::trunc(scale * size->height);
   if (!(width >= 1 && height >= 1 && width <= 4000 && height <= 4000)) failToRender(page, path);
-  std::optional<GrayImage> image = pdf.render(static_cast<int>(page - 1), scale, static_cast<int>(width), static_cast<int>(height));
+  std::optional<GrayImage> image = pdf->render(static_cast<int>(page - 1), scale, static_cast<int>(width), static_cast<int>(height));
   if (!image) failToRender(page, path);
   return LoadedImage{std::move(*image), 1, pageCount};
 }
 
 // The first picture of an image file, or the rendered page of a PDF (by the extension).
-LoadedImage loadImage(const std::string& path, int64_t page) {
-  if (isPdfPath(path)) return loadPdfPage(path, page);
-  std::optional<platform::DecodedImage> decoded = platform::readImageFile(path);
+LoadedImage loadImage(VisionEngine& engine, const std::string& path, int64_t page) {
+  if (isPdfPath(path)) return loadPdfPage(engine, path, page);
+  std::optional<platform::DecodedImage> decoded = engine.readImage(path);
   if (!decoded)
     throwInvalidArgs(path + " is not an image macOS can read (JPEG, PNG, HEIC, TIFF, GIF, WebP, BMP or PDF)");
   return LoadedImage{std::move(decoded->image), decoded->orientation, std::nullopt};
@@ -120,17 +120,17 @@ Json lineEntry(const platform::RecognizedLine& line) {
                 {"height", roundedTo4(line.height)}}}};
 }
 
-Json recognizeText(const Params& params, platform::TextRecognizer& recognizer) {
+Json recognizeText(const Params& params, VisionEngine& engine) {
   const std::string path = params.requireString("path");
   const int64_t page = params.integer("page").value_or(1);
-  LoadedImage loaded = loadImage(path, page);
+  LoadedImage loaded = loadImage(engine, path, page);
 
-  const std::vector<std::string> supported = recognizer.supportedLanguages();
+  const std::vector<std::string> supported = engine.supportedLanguages();
   std::vector<std::string> requested = params.strings("languages").value_or(std::vector<std::string>{});
   if (requested.empty()) requested = kDefaultLanguages;
   const std::vector<std::string> languages = resolveLanguages(requested, supported);
 
-  const std::vector<platform::RecognizedLine> lines = recognizer.recognize(loaded.image, loaded.orientation, languages);
+  const std::vector<platform::RecognizedLine> lines = engine.recognize(loaded.image, loaded.orientation, languages);
   std::vector<std::string> texts;
   Json entries = Json::array();
   double confidenceSum = 0;
@@ -158,8 +158,8 @@ Json recognizeText(const Params& params, platform::TextRecognizer& recognizer) {
 
 }  // namespace
 
-void registerVision(Router& router, platform::TextRecognizer& recognizer) {
-  router.registerMethod("vision.ocr", [&recognizer](const Params& params) { return recognizeText(params, recognizer); });
+void registerVision(Router& router, platform::VisionEngine& engine) {
+  router.registerMethod("vision.ocr", [&engine](const Params& params) { return recognizeText(params, engine); });
 }
 
 }  // namespace wren

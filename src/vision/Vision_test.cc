@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/RequestLoop.h"
-#include "platform/ocr/TextRecognizer.h"
+#include "platform/ocr/FileVisionEngine.h"
 #include "support/OcrFixtures.h"
 
 namespace wren {
@@ -13,8 +13,8 @@ using platform::GrayImage;
 using platform::RecognizedLine;
 using namespace wren::testing;
 
-// Stands in for the recognition engine, so that the replies' numbers are known exactly;
-// the engine itself is tested on its own and end to end.
+// Stands in for the recogniser, so that the replies' numbers are known exactly; the files
+// are decoded by the real engine, and the recogniser is tested on its own and end to end.
 class FakeRecognizer : public platform::TextRecognizer {
  public:
   std::vector<std::string> supported = {"en-US", "fr-FR", "zh-Hans", "zh-Hant", "ja-JP", "en-GB"};
@@ -41,7 +41,7 @@ class FakeRecognizer : public platform::TextRecognizer {
 class VisionOcr : public ::testing::Test {
  protected:
   VisionOcr() {
-    registerVision(router_, recognizer_);
+    registerVision(router_, engine_);
     writeBytes(folder_ / "halves.png", encoded(GrayImage::blank(40, 30), IFF_PNG));
   }
 
@@ -69,18 +69,19 @@ class VisionOcr : public ::testing::Test {
 
   TemporaryFolder folder_;
   Router router_;
-  FakeRecognizer recognizer_;
+  std::shared_ptr<FakeRecognizer> recognizer_ = std::make_shared<FakeRecognizer>();
+  platform::FileVisionEngine engine_{recognizer_};
 };
 
 TEST_F(VisionOcr, AnswersWithTheLinesRoundedToFourPlaces) {
-  recognizer_.lines = {{"Hello", 0.987654, 0.123456, 0.5, 0.25, 0.00004}, {"World", 0.5, 0.1, 0.6, 0.3333333, 0.05}};
+  recognizer_->lines = {{"Hello", 0.987654, 0.123456, 0.5, 0.25, 0.00004}, {"World", 0.5, 0.1, 0.6, 0.3333333, 0.05}};
   Json answer = result({{"path", path("halves.png")}});
   EXPECT_EQ(answer.dump(),
             R"({"text":"Hello\nWorld","confidence":0.7438,"lineCount":2,"lines":[)"
             R"({"text":"Hello","confidence":0.9877,"box":{"x":0.1235,"y":0.5,"width":0.25,"height":0.0}},)"
             R"({"text":"World","confidence":0.5,"box":{"x":0.1,"y":0.6,"width":0.3333,"height":0.05}}],)"
             R"("width":40,"height":30,"languages":["zh-Hans","en-US"]})");
-  EXPECT_EQ(recognizer_.orientation, 1);
+  EXPECT_EQ(recognizer_->orientation, 1);
 }
 
 TEST_F(VisionOcr, AnImageWithoutTextHasNoLinesAndTheIntegerZeroConfidence) {
@@ -100,9 +101,9 @@ TEST_F(VisionOcr, APortraitPhotoReportsItsUprightSize) {
   Json answer = result({{"path", path("portrait.jpg")}});
   EXPECT_EQ(answer["width"], 30);
   EXPECT_EQ(answer["height"], 40);
-  EXPECT_EQ(recognizer_.orientation, 6);
-  EXPECT_EQ(recognizer_.width, 40);  // the recogniser turns the stored picture itself
-  EXPECT_EQ(recognizer_.height, 30);
+  EXPECT_EQ(recognizer_->orientation, 6);
+  EXPECT_EQ(recognizer_->width, 40);  // the recogniser turns the stored picture itself
+  EXPECT_EQ(recognizer_->height, 30);
 }
 
 TEST_F(VisionOcr, DrawsPdfPagesAtMostFourTimesAndFourThousandPixels) {
@@ -125,7 +126,7 @@ TEST_F(VisionOcr, DrawsPdfPagesAtMostFourTimesAndFourThousandPixels) {
     EXPECT_EQ(answer["height"], c.height);
     EXPECT_EQ(answer["page"], c.page);
     EXPECT_EQ(answer["pageCount"], c.pageCount);
-    EXPECT_EQ(recognizer_.orientation, 1);
+    EXPECT_EQ(recognizer_->orientation, 1);
   }
 }
 
@@ -184,7 +185,7 @@ TEST_F(VisionOcr, ResolvesLanguagesAmongTheSupportedOnes) {
     SCOPED_TRACE(c.languages.dump());
     Json answer = result({{"path", path("halves.png")}, {"languages", c.languages}});
     EXPECT_EQ(answer["languages"], Json(c.resolved));
-    EXPECT_EQ(recognizer_.languages, c.resolved);
+    EXPECT_EQ(recognizer_->languages, c.resolved);
   }
 }
 
@@ -203,7 +204,7 @@ TEST_F(VisionOcr, ChecksTheFileBeforeTheLanguages) {
 }
 
 TEST_F(VisionOcr, PassesOnTheRecognisersFailure) {
-  recognizer_.failure = "Tesseract could not recognise the picture";
+  recognizer_->failure = "Tesseract could not recognise the picture";
   EXPECT_EQ(failure({{"path", path("halves.png")}}, "execution_failed"), "Tesseract could not recognise the picture");
 }
 

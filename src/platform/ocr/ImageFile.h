@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/ocr/GrayImage.h"
+#include "platform/ocr/VisionEngine.h"
 
 namespace wren::platform {
 
@@ -20,11 +21,6 @@ namespace wren::platform {
 // The picture is the one stored in the file; `orientation` is the EXIF orientation (1 to
 // 8) that turns it upright. Formats whose decoder already turns the picture upright (HEIF
 // with its rotation and mirror properties, TIFF with its orientation tag) report 1.
-
-struct DecodedImage {
-  GrayImage image;
-  int orientation = 1;
-};
 
 // Files and pictures beyond these sizes are refused before anything is decoded: a file of
 // a few kilobytes can claim a picture of billions of pixels.
