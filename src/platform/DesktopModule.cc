@@ -67,12 +67,12 @@ class LazyVisionEngine final : public VisionEngine {
 class LazyIconTheme final : public IconTheme {
  public:
   explicit LazyIconTheme(std::shared_ptr<DesktopModule> module)
-      : lazy_(std::move(module), kIconThemeFactory, "file icons") {}
+      : lazy_(std::move(module), kIconThemeFactory, "drawing file icons") {}
 
   std::optional<std::string> drawPng(const std::vector<std::string>& names, int size) override {
     if (IconTheme* theme = lazy_.get()) return theme->drawPng(names, size);
     // Requests for icons never fail; the reason they come back without any is told once.
-    std::call_once(reported_, [this] { writeDiagnostic(lazy_.failure()); });
+    std::call_once(reported_, [this] { writeDiagnostic("wren-mac-helper: " + lazy_.failure()); });
     return std::nullopt;
   }
 

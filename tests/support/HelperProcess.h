@@ -79,6 +79,8 @@ class HelperProcess {
   // $XDG_DATA_HOME/wren
   std::filesystem::path dataRoot() const { return home_ / ".local/share/wren"; }
   void setEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+  // Runs another copy of the helper than the one built beside the tests.
+  void setProgram(std::filesystem::path program) { program_ = std::move(program); }
   void unsetEnv(const std::string& name) { env_.erase(name); }
 
   // Writes a file below HOME's data folder ($XDG_DATA_HOME), making its folders.
@@ -150,7 +152,7 @@ class HelperProcess {
     std::vector<char*> envp;
     for (std::string& entry : envText) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string program = WREN_HELPER_PATH;
+    std::string program = program_.string();
     char* argv[] = {program.data(), nullptr};
     Child child{0, inPipe[1], outPipe[0], errPipe[0]};
     int rc = posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv, envp.data());
@@ -199,6 +201,7 @@ class HelperProcess {
 
   std::filesystem::path home_;
   std::map<std::string, std::string> env_;
+  std::filesystem::path program_ = WREN_HELPER_PATH;
 };
 
 // The helper as a long-lived child: one request at a time, so that a test can change the
