@@ -19,39 +19,6 @@ using namespace wren::platform::vdir;
 
 namespace {
 
-std::vector<std::string> storeFiles() {
-  std::vector<std::string> files;
-  for (int i = 0; i < 10000; ++i) {
-    int day = i % 730;
-    int month = 1 + (day / 28) % 12, year = 2025 + day / 365, dayOfMonth = 1 + day % 28;
-    std::string start = stamp(year, month, dayOfMonth, 8 + i % 10, (i % 4) * 15);
-    std::string end = stamp(year, month, dayOfMonth, 9 + i % 10, (i % 4) * 15);
-    files.push_back(ics("BEGIN:VEVENT\nUID:one-" + std::to_string(i) + "@bench\nDTSTAMP:20250101T000000Z\nDTSTART:" +
-                        start + "Z\nDTEND:" + end + "Z\nSUMMARY:" + word(i) + " " + std::to_string(i) +
-                        "\nLOCATION:Room " + std::to_string(i % 30) + "\nDESCRIPTION:Notes for event " +
-                        std::to_string(i) + "\nEND:VEVENT\n"));
-  }
-  for (int i = 0; i < 500; ++i) {
-    const char* rule = i % 5 == 0 ? "FREQ=DAILY;COUNT=60" : i % 5 < 4 ? "FREQ=WEEKLY" : "FREQ=MONTHLY";
-    bool zoned = i % 3 == 0;
-    std::string start = stamp(2025, 1 + i % 3, 1 + i % 28, 7 + i % 12, 0);
-    std::string end = stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0);
-    std::string tzid = zoned ? ";TZID=America/New_York:" : ":";
-    std::string z = zoned ? "" : "Z";
-    std::string uid = "series-" + std::to_string(i) + "@bench";
-    std::string body = "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\nDTSTART" + tzid + start + z +
-                       "\nDTEND" + tzid + end + z + "\nRRULE:" + rule + "\nSUMMARY:" + word(i) + " series " +
-                       std::to_string(i) + "\nEND:VEVENT\n";
-    if (i % 10 == 0) {
-      body += "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\nRECURRENCE-ID" + tzid + start + z +
-              "\nDTSTART" + tzid + stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0) + z + "\nDTEND" + tzid +
-              stamp(2025, 1 + i % 3, 1 + i % 28, 9 + i % 12, 0) + z + "\nSUMMARY:Moved " + word(i) + "\nEND:VEVENT\n";
-    }
-    files.push_back(ics(body));
-  }
-  return files;
-}
-
 template <typename Read>
 double secondsFor(const std::vector<std::string>& files, Read&& read) {
   const auto began = std::chrono::steady_clock::now();
@@ -63,7 +30,7 @@ double secondsFor(const std::vector<std::string>& files, Read&& read) {
 
 int main() {
   setenv("TZ", "Europe/Berlin", 1);
-  const std::vector<std::string> files = storeFiles();
+  const std::vector<std::string> files = eventStoreFiles();
   std::size_t decided = 0, parsed = 0;
   // A first round of each warms the zone caches and the allocator; the second is measured.
   for (int round = 0; round < 2; ++round) {
