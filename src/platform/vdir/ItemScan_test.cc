@@ -39,8 +39,6 @@ bool holds(const EventExtent& outer, const EventExtent& inner) {
   return inner.latest && *inner.latest <= *outer.latest;
 }
 
-bool same(const EventExtent& a, const EventExtent& b) { return a.earliest == b.earliest && a.latest == b.latest; }
-
 // The shapes of the files the benchmarks write: one-off events in UTC, daily, weekly and
 // monthly series in UTC and in a named zone, some with a changed occurrence.
 std::vector<std::string> benchShapedFiles() {
@@ -258,7 +256,9 @@ TEST(ItemScan, TodoCompletionIsTheParsedOne) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(scanTodoCompleted(c.file), c.completed);
     const std::shared_ptr<const ParsedTodoFile> parsed = parseTodoFile(c.file);
-    if (c.completed && parsed) EXPECT_EQ(todoCompleted(*parsed), *c.completed);
+    if (c.completed && parsed) {
+      EXPECT_EQ(todoCompleted(*parsed), *c.completed);
+    }
   }
   // Whenever the scan answers on a mutated file that parses, it answers as the parse does.
   std::mt19937_64 random(20250602);
@@ -270,7 +270,9 @@ TEST(ItemScan, TodoCompletionIsTheParsedOne) {
     for (int changes = 1 + static_cast<int>(random() % 3); changes > 0; --changes) file = testing::mutatedFile(file, random);
     const std::optional<bool> scanned = scanTodoCompleted(file);
     const std::shared_ptr<const ParsedTodoFile> parsed = scanned ? parseTodoFile(file) : nullptr;
-    if (parsed) ASSERT_EQ(*scanned, todoCompleted(*parsed)) << file;
+    if (parsed) {
+      ASSERT_EQ(*scanned, todoCompleted(*parsed)) << file;
+    }
   }
 }
 
