@@ -9,6 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace wren::bench {
 
@@ -81,6 +82,45 @@ inline const char* word(int i) {
   static const char* words[] = {"Review", "Lunch", "Call", "Planning", "Dentist", "Gym", "Standup",
                                 "Café", "Budget", "Demo", "Retro", "Interview", "Reading", "Walk"};
   return words[i % 14];
+}
+
+// The event files of events_bench, in order: 10,000 one-off events over two years, then 500
+// daily, weekly and monthly series (a third in a named zone, a tenth with a changed
+// occurrence).
+inline std::vector<std::string> eventStoreFiles() {
+  std::vector<std::string> files;
+  for (int i = 0; i < 10000; ++i) {
+    int day = i % 730;  // two years from 2025-01-01
+    int month = 1 + (day / 28) % 12, year = 2025 + day / 365, dayOfMonth = 1 + day % 28;
+    std::string start = stamp(year, month, dayOfMonth, 8 + i % 10, (i % 4) * 15);
+    std::string end = stamp(year, month, dayOfMonth, 9 + i % 10, (i % 4) * 15);
+    files.push_back(ics("BEGIN:VEVENT\nUID:one-" + std::to_string(i) + "@bench\nDTSTAMP:20250101T000000Z\nDTSTART:" +
+                        start + "Z\nDTEND:" + end + "Z\nSUMMARY:" + word(i) + " " + std::to_string(i) +
+                        "\nLOCATION:Room " + std::to_string(i % 30) + "\nDESCRIPTION:Notes for event " +
+                        std::to_string(i) + "\nEND:VEVENT\n"));
+  }
+  for (int i = 0; i < 500; ++i) {
+    const char* rule = i % 5 == 0 ? "FREQ=DAILY;COUNT=60" : i % 5 < 4 ? "FREQ=WEEKLY" : "FREQ=MONTHLY";
+    bool zoned = i % 3 == 0;
+    std::string start = stamp(2025, 1 + i % 3, 1 + i % 28, 7 + i % 12, 0);
+    std::string end = stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0);
+    std::string dtstart = zoned ? "DTSTART;TZID=America/New_York:" + start : "DTSTART:" + start + "Z";
+    std::string dtend = zoned ? "DTEND;TZID=America/New_York:" + end : "DTEND:" + end + "Z";
+    std::string uid = "series-" + std::to_string(i) + "@bench";
+    std::string body = "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\n" + dtstart + "\n" + dtend +
+                       "\nRRULE:" + rule + "\nSUMMARY:" + word(i) + " series " + std::to_string(i) + "\nEND:VEVENT\n";
+    if (i % 10 == 0) {  // a changed occurrence: the third one, an hour later
+      std::string base = stamp(2025, 1 + i % 3, 1 + i % 28, 7 + i % 12, 0);
+      body += "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\nRECURRENCE-ID" +
+              (zoned ? ";TZID=America/New_York:" + base : ":" + base + "Z") + "\n" +
+              (zoned ? "DTSTART;TZID=America/New_York:" : "DTSTART:") + stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0) +
+              (zoned ? "" : "Z") + "\n" + (zoned ? "DTEND;TZID=America/New_York:" : "DTEND:") +
+              stamp(2025, 1 + i % 3, 1 + i % 28, 9 + i % 12, 0) + (zoned ? "" : "Z") +
+              "\nSUMMARY:Moved " + word(i) + "\nEND:VEVENT\n";
+    }
+    files.push_back(ics(body));
+  }
+  return files;
 }
 
 }  // namespace wren::bench

@@ -19,37 +19,10 @@ void writeStore(const TempHome& home) {
   std::vector<std::filesystem::path> calendars;
   for (int c = 0; c < 4; ++c)
     calendars.push_back(home.collection("calendars", "local", "cal" + std::to_string(c), "Calendar " + std::to_string(c)));
-  for (int i = 0; i < 10000; ++i) {
-    int day = i % 730;  // two years from 2025-01-01
-    int month = 1 + (day / 28) % 12, year = 2025 + day / 365, dayOfMonth = 1 + day % 28;
-    std::string start = stamp(year, month, dayOfMonth, 8 + i % 10, (i % 4) * 15);
-    std::string end = stamp(year, month, dayOfMonth, 9 + i % 10, (i % 4) * 15);
-    TempHome::write(calendars[i % 4] / ("one" + std::to_string(i) + ".ics"),
-                    ics("BEGIN:VEVENT\nUID:one-" + std::to_string(i) + "@bench\nDTSTAMP:20250101T000000Z\nDTSTART:" + start +
-                        "Z\nDTEND:" + end + "Z\nSUMMARY:" + word(i) + " " + std::to_string(i) +
-                        "\nLOCATION:Room " + std::to_string(i % 30) + "\nDESCRIPTION:Notes for event " +
-                        std::to_string(i) + "\nEND:VEVENT\n"));
-  }
-  for (int i = 0; i < 500; ++i) {
-    const char* rule = i % 5 == 0 ? "FREQ=DAILY;COUNT=60" : i % 5 < 4 ? "FREQ=WEEKLY" : "FREQ=MONTHLY";
-    bool zoned = i % 3 == 0;
-    std::string start = stamp(2025, 1 + i % 3, 1 + i % 28, 7 + i % 12, 0);
-    std::string end = stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0);
-    std::string dtstart = zoned ? "DTSTART;TZID=America/New_York:" + start : "DTSTART:" + start + "Z";
-    std::string dtend = zoned ? "DTEND;TZID=America/New_York:" + end : "DTEND:" + end + "Z";
-    std::string uid = "series-" + std::to_string(i) + "@bench";
-    std::string body = "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\n" + dtstart + "\n" + dtend +
-                       "\nRRULE:" + rule + "\nSUMMARY:" + word(i) + " series " + std::to_string(i) + "\nEND:VEVENT\n";
-    if (i % 10 == 0) {  // a changed occurrence: the third one, an hour later
-      std::string base = stamp(2025, 1 + i % 3, 1 + i % 28, 7 + i % 12, 0);
-      body += "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20250101T000000Z\nRECURRENCE-ID" +
-              (zoned ? ";TZID=America/New_York:" + base : ":" + base + "Z") + "\n" +
-              (zoned ? "DTSTART;TZID=America/New_York:" : "DTSTART:") + stamp(2025, 1 + i % 3, 1 + i % 28, 8 + i % 12, 0) +
-              (zoned ? "" : "Z") + "\n" + (zoned ? "DTEND;TZID=America/New_York:" : "DTEND:") +
-              stamp(2025, 1 + i % 3, 1 + i % 28, 9 + i % 12, 0) + (zoned ? "" : "Z") +
-              "\nSUMMARY:Moved " + word(i) + "\nEND:VEVENT\n";
-    }
-    TempHome::write(calendars[i % 4] / ("series" + std::to_string(i) + ".ics"), ics(body));
+  const std::vector<std::string> files = eventStoreFiles();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string name = i < 10000 ? "one" + std::to_string(i) : "series" + std::to_string(i - 10000);
+    TempHome::write(calendars[i % 10000 % 4] / (name + ".ics"), files[i]);
   }
 }
 

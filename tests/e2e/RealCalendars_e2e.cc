@@ -11,134 +11,13 @@
 
 #include "platform/LocalTime.h"
 #include "platform/formats/IcalText.h"
+#include "support/CalendarFiles.h"
 #include "support/HelperProcess.h"
 
 namespace wren::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string calendarText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
-
-// Outlook's zone for Malaysia: an escaped comma in the VTIMEZONE, quoted where it is used.
-const std::vector<std::string> kKualaLumpurZone = {
-    "BEGIN:VTIMEZONE", "TZID:Kuala Lumpur\\, Singapore", "BEGIN:STANDARD", "DTSTART:16010101T000000",
-    "TZOFFSETFROM:+0800", "TZOFFSETTO:+0800", "END:STANDARD", "END:VTIMEZONE"};
-
-// Outlook 2007's zone for eastern Australia, with the comma left bare.
-const std::vector<std::string> kCanberraZone = {
-    "BEGIN:VTIMEZONE", "TZID:Canberra, Melbourne, Sydney", "BEGIN:STANDARD", "DTSTART:16010407T030000",
-    "RRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=4", "TZOFFSETFROM:+1100", "TZOFFSETTO:+1000", "END:STANDARD",
-    "BEGIN:DAYLIGHT", "DTSTART:16011007T020000", "RRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=10", "TZOFFSETFROM:+1000",
-    "TZOFFSETTO:+1100", "END:DAYLIGHT", "END:VTIMEZONE"};
-
-std::vector<std::string> withHeader(const std::string& prodid, std::vector<std::string> body) {
-  std::vector<std::string> lines = {"BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:" + prodid};
-  lines.insert(lines.end(), body.begin(), body.end());
-  lines.push_back("END:VCALENDAR");
-  return lines;
-}
-
-std::vector<std::string> joinedLines(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> lines;
-  for (const auto& part : parts) lines.insert(lines.end(), part.begin(), part.end());
-  return lines;
-}
-
-const std::string kMalaysia = "\"Kuala Lumpur, Singapore\"";
-const std::string kAustralia = "\"Canberra, Melbourne, Sydney\"";
-
-std::string outlookWeekly() {
-  return calendarText(withHeader(
-      "-//Microsoft Corporation//Outlook 16.0 MIMEDIR//EN",
-      joinedLines({kKualaLumpurZone,
-                   {"BEGIN:VEVENT", "UID:040000008200E00074C5B7101A82E00800000000", "DTSTAMP:20081101T000000Z",
-                    "DTSTART;TZID=" + kMalaysia + ":20081201T093000", "DTEND;TZID=" + kMalaysia + ":20081201T103000",
-                    "RRULE:FREQ=WEEKLY;COUNT=4", "SUMMARY:Weekly review", "END:VEVENT"}})));
-}
-
-// A daily series whose first occurrence was moved, with a deleted and an added date.
-std::string outlookDaily() {
-  return calendarText(withHeader(
-      "-//Microsoft Corporation//Outlook 12.0 MIMEDIR//EN",
-      joinedLines({kCanberraZone,
-                   {"BEGIN:VEVENT", "UID:cbr-daily", "DTSTAMP:20081101T000000Z",
-                    "DTSTART;TZID=" + kAustralia + ":20081201T093000", "DTEND;TZID=" + kAustralia + ":20081201T103000",
-                    "RRULE:FREQ=DAILY;COUNT=10", "EXDATE;TZID=" + kAustralia + ":20081203T093000",
-                    "RDATE;TZID=" + kAustralia + ":20081220T140000", "SUMMARY:Daily call",
-                    "DESCRIPTION:dial in", "END:VEVENT", "BEGIN:VEVENT", "UID:cbr-daily", "DTSTAMP:20081101T000000Z",
-                    "RECURRENCE-ID;TZID=" + kAustralia + ":20081201T093000",
-                    "DTSTART;TZID=" + kAustralia + ":20081201T153000", "DTEND;TZID=" + kAustralia + ":20081201T163000",
-                    "SUMMARY:Daily call (moved)", "DESCRIPTION:moved by hand", "END:VEVENT"}})));
-}
-
-std::string lotusNotes() {
-  return calendarText(withHeader(
-      "-//Lotus Development Corporation//NONSGML Notes 8.5//EN_C",
-      {"BEGIN:VTIMEZONE", "TZID:Eastern", "BEGIN:STANDARD", "DTSTART:19501105T020000", "TZOFFSETFROM:-0400",
-       "TZOFFSETTO:-0500", "RRULE:FREQ=YEARLY;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMONTH=11", "END:STANDARD",
-       "BEGIN:DAYLIGHT", "DTSTART:19500312T020000", "TZOFFSETFROM:-0500", "TZOFFSETTO:-0400",
-       "RRULE:FREQ=YEARLY;BYMINUTE=0;BYHOUR=2;BYDAY=2SU;BYMONTH=3", "END:DAYLIGHT", "END:VTIMEZONE",
-       "BEGIN:VEVENT", "DTSTART;TZID=\"Eastern\":20110505T090000", "DTEND;TZID=\"Eastern\":20110505T100000",
-       "RDATE;VALUE=PERIOD;TZID=\"Eastern\":20110505T090000/20110505T100000", " ,20110512T090000/20110512T100000",
-       " ,20110519T090000/20110519T113000,20110526T090000/20110526T100000", " ,20110602T090000/PT2H",
-       "DTSTAMP:20110501T000000Z", "SEQUENCE:0", "SUMMARY:Planning board",
-       "UID:BD3AA3A2F2B1E1D1852578810052C3E9-Lotus_Notes_Generated", "X-LOTUS-APPTTYPE:3", "END:VEVENT"}));
-}
-
-std::string googleDaily() {
-  return calendarText(withHeader(
-      "-//Google Inc//Google Calendar 70.9054//EN",
-      {"BEGIN:VEVENT", "DTSTART;TZID=America/Los_Angeles:20250303T180000",
-       "DTEND;TZID=America/Los_Angeles:20250303T190000", "RRULE:FREQ=DAILY;COUNT=5", "EXDATE;VALUE=DATE:20250305",
-       "DTSTAMP:20250301T000000Z", "UID:7kukuqrfedlm2f9t0vdf0f1ahm@google.com", "SUMMARY:Gym", "END:VEVENT"}));
-}
-
-// Confluence serves the old and the new version of a series side by side.
-std::string confluence() {
-  const std::vector<std::string> common = {"UID:20250101T000000Z-team@confluence", "DTSTART:20250303T090000Z",
-                                           "DTEND:20250303T100000Z",
-                                           "RRULE:FREQ=WEEKLY;COUNT=-1;UNTIL=20250331T235959Z"};
-  std::vector<std::string> newer = {"BEGIN:VEVENT", "DTSTAMP:20250201T000000Z", "SEQUENCE:2"};
-  newer.insert(newer.end(), common.begin(), common.end());
-  newer.insert(newer.end(), {"EXDATE:20250310T090000Z", "SUMMARY:Team sync", "END:VEVENT"});
-  std::vector<std::string> older = {"BEGIN:VEVENT", "DTSTAMP:20250101T000000Z", "SEQUENCE:0"};
-  older.insert(older.end(), common.begin(), common.end());
-  older.insert(older.end(), {"SUMMARY:Team meeting", "END:VEVENT"});
-  return calendarText(withHeader("-//Atlassian Confluence//Calendar Plugin//EN", joinedLines({older, newer})));
-}
-
-std::string appleHoliday() {
-  return calendarText(withHeader(
-      "-//Apple Inc.//iCal 3.0//EN",
-      {"BEGIN:VTIMEZONE", "TZID:Europe/Berlin", "BEGIN:STANDARD", "DTSTART:19701025T030000", "TZOFFSETFROM:+0200",
-       "TZOFFSETTO:+0100", "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU", "END:STANDARD", "BEGIN:DAYLIGHT",
-       "DTSTART:19700329T020000", "TZOFFSETFROM:+0100", "TZOFFSETTO:+0200", "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU",
-       "END:DAYLIGHT", "END:VTIMEZONE", "BEGIN:VEVENT", "DTSTART;VALUE=DATE:20250101", "DTEND;VALUE=DATE:20250102",
-       "RRULE:FREQ=YEARLY", "UID:holiday-new-year", "DTSTAMP:20240101T000000Z", "SUMMARY:New Year", "END:VEVENT",
-       "BEGIN:VEVENT", "RECURRENCE-ID;TZID=Europe/Berlin:20260101T000000", "DTSTART;VALUE=DATE:20260102",
-       "DTEND;VALUE=DATE:20260103", "UID:holiday-new-year", "DTSTAMP:20240101T000000Z", "SUMMARY:New Year (observed)",
-       "END:VEVENT"}));
-}
-
-std::string extraDatesFirst() {
-  return calendarText(withHeader("-//Fixture//EN", {"BEGIN:VEVENT", "UID:early-dates", "DTSTAMP:20250101T000000Z",
-                                                     "DTSTART:20250310T090000Z", "DTEND:20250310T100000Z",
-                                                     "RDATE:20250301T090000Z,20250302T090000Z",
-                                                     "SUMMARY:Workshop", "END:VEVENT"}));
-}
-
-std::string windowsDisplayName() {
-  const std::string zone = "\"(UTC-05:00) Eastern Time (US & Canada)\"";
-  return calendarText(withHeader("-//Microsoft Corporation//Outlook 16.0 MIMEDIR//EN",
-                                 {"BEGIN:VEVENT", "UID:exchange-1", "DTSTAMP:20250101T000000Z",
-                                  "DTSTART;TZID=" + zone + ":20250310T090000", "DTEND;TZID=" + zone + ":20250310T100000",
-                                  "SUMMARY:  Budget review  ", "END:VEVENT"}));
-}
 
 // A row's start or end as UTC text ("20250303T090000Z"), or the day text of an all-day row.
 std::string utcOf(const Json& value) {
@@ -155,12 +34,7 @@ class RealCalendars : public ::testing::TestWithParam<const char*> {
     helper_.writeFile("wren/privacy.json", R"({"calendar":"granted"})");
     helper_.writeFile("wren/calendars/store.json", R"({"default":"local/home"})");
     helper_.writeFile("wren/calendars/local/home/displayname", "Home\n");
-    const std::pair<const char*, std::string> files[] = {
-        {"outlook-weekly.ics", outlookWeekly()}, {"outlook-daily.ics", outlookDaily()},
-        {"notes.ics", lotusNotes()},             {"google.ics", googleDaily()},
-        {"confluence.ics", confluence()},       {"apple.ics", appleHoliday()},
-        {"early.ics", extraDatesFirst()},        {"exchange.ics", windowsDisplayName()}};
-    for (const auto& [name, text] : files) helper_.writeFile(fs::path("wren/calendars/local/home") / name, text);
+    for (const auto& [name, text] : realCalendarFiles()) helper_.writeFile(fs::path("wren/calendars/local/home") / name, text);
   }
 
   fs::path folder() const { return helper_.dataRoot() / "calendars/local/home"; }

@@ -34,7 +34,7 @@ constexpr std::size_t kMaxOccurrences = 100000;
 // counts as exhausted (libical itself gives up on impossible rules, this bounds the rest).
 constexpr std::size_t kMaxIterations = 2000000;
 // The widest distance between a wall-clock time and UTC, with room for a day's length.
-constexpr hours kOffsetMargin{26};
+constexpr hours kOffsetMargin = kExtentOffsetMargin;
 
 // Keys count whole seconds: the milliseconds of a wall-clock time are left out.
 CivilKey keyOf(CivilTime civil) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,7 +39,10 @@ std::optional<EventItem> seriesEvent(const ParsedEventFile& file, const ItemCont
 std::optional<EventItem> eventAt(const ParsedEventFile& file, Instant occurrenceDate, const ItemContext& context);
 
 // The earliest and latest instant any occurrence can touch (for skipping files outside a
-// window without expanding them); an unbounded series has no latest.
+// window without expanding them); an unbounded series has no latest. The bounds are taken
+// from wall-clock fields, widened by kExtentOffsetMargin, which covers every zone's offset
+// from UTC and a day's length, so that they do not depend on the current zone.
+inline constexpr std::chrono::hours kExtentOffsetMargin{26};
 struct EventExtent {
   std::optional<Instant> earliest;
   std::optional<Instant> latest;

@@ -157,9 +157,13 @@ ComponentPtr parseCalendar(std::string_view text) {
     return true;
   }();
   static_cast<void>(nonFatal);
-  const std::optional<std::string> input = libicalInput(text);
+  const std::optional<LibicalInput> input = libicalInput(text);
   if (!input) return nullptr;
-  ComponentPtr root(icalparser_parse_string(input->c_str()));
+  std::optional<ParseBudget::Share> share = libicalBudget().take(input->footprint);
+  if (!share) return nullptr;
+  ComponentDeleter deleter;
+  if (share->size() > 0) deleter.keep = std::make_shared<ParseBudget::Share>(std::move(*share));
+  ComponentPtr root(icalparser_parse_string(input->text.c_str()), deleter);
   icalerror_clear_errno();
   if (!root) return nullptr;
   if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) return root;
@@ -167,7 +171,7 @@ ComponentPtr parseCalendar(std::string_view text) {
   icalcomponent* calendar = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
   if (!calendar) return nullptr;
   icalcomponent_remove_component(root.get(), calendar);
-  return ComponentPtr(calendar);
+  return ComponentPtr(calendar, deleter);
 }
 
 // ---------------------------------------------------------------------------------------

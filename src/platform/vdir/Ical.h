@@ -41,6 +41,9 @@ namespace wren::platform::vdir {
 
 struct ComponentDeleter {
   void operator()(icalcomponent* component) const;
+  // What the component keeps alive with it: for a parsed calendar, its share of the parse
+  // budget (IcalLimits.h), given back when the component is freed.
+  std::shared_ptr<const void> keep;
 };
 using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
 
@@ -61,7 +64,9 @@ using RecurIteratorPtr = std::unique_ptr<icalrecur_iterator, RecurIteratorDelete
 
 // Parses iCalendar text into its VCALENDAR component; nothing when libical finds none, or
 // when the text is not for libical to read at all (IcalLimits.h). libical's error state is
-// cleared afterwards, so one bad file never leaks into the next.
+// cleared afterwards, so one bad file never leaks into the next. A large file waits for its
+// share of the budget of all threads' parses (ParseBudget), which it holds until the
+// component is freed.
 ComponentPtr parseCalendar(std::string_view text);
 
 // ---------------------------------------------------------------------------------------

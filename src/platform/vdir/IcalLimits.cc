@@ -164,6 +164,7 @@ class Scanner {
   }
 
   std::optional<std::string> refusal;
+  std::size_t footprint = 0;  // of what libical reads, once the text is scanned
   std::size_t deepest = 0;
   std::vector<TextRange> left;  // components nested past kMaxNesting, in text order
 
@@ -254,7 +255,8 @@ Scanner scan(std::string_view text) {
   }
   if (pending && !scanner.line(logical, from, to)) return scanner;
   scanner.finish(text.size());
-  if (parseFootprint(scanner.readLines(), scanner.readOctets(text.size())) > kMaxParseFootprint)
+  scanner.footprint = parseFootprint(scanner.readLines(), scanner.readOctets(text.size()));
+  if (scanner.footprint > kMaxParseFootprint)
     scanner.refuse("more than libical should hold for one file (" + std::to_string(kMaxParseFootprint >> 20) + " MiB)");
   return scanner;
 }
@@ -265,10 +267,11 @@ std::size_t parseFootprint(std::size_t contentLines, std::size_t octets) { retur
 
 std::optional<std::string> parseRefusal(std::string_view text) { return scan(text).refusal; }
 
-std::optional<std::string> libicalInput(std::string_view text) {
+std::optional<LibicalInput> libicalInput(std::string_view text) {
   const Scanner scanner = scan(text);
   if (scanner.refusal) return std::nullopt;
-  std::string input;
+  LibicalInput result{{}, scanner.footprint};
+  std::string& input = result.text;
   input.reserve(text.size() + text.size() / kParserLineOctets * 2 + 1);
   // libical stops at a NUL byte, so they are left out.
   const auto appendReadable = [&input](std::string_view part) {
@@ -302,7 +305,7 @@ std::optional<std::string> libicalInput(std::string_view text) {
     if (carriageReturn) input += '\r';
     if (ended) input += '\n';
   }
-  return input;
+  return result;
 }
 
 std::optional<std::string> editRefusal(std::string_view text) {
@@ -311,6 +314,53 @@ std::optional<std::string> editRefusal(std::string_view text) {
   if (scanner.deepest <= kMaxEditableNesting) return std::nullopt;
   return "it nests components " + std::to_string(scanner.deepest) + " levels deep, more than the " +
          std::to_string(kMaxEditableNesting) + " the helper changes; it is left as it is";
+}
+
+ParseBudget::Share::Share(Share&& other) noexcept : budget_(other.budget_), size_(other.size_) {
+  other.budget_ = nullptr;
+  other.size_ = 0;
+}
+
+ParseBudget::Share& ParseBudget::Share::operator=(Share&& other) noexcept {
+  if (this != &other) {
+    if (budget_) budget_->giveBack(size_);
+    budget_ = other.budget_;
+    size_ = other.size_;
+    other.budget_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+ParseBudget::Share::~Share() {
+  if (budget_) budget_->giveBack(size_);
+}
+
+std::optional<ParseBudget::Share> ParseBudget::take(std::size_t footprint) {
+  if (footprint > capacity_) return std::nullopt;
+  if (footprint <= kUnbudgetedFootprint) return Share();
+  std::unique_lock lock(mutex_);
+  const std::uint64_t ticket = nextTicket_++;
+  changed_.wait(lock, [&] { return ticket == serving_ && held_ + footprint <= capacity_; });
+  held_ += footprint;
+  ++serving_;
+  lock.unlock();
+  // The next in line may fit beside this share.
+  changed_.notify_all();
+  return Share(this, footprint);
+}
+
+void ParseBudget::giveBack(std::size_t size) {
+  {
+    std::lock_guard lock(mutex_);
+    held_ -= size;
+  }
+  changed_.notify_all();
+}
+
+ParseBudget& libicalBudget() {
+  static ParseBudget budget(kMaxParseFootprint);
+  return budget;
 }
 
 }  // namespace wren::platform::vdir

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,8 +21,9 @@ namespace wren::platform::vdir {
 // any malformed file, and left untouched. Refusals are for the file's shape only (its size,
 // its lines, its zones' rules); the values in it are the codecs' business.
 //
-//   std::optional<std::string> input = libicalInput(text);   // nothing: refused
-//   ComponentPtr calendar(icalparser_parse_string(input->c_str()));
+//   std::optional<LibicalInput> input = libicalInput(text);   // nothing: refused
+//   std::optional<ParseBudget::Share> share = libicalBudget().take(input->footprint);
+//   ComponentPtr calendar(icalparser_parse_string(input->text.c_str()));
 //   if (std::optional<std::string> why = editRefusal(text)) throw StoreError(*why);
 //
 // Item files larger than kItemFileBytes (RegularFile.h) are not even read.
@@ -70,8 +74,67 @@ std::optional<std::string> parseRefusal(std::string_view text);
 // The text to hand to libical, NUL-terminated: the file's text with physical lines longer
 // than a few kilobytes folded, so that libical's line reader, whose cost grows with the
 // square of a physical line's length, stays linear. Folding changes nothing a reader sees.
-// Nothing when the text is refused (parseRefusal).
-std::optional<std::string> libicalInput(std::string_view text);
+// `footprint` is what libical is estimated to hold for it (parseFootprint). Nothing when
+// the text is refused (parseRefusal).
+struct LibicalInput {
+  std::string text;
+  std::size_t footprint = 0;
+};
+std::optional<LibicalInput> libicalInput(std::string_view text);
+
+// What libical may hold at once for the files that all threads read: the index reads files
+// on several threads, and a store with many large files would otherwise hold up to
+// kMaxParseFootprint on each. A thread takes a share of the budget for a file's footprint
+// before libical reads it and gives it back once the file's components are freed. A share
+// that does not fit beside the ones held waits; shares are given in the order they were
+// asked for, so a large file waits for the files before it to finish and then goes, and no
+// file waits forever. Small files, nearly all of them, take no share and never wait: a
+// footprint up to kUnbudgetedFootprint costs no lock, and the threads reading them at once
+// hold at most a few such footprints beside the budget.
+//
+// A thread holds one share at a time: it frees one file's components before it reads the
+// next (a second share taken while holding one could wait for itself).
+inline constexpr std::size_t kUnbudgetedFootprint = std::size_t{1} << 20;
+
+class ParseBudget {
+ public:
+  explicit ParseBudget(std::size_t capacity) : capacity_(capacity) {}
+  ParseBudget(const ParseBudget&) = delete;
+  ParseBudget& operator=(const ParseBudget&) = delete;
+
+  // A share of the budget, given back when it is destroyed; an empty share holds nothing.
+  class Share {
+   public:
+    Share() = default;
+    Share(Share&& other) noexcept;
+    Share& operator=(Share&& other) noexcept;
+    ~Share();
+    std::size_t size() const { return size_; }
+
+   private:
+    friend class ParseBudget;
+    Share(ParseBudget* budget, std::size_t size) : budget_(budget), size_(size) {}
+    ParseBudget* budget_ = nullptr;
+    std::size_t size_ = 0;
+  };
+
+  // A share for `footprint`, once it fits; nothing at once when it never can (over the
+  // capacity).
+  std::optional<Share> take(std::size_t footprint);
+
+ private:
+  void giveBack(std::size_t size);
+
+  const std::size_t capacity_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t held_ = 0;
+  std::uint64_t nextTicket_ = 0;  // the place in line of the next thread to ask
+  std::uint64_t serving_ = 0;     // the place in line whose turn it is
+};
+
+// The budget of every libical read of the process: kMaxParseFootprint.
+ParseBudget& libicalBudget();
 
 // Why the helper must not change the file; nothing when it may (see kMaxEditableNesting).
 std::optional<std::string> editRefusal(std::string_view text);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/vdir/EventCodec.h"
@@ -109,10 +111,10 @@ TEST(IcalLimits, WhatLibicalReadsMeansWhatTheFileSays) {
       parseEventFile(calendarOf(eventOf("DESCRIPTION:" + longText + "\r\n")));
   ASSERT_TRUE(file);
   EXPECT_EQ(description(primaryEvent(*file, {}).value()), longText);
-  std::optional<std::string> input = libicalInput(calendarOf(eventOf("DESCRIPTION:" + longText + "\r\n")));
+  std::optional<LibicalInput> input = libicalInput(calendarOf(eventOf("DESCRIPTION:" + longText + "\r\n")));
   ASSERT_TRUE(input);
-  for (std::size_t at = 0, end; at < input->size(); at = end + 1) {
-    end = std::min(input->find('\n', at), input->size());
+  for (std::size_t at = 0, end; at < input->text.size(); at = end + 1) {
+    end = std::min(input->text.find('\n', at), input->text.size());
     EXPECT_LE(end - at, 4097u);
   }
 
@@ -125,8 +127,8 @@ TEST(IcalLimits, WhatLibicalReadsMeansWhatTheFileSays) {
   const std::string deep = calendarOf(eventOf(nestedAlarms(kMaxNesting + 200)));
   input = libicalInput(deep);
   ASSERT_TRUE(input);
-  EXPECT_LT(input->size(), deep.size());
-  EXPECT_NE(input->find("END:VEVENT\r\nEND:VCALENDAR"), std::string::npos);
+  EXPECT_LT(input->text.size(), deep.size());
+  EXPECT_NE(input->text.find("END:VEVENT\r\nEND:VCALENDAR"), std::string::npos);
   file = parseEventFile(deep);
   ASSERT_TRUE(file);
   EXPECT_EQ(primaryEvent(*file, {}).value().title, "Stand-up");
@@ -160,6 +162,88 @@ TEST(IcalLimits, ATzidLongerThanAnyZoneNameIsRefusedAtOnce) {
   ASSERT_TRUE(file);
   EXPECT_EQ(primaryEvent(*file, {}).value().title, "Far away");
   EXPECT_LT(std::chrono::steady_clock::now() - parsing, std::chrono::seconds(1));
+}
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+TEST(ParseBudget, SharesHeldAtOnceNeverExceedTheCapacityAndALargeOneGetsItsTurn) {
+  ParseBudget budget(10 * kMiB);
+  std::atomic<std::size_t> inUse{0}, most{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> largeDone{0};
+  auto hold = [&](std::size_t footprint) {
+    std::optional<ParseBudget::Share> share = budget.take(footprint);
+    ASSERT_TRUE(share);
+    const std::size_t now = inUse += share->size();
+    for (std::size_t seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    inUse -= share->size();
+  };
+  // Six threads keep taking middling shares without pause; a share of the whole capacity
+  // has to wait for all of them to give theirs back, and still comes through, three times.
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      while (!stop) hold((2 + t % 3) * kMiB);
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < 3; ++i, ++largeDone) hold(10 * kMiB);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (largeDone < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(largeDone, 3);
+  EXPECT_LE(most, 10 * kMiB);
+  EXPECT_GT(most, 4 * kMiB);  // shares were held side by side
+}
+
+TEST(ParseBudget, SmallFootprintsTakeNoShareAndOnesOverTheCapacityAreRefused) {
+  ParseBudget budget(4 * kMiB);
+  std::optional<ParseBudget::Share> whole = budget.take(4 * kMiB);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->size(), 4 * kMiB);
+  // With the budget taken whole, a small file still goes at once, and one too large for any
+  // budget is refused rather than waited for.
+  std::optional<ParseBudget::Share> small = budget.take(kUnbudgetedFootprint);
+  ASSERT_TRUE(small);
+  EXPECT_EQ(small->size(), 0u);
+  EXPECT_FALSE(budget.take(4 * kMiB + 1));
+  // A share given back lets the next one in.
+  whole.reset();
+  std::optional<ParseBudget::Share> next = budget.take(3 * kMiB);
+  ASSERT_TRUE(next);
+  ParseBudget::Share moved = std::move(*next);
+  next.reset();
+  std::atomic<bool> got{false};
+  std::thread waiter([&] { got = budget.take(2 * kMiB).has_value(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(got);  // 3 MiB held by the moved share: 2 MiB more do not fit
+  moved = ParseBudget::Share();
+  waiter.join();
+  EXPECT_TRUE(got);
+}
+
+TEST(ParseBudget, ParsedFilesHoldTheirShareUntilFreed) {
+  // A file of 40,000 lines takes about 14 MiB of the shared budget: three parsed at once on
+  // three threads would exceed it, so they are read one after another, and each is read.
+  std::string lines;
+  for (int i = 0; i < 40'000; ++i) lines += "X-A;P=1:" + std::string(48, 'a') + "\r\n";
+  const std::string text = calendarOf(eventOf(lines));
+  ASSERT_GT(libicalInput(text)->footprint, kMaxParseFootprint / 3);
+  std::atomic<int> read{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      if (ComponentPtr calendar = parseCalendar(text)) ++read;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(read, 3);
+  // Every share came back: the whole budget can be taken again.
+  EXPECT_TRUE(libicalBudget().take(kMaxParseFootprint));
 }
 
 }  // namespace
