@@ -64,17 +64,6 @@ std::optional<ListedFile> examineItemFile(const std::filesystem::path& folder, c
   return ListedFile{name, *stamp, link};
 }
 
-std::shared_ptr<const ItemOrigin> withText(const std::shared_ptr<const ItemOrigin>& origin) {
-  if (!origin->droppedTextHash) return origin;
-  std::optional<FileVersion> now = readFileVersion(origin->path, kItemFileBytes);
-  if (!now || now->stamp != origin->stamp || std::hash<std::string_view>()(now->text) != *origin->droppedTextHash)
-    return origin;
-  auto full = std::make_shared<ItemOrigin>(*origin);
-  full->text = std::move(now->text);
-  full->droppedTextHash.reset();
-  return full;
-}
-
 void releaseFreedMemory(std::size_t bytes) {
   if (bytes >= kReleaseAfterBytes) malloc_trim(0);
 }

@@ -33,10 +33,6 @@ namespace wren::platform::vdir {
 enum class Retention {
   // The file's text and parsed form: for a store that walks every item on every request.
   Everything,
-  // The parsed form without the text (see ItemOrigin::droppedTextHash): for items whose
-  // parsed form is small and that lists show by the thousand; an item fetched alone comes
-  // with its text.
-  Parsed,
   // Its stamp and summary only: the parsed form is made when a query needs the item, and
   // the last ones made are kept while a budget allows (see ItemIndex).
   Summary,
@@ -92,20 +88,12 @@ struct ItemOrigin {
   std::string text;
   std::string itemId;
   std::string collectionId;  // the calendar, reminder list or address book
-  // Set when the index kept the item without its text: the hash of the text of the version
-  // read. Before a change, withText reads the text again and checks it against the hash.
-  std::optional<std::size_t> droppedTextHash;
 };
 
 }  // namespace wren::platform
 
 
 namespace wren::platform::vdir {
-
-// The origin with its text, when the index dropped it: the file as it is now when its stamp
-// and the hash of its text are still those of the version read; otherwise the origin as it
-// is, which every check of a change then refuses as changed or removed.
-std::shared_ptr<const ItemOrigin> withText(const std::shared_ptr<const ItemOrigin>& origin);
 
 // An item file as parsed by a codec: Codec::Parsed is the codec's parsed form (null when the
 // file is not a usable item), Codec::Summary what the store needs about it without going
@@ -234,7 +222,7 @@ class ParsedCache {
 // for that reading and uses it instead of repeating it.
 //
 // What stays between requests depends on the kind's retention. Everything: each file's
-// text and parsed form. Parsed: the parsed form, without the text. Summary: per file its name, stamp and summary (a few hundred bytes),
+// text and parsed form. Summary: per file its name, stamp and summary (a few hundred bytes),
 // the catalog and the id; the parsed form, with the text it came from, is made when a query
 // needs the item and kept in a bounded cache, so that repeated queries of the same period do
 // not parse again. Loaded entries are immutable and handed out by shared pointer, so a
@@ -350,8 +338,6 @@ class ItemIndex {
       }
     }
     if (!match) return nullptr;
-    // An item fetched alone is fetched to be changed, which needs its text.
-    if (kind_.retention == Retention::Parsed) match->kept = nullptr;
     return load(*match);
   }
 
@@ -384,7 +370,7 @@ class ItemIndex {
     bool usable = false;  // an item, by its scan or its parse
     bool link = false;    // reached through a symbolic link
     std::size_t idHash = 0;
-    EntryPtr kept;  // the loaded file, unless the retention is Summary
+    EntryPtr kept;  // the loaded file, for Retention::Everything
   };
   using Record = std::pair<const std::string, Slot>;  // a file name and its slot
   using Catalog = typename CatalogOf<Codec, const Record*>::type;
@@ -482,7 +468,7 @@ class ItemIndex {
   void readAll(std::vector<Pending>& pending) const {
     // The parsed forms of a large reading are not kept by a Summary index: they would all be
     // held at once before the cache dropped most of them again.
-    const bool keep = kind_.retention != Retention::Summary || pending.size() < kParallelFrom;
+    const bool keep = kind_.retention == Retention::Everything || pending.size() < kParallelFrom;
     auto readOne = [&](std::size_t i) { pending[i].read = read(*pending[i].collection, pending[i].name, keep); };
     if (pending.size() < kParallelFrom) {
       for (std::size_t i = 0; i < pending.size(); ++i) readOne(i);
@@ -514,19 +500,8 @@ class ItemIndex {
     EntryPtr entry = parse(collection, name, std::move(version));
     if (!entry->parsed) return result;
     result.summary = entry->summary;
-    if (kind_.retention == Retention::Parsed) {
-      result.loaded = withoutText(*entry);
-    } else if (keep) {
-      result.loaded = std::move(entry);
-    }
+    if (keep) result.loaded = std::move(entry);
     return result;
-  }
-
-  static EntryPtr withoutText(const Entry& entry) {
-    auto origin = std::make_shared<ItemOrigin>(*entry.origin);
-    origin->droppedTextHash = std::hash<std::string_view>()(origin->text);
-    std::string().swap(origin->text);
-    return std::make_shared<Entry>(Entry{std::move(origin), entry.parsed, entry.summary});
   }
 
   // The entry of a version of a file; its parsed form is null when the version is missing
@@ -620,7 +595,7 @@ class ItemIndex {
       Read& read = pending[change.read].read;
       Slot fresh{read.stamp, read.summary.value_or(Summary{}), read.summary.has_value(), change.now->link,
                  std::hash<std::string_view>()(itemIdFor(kind_.idSalt, folder.collectionId, change.name)),
-                 kind_.retention != Retention::Summary ? read.loaded : nullptr};
+                 kind_.retention == Retention::Everything ? read.loaded : nullptr};
       if (found == folder.entries.end()) {
         found = folder.entries.emplace(change.name, std::move(fresh)).first;
       } else {

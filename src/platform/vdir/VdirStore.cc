@@ -52,12 +52,10 @@ using vdir::CalendarFolder;
 using vdir::StoreLayout;
 
 // Events and reminders are both iCalendar files; their ids are salted apart. Their stores
-// hold up to a hundred thousand files. A request for events needs a few of them, and a
-// parsed event is large: the index keeps each file's summary and parses the files a request
-// needs. A parsed reminder is small, and the default list shows every open one: the index
-// keeps them parsed, without their text.
+// hold up to a hundred thousand files, of which a request needs a few: the index keeps
+// each file's summary, and parses the files that a request needs.
 const vdir::ItemKind kEventFiles{".ics", "event", kItemFileBytes, vdir::Retention::Summary};
-const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Parsed};
+const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Summary};
 
 // Any store call first creates the store on first use, then reads what is there now.
 StoreLayout currentLayout(EntityType kind) {
@@ -232,7 +230,7 @@ std::shared_ptr<const ItemOrigin> removableOrigin(const vdir::ItemTransaction& c
     throw StoreError(std::string("the ") + (kind == EntityType::Event ? "event" : "reminder") + " \"" +
                      item.title + "\" is not stored");
   writableCalendar(currentLayout(kind), kind, item.origin->collectionId);
-  return change.latest(vdir::withText(item.origin));
+  return change.latest(item.origin);
 }
 
 [[noreturn]] void refuseLostOccurrence(const ItemOrigin& origin) {
@@ -280,12 +278,8 @@ void checkEditable(const ItemOrigin& origin) {
 // when that is not the one it was read from.
 template <class Item>
 Item onLatestVersion(const vdir::ItemTransaction& change, const Item& edited) {
-  const std::shared_ptr<const ItemOrigin> read = vdir::withText(edited.origin);
-  std::shared_ptr<const ItemOrigin> latest = change.latest(read);
-  if (latest == edited.origin) return edited;
-  Item onRead = edited;
-  onRead.origin = read;
-  return latest == read ? onRead : onNewerVersion(onRead, latest);
+  std::shared_ptr<const ItemOrigin> latest = change.latest(edited.origin);
+  return latest == edited.origin ? edited : onNewerVersion(edited, latest);
 }
 
 }  // namespace
