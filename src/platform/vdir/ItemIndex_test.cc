@@ -278,29 +278,6 @@ TEST(ItemIndexWindows, AScanThatDecidesLeavesTheFileUnparsedUntilAQueryNeedsIt) 
   EXPECT_EQ(spanParses.load(), 3);
 }
 
-// A reminder list keeps its items parsed but not their text; a change gets the text back
-// only while the file is the version that was read.
-TEST(ItemIndexWindows, AnItemKeptWithoutItsTextGetsItBackOnlyFromTheVersionRead) {
-  ScopedDataHome home;
-  const AddressBook book{"family", home.root() / "contacts/family"};
-  writeText(book.folder / "ann.vcf", card("Ann"));
-  ItemIndex<CardCodec, AddressBook> index(ItemKind{".vcf", "contact", kItemFileBytes, Retention::Parsed});
-  const auto files = index.refresh({&book})[0].files;
-  ASSERT_EQ(files.size(), 1u);
-  const std::shared_ptr<const ItemOrigin> listed = files[0]->origin;
-  EXPECT_EQ(listed->text, "");
-  ASSERT_TRUE(listed->droppedTextHash);
-  EXPECT_EQ(withText(listed)->text, card("Ann"));
-  EXPECT_EQ(index.refreshFile(book, "ann.vcf")->origin->text, card("Ann"));
-
-  writeText(book.folder / "ann.vcf", card("Ann Other"));
-  EXPECT_EQ(withText(listed), listed);
-  ItemTransaction change(".vcf");
-  EXPECT_THROW(change.latest(withText(listed)), ItemWriteError);
-  std::filesystem::remove(book.folder / "ann.vcf");
-  EXPECT_THROW(change.latest(withText(listed)), ItemWriteError);
-}
-
 // A work item that throws on a helper thread would end the process; the caller gets the
 // exception instead, after every thread is done.
 TEST(ParallelFor, RunsEveryItemOnceAndHandsAThrowToTheCaller) {

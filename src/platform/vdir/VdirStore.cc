@@ -52,10 +52,12 @@ using vdir::CalendarFolder;
 using vdir::StoreLayout;
 
 // Events and reminders are both iCalendar files; their ids are salted apart. Their stores
-// hold up to a hundred thousand files, of which a request needs a few: the index keeps
-// each file's summary, and parses the files that a request needs.
+// hold up to a hundred thousand files. A request for events needs a few of them, and a
+// parsed event is large: the index keeps each file's summary and parses the files a request
+// needs. A parsed reminder is small, and the default list shows every open one: the index
+// keeps reminders whole.
 const vdir::ItemKind kEventFiles{".ics", "event", kItemFileBytes, vdir::Retention::Summary};
-const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Summary};
+const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Everything};
 
 // Any store call first creates the store on first use, then reads what is there now.
 StoreLayout currentLayout(EntityType kind) {
