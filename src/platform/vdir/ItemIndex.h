@@ -289,10 +289,10 @@ class ItemIndex {
       for (const Collection* collection : collections) {
         const Folder* folder = folderOf(*collection);
         if (!folder) continue;
-        const std::size_t first = matches.size();
-        folder->catalog.visit(query, [&](const Record* record) { matches.push_back(matchOf(*collection, *record)); });
-        std::sort(matches.begin() + static_cast<std::ptrdiff_t>(first), matches.end(),
-                  [](const Match& a, const Match& b) { return a.name < b.name; });
+        std::vector<RecordRef> records;
+        folder->catalog.visit(query, [&](RecordRef ref) { records.push_back(ref); });
+        if (!std::is_sorted(records.begin(), records.end())) std::sort(records.begin(), records.end());
+        for (RecordRef ref : records) matches.push_back(matchOf(*collection, *ref.record));
       }
     }
     std::vector<EntryPtr> loaded = loadAll(matches);
@@ -373,7 +373,17 @@ class ItemIndex {
     EntryPtr kept;  // the loaded file, for Retention::Everything
   };
   using Record = std::pair<const std::string, Slot>;  // a file name and its slot
-  using Catalog = typename CatalogOf<Codec, const Record*>::type;
+  // A record as catalogs hold it: ordered by file name, so that a catalog that visits in
+  // its order visits in the order requests answer in. A null one comes first.
+  struct RecordRef {
+    const Record* record = nullptr;
+    bool operator<(const RecordRef& other) const {
+      if (!record || !other.record) return !record && other.record;
+      return record->first < other.record->first;
+    }
+    bool operator==(const RecordRef& other) const { return record == other.record; }
+  };
+  using Catalog = typename CatalogOf<Codec, RecordRef>::type;
 
   struct Folder {
     std::string collectionId;
@@ -422,8 +432,10 @@ class ItemIndex {
     return found->second.get();
   }
 
+  // A kept file needs no name to be loaded; copying every name of a long list would cost.
   static Match matchOf(const Collection& collection, const Record& record) {
-    return {&collection, record.first, record.second.stamp, record.second.kept};
+    if (record.second.kept) return {&collection, {}, record.second.stamp, record.second.kept};
+    return {&collection, record.first, record.second.stamp, nullptr};
   }
 
   // Runs under updateMutex_, so folders_ changes only in this update's apply().
@@ -612,12 +624,12 @@ class ItemIndex {
 
   void remember(Folder& folder, const Record& record) {
     ids_.emplace(record.second.idHash, IdEntry{&folder, &record});
-    if (record.second.usable) folder.catalog.add(&record, record.second.summary);
+    if (record.second.usable) folder.catalog.add(RecordRef{&record}, record.second.summary);
   }
 
   void forget(Folder& folder, const Record& record) {
     forgetId(record);
-    if (record.second.usable) folder.catalog.remove(&record, record.second.summary);
+    if (record.second.usable) folder.catalog.remove(RecordRef{&record}, record.second.summary);
   }
 
   void forgetIds(const Folder& folder) {

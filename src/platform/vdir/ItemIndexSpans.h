@@ -116,6 +116,7 @@ enum class CompletionQuery { Open, Completed, All };
 
 // The reminders of one list by whether they are completed, so that a list of the open ones
 // never visits the completed ones (which pile up over the years) and the other way round.
+// Each kind is visited in the order of its keys.
 template <class Key>
 class CompletionCatalog {
  public:
