@@ -2,9 +2,11 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include <set>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -26,11 +29,21 @@ namespace wren::platform::vdir {
 // What sets one kind of item file apart: the suffix of its file names (".ics" for events
 // and reminders, ".vcf" for contacts) and the salt of its ids, which keeps the ids of two
 // kinds apart even for files of the same name in the same collection (see itemIdFor).
+// What an index keeps of each item file between requests.
+enum class Retention {
+  // The file's text and parsed form: for a store that walks every item on every request.
+  Everything,
+  // Its stamp and summary only: the parsed form is made when a query needs the item, and
+  // the last ones made are kept while a budget allows (see ItemIndex).
+  Summary,
+};
+
 struct ItemKind {
   std::string suffix;
   std::string idSalt;
   // Larger files are skipped unread and left as they are.
   std::size_t maxFileBytes = kItemFileBytes;
+  Retention retention = Retention::Everything;
 };
 
 // One item file of a collection's folder, as it is now.
@@ -79,6 +92,7 @@ struct ItemOrigin {
 
 }  // namespace wren::platform
 
+
 namespace wren::platform::vdir {
 
 // An item file as parsed by a codec: Codec::Parsed is the codec's parsed form (null when the
@@ -91,29 +105,134 @@ struct IndexedFile {
   typename Codec::Summary summary{};
 };
 
-// The parsed item files of one kind's collections (calendars, reminder lists, address
-// books), shared by all request threads:
+// The catalog that answers a codec's queries over one folder: the one the codec names as
+// `template <class Key> using Catalog`, or none for a codec whose store walks every item.
+template <class Codec, class Key>
+struct CatalogOf {
+  struct type {
+    void add(Key, const typename Codec::Summary&) {}
+    void remove(Key, const typename Codec::Summary&) {}
+  };
+};
+template <class Codec, class Key>
+  requires requires { typename Codec::template Catalog<Key>; }
+struct CatalogOf<Codec, Key> {
+  using type = typename Codec::template Catalog<Key>;
+};
+
+// The summary that the codec finds from a few lines of the text without parsing it, when it
+// offers such a scan and the scan can decide.
+template <class Codec>
+std::optional<typename Codec::Summary> scannedSummary(std::string_view text) {
+  if constexpr (requires { Codec::scan(text); }) {
+    return Codec::scan(text);
+  } else {
+    return std::nullopt;
+  }
+}
+
+// The parsed item files a Summary index made last, by path, dropped least recently used
+// first once they hold more than a budget. An entry counts for its text and an estimate of
+// its parsed form; a version whose stamp differs from the one asked for, or read for
+// another collection, is not returned.
+template <class Entry>
+class ParsedCache {
+ public:
+  ParsedCache(std::size_t maxEntries, std::size_t maxBytes) : maxEntries_(maxEntries), maxBytes_(maxBytes) {}
+
+  std::shared_ptr<const Entry> find(const std::string& path, const FileStamp& stamp, const std::string& collectionId) {
+    std::lock_guard lock(mutex_);
+    auto found = byPath_.find(path);
+    if (found == byPath_.end()) return nullptr;
+    const ItemOrigin& origin = *found->second->entry->origin;
+    if (origin.stamp != stamp || origin.collectionId != collectionId) return nullptr;
+    order_.splice(order_.begin(), order_, found->second);
+    return found->second->entry;
+  }
+
+  void put(std::shared_ptr<const Entry> entry) {
+    const std::size_t bytes = costOf(*entry);
+    if (bytes > maxBytes_) return;
+    std::lock_guard lock(mutex_);
+    if (auto found = byPath_.find(entry->origin->path.native()); found != byPath_.end()) drop(found->second);
+    order_.push_front(Cached{std::move(entry), bytes});
+    byPath_.emplace(order_.front().entry->origin->path.native(), order_.begin());
+    bytes_ += bytes;
+    while (order_.size() > maxEntries_ || bytes_ > maxBytes_) drop(std::prev(order_.end()));
+  }
+
+  void clear() {
+    std::lock_guard lock(mutex_);
+    byPath_.clear();
+    order_.clear();
+    bytes_ = 0;
+  }
+
+ private:
+  struct Cached {
+    std::shared_ptr<const Entry> entry;
+    std::size_t bytes;
+  };
+  using Position = typename std::list<Cached>::iterator;
+
+  // A parsed item takes a few times its text; the estimate only needs to bound the total.
+  static std::size_t costOf(const Entry& entry) {
+    constexpr std::size_t kParsedPerTextByte = 4;
+    constexpr std::size_t kParsedFloor = 2048;
+    return (1 + kParsedPerTextByte) * entry.origin->text.size() + kParsedFloor;
+  }
+
+  void drop(Position at) {
+    bytes_ -= at->bytes;
+    byPath_.erase(std::string_view(at->entry->origin->path.native()));
+    order_.erase(at);
+  }
+
+  std::mutex mutex_;
+  std::size_t maxEntries_;
+  std::size_t maxBytes_;
+  std::size_t bytes_ = 0;
+  std::list<Cached> order_;                                // most recently used first
+  std::unordered_map<std::string_view, Position> byPath_;  // keys point into order_'s origins
+};
+
+// The item files of one kind's collections (calendars, reminder lists, address books),
+// shared by all request threads:
 //
-//   ItemIndex<EventCodecTraits, CalendarFolder> events({".ics", "event"});
-//   for (const auto& calendarFiles : events.refresh(calendars))   // as on disk now
-//     for (const auto& entry : calendarFiles.files) use(*entry->parsed, entry->origin);
+//   ItemIndex<EventCodecTraits, CalendarFolder> events({".ics", "event", kItemFileBytes, Retention::Summary});
+//   events.forEach(calendars, window, [](const CalendarFolder& calendar, const auto& entry) {
+//     use(*entry.parsed, entry.origin);                 // the files that can overlap the window
+//   });
+//   for (const auto& book : contacts.refresh(books))    // an Everything index: every file
+//     for (const auto& entry : book.files) use(*entry->parsed, entry->origin);
 //
-// Codec turns a file's text into its parsed form (see IndexedFile); Collection is the
-// store's folder type, with `folder`, its path, and `id()`, the collection's id. Every
-// refresh brings each folder up to date with the disk: a file whose stamp changed, or a new
-// file, is read and parsed again (in parallel when there are many), and a vanished one is
-// dropped, so a request never sees an item as it was before. Which files to examine comes
-// from a FolderWatch: every file on the first look at a folder (and whenever the watch
-// cannot vouch for it), afterwards only those the watch names and those reached through
-// links. One refresh runs at a time, so a request that comes while another reads a cold
-// store waits for that reading and uses it instead of repeating it. Entries are immutable
-// and handed out by shared pointer, so a request keeps its entries valid however the index
-// changes after.
+// Codec turns a file's text into its parsed form and summary (see IndexedFile), and may
+// name a catalog (SpanCatalog, CompletionCatalog) that answers its queries over a folder
+// without visiting the other items, and a scan that finds the summary of a file without
+// parsing it; Collection is the store's folder type, with `folder`, its path, and `id()`,
+// the collection's id.
+//
+// Every request first brings each folder it reads up to date with the disk: a file whose
+// stamp changed, or a new file, is read again (in parallel when there are many), and a
+// vanished one is dropped, so a request never sees an item as it was before. Which files to
+// examine comes from a FolderWatch: every file on the first look at a folder (and whenever
+// the watch cannot vouch for it), afterwards only those the watch names and those reached
+// through links, so that the cost of a request after a write is that of the written files.
+// One update runs at a time, so a request that comes while another reads a cold store waits
+// for that reading and uses it instead of repeating it.
+//
+// What stays between requests depends on the kind's retention. Everything: each file's
+// text and parsed form. Summary: per file its name, stamp and summary (a few hundred bytes),
+// the catalog and the id; the parsed form, with the text it came from, is made when a query
+// needs the item and kept in a bounded cache, so that repeated queries of the same period do
+// not parse again. Loaded entries are immutable and handed out by shared pointer, so a
+// request keeps its entries valid however the index changes after.
 template <class Codec, class Collection>
 class ItemIndex {
  public:
   using Entry = IndexedFile<Codec>;
   using EntryPtr = std::shared_ptr<const Entry>;
+  using Summary = typename Codec::Summary;
 
   struct CollectionFiles {
     const Collection* collection;
@@ -122,150 +241,293 @@ class ItemIndex {
 
   explicit ItemIndex(ItemKind kind) : kind_(std::move(kind)) {}
 
-  // The files of the collections as they are now.
-  std::vector<CollectionFiles> refresh(const std::vector<const Collection*>& collections) {
-    std::lock_guard refreshing(refreshMutex_);
+  // Brings the index of the collections' folders up to date with the disk.
+  void update(const std::vector<const Collection*>& collections) {
+    std::lock_guard updating(updateMutex_);
     std::vector<Pending> pending;
     std::vector<Listing> listings;
     for (const Collection* collection : collections) listings.push_back(list(*collection, pending));
-    parseAll(pending);
+    readAll(pending);
+    {
+      std::unique_lock lock(mutex_);
+      for (Listing& listing : listings) apply(listing, pending);
+    }
+    for (Pending& file : pending)
+      if (file.read.loaded && kind_.retention == Retention::Summary) cache_.put(std::move(file.read.loaded));
+    // A cold reading leaves the heaps of its threads full of freed parser memory.
+    if (pending.size() >= kParallelFrom) releaseFreedMemory(kReleaseAfterBytes);
+  }
+
+  // The files of the collections as they are now, every one of them loaded.
+  std::vector<CollectionFiles> refresh(const std::vector<const Collection*>& collections) {
+    update(collections);
     std::vector<CollectionFiles> result;
-    std::unique_lock lock(mutex_);
-    for (Listing& listing : listings) result.push_back(store(listing, pending));
+    for (const Collection* collection : collections) {
+      std::vector<Match> matches;
+      {
+        std::shared_lock lock(mutex_);
+        if (const Folder* folder = folderOf(*collection))
+          for (const auto& record : folder->entries)
+            if (record.second.usable) matches.push_back(matchOf(*collection, record));
+      }
+      std::vector<EntryPtr> files = loadAll(matches);
+      std::erase(files, nullptr);
+      result.push_back({collection, std::move(files)});
+    }
     return result;
+  }
+
+  // Calls visit(collection, entry) for every usable item of the collections that the
+  // catalog query selects (for SpanCatalog a window, for CompletionCatalog which ones), as
+  // it is on disk now: collection by collection, in byte order of the file names.
+  template <class Query, class Visit>
+  void forEach(const std::vector<const Collection*>& collections, const Query& query, Visit&& visit) {
+    update(collections);
+    std::vector<Match> matches;
+    {
+      std::shared_lock lock(mutex_);
+      for (const Collection* collection : collections) {
+        const Folder* folder = folderOf(*collection);
+        if (!folder) continue;
+        std::vector<RecordRef> records;
+        folder->catalog.visit(query, [&](RecordRef ref) { records.push_back(ref); });
+        if (!std::is_sorted(records.begin(), records.end())) std::sort(records.begin(), records.end());
+        for (RecordRef ref : records) matches.push_back(matchOf(*collection, *ref.record));
+      }
+    }
+    std::vector<EntryPtr> loaded = loadAll(matches);
+    for (std::size_t i = 0; i < matches.size(); ++i)
+      if (loaded[i]) visit(*matches[i].collection, *loaded[i]);
   }
 
   // Forgets the collections whose folders are not among these (removed or renamed ones).
   void retain(const std::vector<const Collection*>& collections) {
     std::set<std::string> keep;
     for (const Collection* collection : collections) keep.insert(collection->folder.string());
-    std::lock_guard refreshing(refreshMutex_);
+    std::lock_guard updating(updateMutex_);
     std::unique_lock lock(mutex_);
-    std::erase_if(folders_, [&](const auto& folder) {
+    std::erase_if(folders_, [&](auto& folder) {
       if (keep.contains(folder.first)) return false;
-      for (const auto& [name, entry] : folder.second.entries) ids_.erase(entry->origin->itemId);
+      forgetIds(*folder.second);
       return true;
     });
   }
 
-  // The collection id and file name of an item id seen by an earlier refresh.
+  // The collection id and file name of an item id seen by an earlier update.
   std::optional<std::pair<std::string, std::string>> locate(const std::string& itemId) const {
     std::shared_lock lock(mutex_);
-    auto found = ids_.find(itemId);
-    if (found == ids_.end()) return std::nullopt;
-    return found->second;
+    auto [from, to] = ids_.equal_range(std::hash<std::string_view>()(itemId));
+    for (auto at = from; at != to; ++at) {
+      const auto& [folder, record] = at->second;
+      if (itemIdFor(kind_.idSalt, folder->collectionId, record->first) == itemId)
+        return std::pair{folder->collectionId, record->first};
+    }
+    return std::nullopt;
   }
 
-  // One file of a collection as it is now; nothing when it is gone or not an item.
+  // One file of a collection as it is now; nothing when it is gone or not an item. Only
+  // the files the folder's watch names are examined, however many the folder holds.
   EntryPtr refreshFile(const Collection& collection, const std::string& fileName) {
-    std::vector<CollectionFiles> files = refresh({&collection});
-    for (const EntryPtr& entry : files.front().files)
-      if (entry->origin->path.filename() == fileName) return entry;
-    return nullptr;
+    update({&collection});
+    std::optional<Match> match;
+    {
+      std::shared_lock lock(mutex_);
+      if (const Folder* folder = folderOf(collection)) {
+        auto found = folder->entries.find(fileName);
+        if (found != folder->entries.end() && found->second.usable) match = matchOf(collection, *found);
+      }
+    }
+    if (!match) return nullptr;
+    return load(*match);
   }
 
   // One file of a collection read and parsed as it is now, without touching the index: for
   // a lookup of a single item, whose cost must not grow with the folder. The entry's parsed
   // form is null when the file is gone or holds no item.
   EntryPtr readFile(const Collection& collection, const std::string& fileName) const {
-    return parse(collection, fileName);
+    return parse(collection, fileName, readVersion(collection, fileName));
   }
 
   void clear() {
-    std::lock_guard refreshing(refreshMutex_);
+    std::lock_guard updating(updateMutex_);
     std::unique_lock lock(mutex_);
     folders_.clear();
     ids_.clear();
+    cache_.clear();
   }
 
  private:
+  // Threads pay off only for many files; a few changed files are read right here.
+  static constexpr std::size_t kParallelFrom = 64;
+  // The parsed forms a Summary index keeps: enough for the weeks around the ones asked for.
+  static constexpr std::size_t kCachedEntries = 4096;
+  static constexpr std::size_t kCachedBytes = 24 << 20;
+
+  // What is known of one item file between requests.
+  struct Slot {
+    FileStamp stamp;  // empty when the file could not be read: read again when listed
+    Summary summary{};
+    bool usable = false;  // an item, by its scan or its parse
+    bool link = false;    // reached through a symbolic link
+    std::size_t idHash = 0;
+    EntryPtr kept;  // the loaded file, for Retention::Everything
+  };
+  using Record = std::pair<const std::string, Slot>;  // a file name and its slot
+  // A record as catalogs hold it: ordered by file name, so that a catalog that visits in
+  // its order visits in the order requests answer in. A null one comes first.
+  struct RecordRef {
+    const Record* record = nullptr;
+    bool operator<(const RecordRef& other) const {
+      if (!record || !other.record) return !record && other.record;
+      return record->first < other.record->first;
+    }
+    bool operator==(const RecordRef& other) const { return record == other.record; }
+  };
+  using Catalog = typename CatalogOf<Codec, RecordRef>::type;
+
   struct Folder {
-    std::map<std::string, EntryPtr> entries;  // by file name, parsed or not
-    std::set<std::string> links;              // names reached through symbolic links
+    std::string collectionId;
+    std::map<std::string, Slot> entries;  // by file name, usable or not
+    std::set<std::string> links;          // names reached through symbolic links
+    Catalog catalog;                      // the usable entries
+  };
+  struct IdEntry {
+    const Folder* folder;
+    const Record* record;
   };
 
-  // A file to read: its folder's collection and its name, and once read, its entry.
+  // A file to read, and once read, what it is.
+  struct Read {
+    FileStamp stamp;
+    std::optional<Summary> summary;  // none when the file is no item
+    EntryPtr loaded;                 // the parsed file, when it was parsed and is worth keeping
+  };
   struct Pending {
     const Collection* collection;
     std::string name;
-    EntryPtr entry;
+    Read read;
+  };
+  // What changed in one folder: a file now there (read as pending[read]) or gone.
+  struct Change {
+    std::string name;
+    std::optional<ListedFile> now;
+    std::size_t read = 0;
   };
   struct Listing {
     const Collection* collection;
-    std::vector<ListedFile> files;
-    std::vector<EntryPtr> known;  // per file: the entry of the same version, or null (pending)
-    std::size_t firstPending = 0;
-    bool unchanged = false;  // the folder's entries stand as they are
+    bool fresh = false;  // the folder is indexed from scratch
+    std::vector<Change> changes;
+  };
+  // A usable file that a request needs, as the index knows it.
+  struct Match {
+    const Collection* collection;
+    std::string name;
+    FileStamp stamp;
+    EntryPtr kept;
   };
 
-  // Runs under refreshMutex_, so folders_ changes only in this refresh's store().
+  const Folder* folderOf(const Collection& collection) const {
+    auto found = folders_.find(collection.folder.string());
+    if (found == folders_.end() || found->second->collectionId != collection.id()) return nullptr;
+    return found->second.get();
+  }
+
+  // A kept file needs no name to be loaded; copying every name of a long list would cost.
+  static Match matchOf(const Collection& collection, const Record& record) {
+    if (record.second.kept) return {&collection, {}, record.second.stamp, record.second.kept};
+    return {&collection, record.first, record.second.stamp, nullptr};
+  }
+
+  // Runs under updateMutex_, so folders_ changes only in this update's apply().
   Listing list(const Collection& collection, std::vector<Pending>& pending) {
-    Listing listing{&collection, {}, {}, pending.size()};
+    Listing listing{&collection, false, {}};
     FolderChanges changes = watch_.take(collection.folder);
-    auto folder = folders_.find(collection.folder.string());
-    if (folder == folders_.end()) {
-      listing.files = listItemFiles(collection.folder, kind_.suffix, Stamps::Skip);  // every file is read
+    const Folder* folder = folderOf(collection);
+    auto consider = [&](ListedFile file, const Slot* known) {
+      if (known && known->stamp == file.stamp && known->link == file.link) return;
+      listing.changes.push_back({file.name, std::move(file), pending.size()});
+      pending.push_back({&collection, listing.changes.back().name, {}});
+    };
+    if (!folder) {
+      listing.fresh = true;
+      for (ListedFile& file : listItemFiles(collection.folder, kind_.suffix, Stamps::Skip))  // every file is read
+        consider(std::move(file), nullptr);
     } else if (changes.everything) {
-      listing.files = listItemFiles(collection.folder, kind_.suffix);
-    } else if (changes.names.empty() && folder->second.links.empty()) {
-      listing.unchanged = true;
-      return listing;
-    } else {
-      listing.files = relist(collection.folder, folder->second, changes.names);
-    }
-    for (const ListedFile& file : listing.files) {
-      EntryPtr known;
-      if (folder != folders_.end()) {
-        auto found = folder->second.entries.find(file.name);
-        if (found != folder->second.entries.end() && found->second->origin->stamp == file.stamp) known = found->second;
+      auto known = folder->entries.begin();
+      for (ListedFile& file : listItemFiles(collection.folder, kind_.suffix)) {
+        for (; known != folder->entries.end() && known->first < file.name; ++known)
+          listing.changes.push_back({known->first, std::nullopt});
+        const Slot* same = known != folder->entries.end() && known->first == file.name ? &(known++)->second : nullptr;
+        consider(std::move(file), same);
       }
-      if (!known) pending.push_back({&collection, file.name, nullptr});
-      listing.known.push_back(std::move(known));
+      for (; known != folder->entries.end(); ++known) listing.changes.push_back({known->first, std::nullopt});
+    } else {
+      std::set<std::string> names = std::move(changes.names);
+      names.insert(folder->links.begin(), folder->links.end());
+      for (const std::string& name : names) {
+        auto known = folder->entries.find(name);
+        const Slot* slot = known == folder->entries.end() ? nullptr : &known->second;
+        if (std::optional<ListedFile> now = examineItemFile(collection.folder, name, kind_.suffix)) {
+          consider(std::move(*now), slot);
+        } else if (slot) {
+          listing.changes.push_back({name, std::nullopt});
+        }
+      }
     }
     return listing;
   }
 
-  // The folder's files from what is known of them, with the changed names and the links
-  // examined afresh.
-  std::vector<ListedFile> relist(const std::filesystem::path& path, const Folder& folder,
-                                 const std::set<std::string>& changed) const {
-    std::vector<ListedFile> files;
-    for (const auto& [name, entry] : folder.entries) {
-      if (changed.contains(name) || folder.links.contains(name)) {
-        if (std::optional<ListedFile> now = examineItemFile(path, name, kind_.suffix)) files.push_back(std::move(*now));
-      } else {
-        files.push_back({name, entry->origin->stamp, false});
+  void readAll(std::vector<Pending>& pending) const {
+    // The parsed forms of a large reading are not kept by a Summary index: they would all be
+    // held at once before the cache dropped most of them again.
+    const bool keep = kind_.retention == Retention::Everything || pending.size() < kParallelFrom;
+    auto readOne = [&](std::size_t i) { pending[i].read = read(*pending[i].collection, pending[i].name, keep); };
+    if (pending.size() < kParallelFrom) {
+      for (std::size_t i = 0; i < pending.size(); ++i) readOne(i);
+    } else {
+      parallelFor(pending.size(), readOne);
+    }
+  }
+
+  std::optional<FileVersion> readVersion(const Collection& collection, const std::string& name) const {
+    // A file that cannot be read whole (memory runs short) is as unusable as a missing one.
+    try {
+      return readFileVersion(collection.folder / name, kind_.maxFileBytes);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+  }
+
+  Read read(const Collection& collection, const std::string& name, bool keep) const {
+    Read result;
+    std::optional<FileVersion> version = readVersion(collection, name);
+    if (!version) return result;
+    result.stamp = version->stamp;
+    if (kind_.retention == Retention::Summary) {
+      if (std::optional<Summary> summary = scannedSummary<Codec>(version->text)) {
+        result.summary = std::move(summary);
+        return result;
       }
     }
-    for (const std::string& name : changed) {
-      if (folder.entries.contains(name)) continue;
-      if (std::optional<ListedFile> now = examineItemFile(path, name, kind_.suffix)) files.push_back(std::move(*now));
-    }
-    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
-    return files;
+    EntryPtr entry = parse(collection, name, std::move(version));
+    if (!entry->parsed) return result;
+    result.summary = entry->summary;
+    if (keep) result.loaded = std::move(entry);
+    return result;
   }
 
-  void parseAll(std::vector<Pending>& pending) const {
-    // Threads pay off only for a cold index; a few changed files are parsed right here.
-    constexpr std::size_t kParallelFrom = 64;
-    auto parseOne = [&](std::size_t i) { pending[i].entry = parse(*pending[i].collection, pending[i].name); };
-    if (pending.size() < kParallelFrom) {
-      for (std::size_t i = 0; i < pending.size(); ++i) parseOne(i);
-    } else {
-      parallelFor(pending.size(), parseOne);
-    }
-  }
-
-  EntryPtr parse(const Collection& collection, const std::string& name) const {
+  // The entry of a version of a file; its parsed form is null when the version is missing
+  // or holds no item.
+  EntryPtr parse(const Collection& collection, const std::string& name, std::optional<FileVersion> version) const {
     auto origin = std::make_shared<ItemOrigin>();
     origin->path = collection.folder / name;
     origin->itemId = itemIdFor(kind_.idSalt, collection.id(), name);
     origin->collectionId = collection.id();
     auto entry = std::make_shared<Entry>();
-    // A file that cannot be read whole (memory runs short) or that makes the codec throw is
-    // as unusable as one the codec cannot parse; it never ends the thread that reads it.
+    // A file that makes the codec throw is as unusable as one the codec cannot parse; it
+    // never ends the thread that reads it.
     try {
-      if (std::optional<FileVersion> version = readFileVersion(origin->path, kind_.maxFileBytes)) {
+      if (version) {
         origin->text = std::move(version->text);
         origin->stamp = version->stamp;
         entry->parsed = Codec::parse(origin->text);
@@ -284,38 +546,113 @@ class ItemIndex {
     return entry;
   }
 
-  // Under the exclusive lock: replaces the folder's entries by the listing's.
-  CollectionFiles store(const Listing& listing, const std::vector<Pending>& pending) {
-    Folder& folder = folders_[listing.collection->folder.string()];
-    CollectionFiles result{listing.collection, {}};
-    if (!listing.unchanged) replaceEntries(folder, listing, pending);
-    result.files.reserve(folder.entries.size());
-    for (const auto& [name, entry] : folder.entries)
-      if (entry->parsed) result.files.push_back(entry);
-    return result;
+  // The loaded entry of a usable file: kept, cached, or read now. A file changed since the
+  // index last looked is read as it is now, never as it was; one gone or no longer an item
+  // gives nothing.
+  EntryPtr load(const Match& match) {
+    if (match.kept) return match.kept;
+    const std::filesystem::path path = match.collection->folder / match.name;
+    if (EntryPtr cached = cache_.find(path.native(), match.stamp, match.collection->id())) return cached;
+    EntryPtr entry = parse(*match.collection, match.name, readVersion(*match.collection, match.name));
+    if (!entry->parsed) return nullptr;
+    cache_.put(entry);
+    return entry;
   }
 
-  void replaceEntries(Folder& folder, const Listing& listing, const std::vector<Pending>& pending) {
-    const std::string& collectionId = listing.collection->id();
-    for (const auto& [name, entry] : folder.entries) ids_.erase(entry->origin->itemId);
-    Folder fresh;
-    std::size_t next = listing.firstPending;
-    for (std::size_t i = 0; i < listing.files.size(); ++i) {
-      const ListedFile& file = listing.files[i];
-      EntryPtr entry = listing.known[i] ? listing.known[i] : pending[next++].entry;
-      ids_[entry->origin->itemId] = {collectionId, file.name};
-      if (file.link) fresh.links.insert(file.name);
-      fresh.entries.emplace_hint(fresh.entries.end(), file.name, std::move(entry));
+  // The loaded entries of the matches, in their order; null for those gone meanwhile.
+  std::vector<EntryPtr> loadAll(const std::vector<Match>& matches) {
+    std::vector<EntryPtr> loaded(matches.size());
+    std::vector<std::size_t> missing;
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+      if (matches[i].kept) {
+        loaded[i] = matches[i].kept;
+      } else if (!(loaded[i] = cache_.find((matches[i].collection->folder / matches[i].name).native(),
+                                            matches[i].stamp, matches[i].collection->id()))) {
+        missing.push_back(i);
+      }
     }
-    folder = std::move(fresh);
+    auto loadOne = [&](std::size_t i) { loaded[missing[i]] = load(matches[missing[i]]); };
+    if (missing.size() < kParallelFrom) {
+      for (std::size_t i = 0; i < missing.size(); ++i) loadOne(i);
+    } else {
+      parallelFor(missing.size(), loadOne);
+      releaseFreedMemory(kReleaseAfterBytes);
+    }
+    return loaded;
+  }
+
+  // Under the exclusive lock: applies the listing's changes to its folder's entries, its
+  // catalog and the ids.
+  void apply(const Listing& listing, std::vector<Pending>& pending) {
+    const Collection& collection = *listing.collection;
+    std::unique_ptr<Folder>& slot = folders_[collection.folder.string()];
+    if (listing.fresh || !slot) {
+      if (slot) forgetIds(*slot);
+      slot = std::make_unique<Folder>();
+      slot->collectionId = collection.id();
+    }
+    Folder& folder = *slot;
+    for (const Change& change : listing.changes) {
+      auto found = folder.entries.find(change.name);
+      if (found != folder.entries.end()) {
+        forget(folder, *found);
+        if (!change.now) {
+          folder.links.erase(change.name);
+          folder.entries.erase(found);
+          continue;
+        }
+      } else if (!change.now) {
+        continue;
+      }
+      Read& read = pending[change.read].read;
+      Slot fresh{read.stamp, read.summary.value_or(Summary{}), read.summary.has_value(), change.now->link,
+                 std::hash<std::string_view>()(itemIdFor(kind_.idSalt, folder.collectionId, change.name)),
+                 kind_.retention == Retention::Everything ? read.loaded : nullptr};
+      if (found == folder.entries.end()) {
+        found = folder.entries.emplace(change.name, std::move(fresh)).first;
+      } else {
+        found->second = std::move(fresh);
+      }
+      if (change.now->link) {
+        folder.links.insert(change.name);
+      } else {
+        folder.links.erase(change.name);
+      }
+      remember(folder, *found);
+    }
+  }
+
+  void remember(Folder& folder, const Record& record) {
+    ids_.emplace(record.second.idHash, IdEntry{&folder, &record});
+    if (record.second.usable) folder.catalog.add(RecordRef{&record}, record.second.summary);
+  }
+
+  void forget(Folder& folder, const Record& record) {
+    forgetId(record);
+    if (record.second.usable) folder.catalog.remove(RecordRef{&record}, record.second.summary);
+  }
+
+  void forgetIds(const Folder& folder) {
+    for (const Record& record : folder.entries) forgetId(record);
+  }
+
+  void forgetId(const Record& record) {
+    auto [from, to] = ids_.equal_range(record.second.idHash);
+    for (auto at = from; at != to; ++at) {
+      if (at->second.record == &record) {
+        ids_.erase(at);
+        return;
+      }
+    }
   }
 
   ItemKind kind_;
   FolderWatch watch_;
-  std::mutex refreshMutex_;          // one refresh at a time
-  mutable std::shared_mutex mutex_;  // folders_ and ids_, read by locate() meanwhile
-  std::unordered_map<std::string, Folder> folders_;  // by folder path
-  std::unordered_map<std::string, std::pair<std::string, std::string>> ids_;
+  std::mutex updateMutex_;           // one update at a time
+  mutable std::shared_mutex mutex_;  // folders_ and ids_, read by queries meanwhile
+  std::unordered_map<std::string, std::unique_ptr<Folder>> folders_;  // by folder path
+  std::unordered_multimap<std::size_t, IdEntry> ids_;                // by the hash of the item id
+  ParsedCache<Entry> cache_{kCachedEntries, kCachedBytes};
 };
 
 }  // namespace wren::platform::vdir

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/files/AtomicFile.h"
+#include "platform/vdir/ItemIndexSpans.h"
+#include "platform/vdir/ItemTransaction.h"
 #include "support/ScopedDataHome.h"
 #include "support/StoreTestSupport.h"
 
@@ -112,6 +117,165 @@ TEST(ItemIndexKinds, ListingRemovesWhatKilledWritesLeftAndNeverReadsIt) {
   ItemIndex<CardCodec, AddressBook> index(ItemKind{".vcf", "contact"});
   EXPECT_EQ(namesOf(index.refresh({&book})[0].files), (std::vector<std::string>{"ann.vcf"}));
   EXPECT_EQ(testing::entryNames(book.folder), (std::set<std::string>{".wren-tmp-Ef34Gh", "ann.vcf"}));
+}
+
+// A codec of events reduced to their span: "SPAN <first hour> <last hour>" from an origin,
+// counting its parses; a scan that decides when the text says "SCAN" first.
+struct SpanFile {
+  std::string text;
+  EventExtent extent;
+};
+
+constexpr Instant kHourZero{std::chrono::milliseconds(1'750'000'000'000)};
+
+std::atomic<int> spanParses{0};
+
+std::optional<EventExtent> spanOf(std::string_view text) {
+  int first = 0, last = 0;
+  const std::size_t space = text.find(' ', 5);
+  if (!text.starts_with("SPAN ") || space == std::string_view::npos) return std::nullopt;
+  std::from_chars(text.data() + 5, text.data() + space, first);
+  std::from_chars(text.data() + space + 1, text.data() + text.size(), last);
+  return EventExtent{kHourZero + std::chrono::hours(first), kHourZero + std::chrono::hours(last)};
+}
+
+struct SpanCodec {
+  using Parsed = SpanFile;
+  using Summary = EventExtent;
+  template <class Key>
+  using Catalog = SpanCatalog<Key>;
+  static std::shared_ptr<const Parsed> parse(std::string_view text) {
+    ++spanParses;
+    std::optional<EventExtent> extent = spanOf(text.starts_with("SCAN ") ? text.substr(5) : text);
+    if (!extent) return nullptr;
+    return std::make_shared<const SpanFile>(SpanFile{std::string(text), *extent});
+  }
+  static Summary summarize(const Parsed& file) { return file.extent; }
+  static std::optional<Summary> scan(std::string_view text) {
+    if (!text.starts_with("SCAN ")) return std::nullopt;
+    return spanOf(text.substr(5));
+  }
+};
+
+struct Calendar {
+  std::string calendarId;
+  std::filesystem::path folder;
+  const std::string& id() const { return calendarId; }
+};
+
+using SpanIndex = ItemIndex<SpanCodec, Calendar>;
+
+std::string spanText(int first, int last) { return "SPAN " + std::to_string(first) + " " + std::to_string(last); }
+
+// The names of the files forEach visits for the window [first, last) in hours.
+std::vector<std::string> inWindow(SpanIndex& index, const Calendar& calendar, int first, int last) {
+  std::vector<std::string> names;
+  index.forEach({&calendar}, std::pair{kHourZero + std::chrono::hours(first), kHourZero + std::chrono::hours(last)},
+                [&](const Calendar& in, const SpanIndex::Entry& entry) {
+                  EXPECT_EQ(&in, &calendar);
+                  EXPECT_EQ(entry.origin->text, entry.parsed->text);
+                  names.push_back(entry.origin->path.filename().string());
+                });
+  return names;
+}
+
+const ItemKind kSpanFiles{".ics", "event", kItemFileBytes, Retention::Summary};
+
+TEST(ItemIndexWindows, AWindowParsesOnlyTheFilesThatCanOverlapIt) {
+  ScopedDataHome home;
+  const Calendar calendar{"work", home.root() / "calendars/work"};
+  // A file a day for a year, each lasting three hours, and a long one over the whole year.
+  std::map<std::string, std::pair<int, int>> spans;
+  for (int day = 0; day < 365; ++day) spans["d" + std::to_string(1000 + day) + ".ics"] = {day * 24, day * 24 + 3};
+  spans["year.ics"] = {0, 365 * 24};
+  for (const auto& [name, span] : spans) writeText(calendar.folder / name, spanText(span.first, span.second));
+  writeText(calendar.folder / "broken.ics", "not a span");
+
+  SpanIndex index(kSpanFiles);
+  index.update({&calendar});
+  spanParses = 0;
+  const std::vector<std::string> week = inWindow(index, calendar, 100 * 24, 107 * 24);
+  EXPECT_EQ(week, (std::vector<std::string>{"d1100.ics", "d1101.ics", "d1102.ics", "d1103.ics", "d1104.ics",
+                                            "d1105.ics", "d1106.ics", "year.ics"}));
+  // A cold reading keeps no parsed files; the window's are parsed once, then served from memory.
+  EXPECT_EQ(spanParses.load(), 8);
+  EXPECT_EQ(inWindow(index, calendar, 100 * 24, 107 * 24), week);
+  EXPECT_EQ(spanParses.load(), 8);
+}
+
+TEST(ItemIndexWindows, FollowsAddedChangedRemovedAndRenamedFilesReadingOnlyThose) {
+  ScopedDataHome home;
+  const Calendar calendar{"work", home.root() / "calendars/work"};
+  for (int i = 0; i < 100; ++i) writeText(calendar.folder / ("f" + std::to_string(100 + i) + ".ics"), spanText(i, i + 1));
+  SpanIndex index(kSpanFiles);
+  EXPECT_EQ(inWindow(index, calendar, 10, 12), (std::vector<std::string>{"f109.ics", "f110.ics", "f111.ics"}));
+  const std::string movedId = itemIdFor("event", "work", "f110.ics");
+  ASSERT_TRUE(index.locate(movedId));
+
+  writeText(calendar.folder / "f150.ics", spanText(11, 11));             // changed into the window
+  writeText(calendar.folder / "new.ics", spanText(5, 30));                // added across it
+  std::filesystem::remove(calendar.folder / "f111.ics");                  // removed
+  std::filesystem::rename(calendar.folder / "f110.ics", calendar.folder / "g110.ics");  // renamed
+  spanParses = 0;
+  EXPECT_EQ(inWindow(index, calendar, 10, 12),
+            (std::vector<std::string>{"f109.ics", "f150.ics", "g110.ics", "new.ics"}));
+  EXPECT_EQ(spanParses.load(), 3) << "only the added, changed and renamed files are read";
+  EXPECT_EQ(inWindow(index, calendar, 50, 51), (std::vector<std::string>{"f149.ics"})) << "f150.ics left its old span";
+
+  EXPECT_FALSE(index.locate(movedId));
+  EXPECT_FALSE(index.locate(itemIdFor("event", "work", "f111.ics")));
+  EXPECT_EQ(index.locate(itemIdFor("event", "work", "g110.ics")), (std::pair<std::string, std::string>{"work", "g110.ics"}));
+  EXPECT_EQ(index.locate(itemIdFor("event", "work", "f150.ics")), (std::pair<std::string, std::string>{"work", "f150.ics"}));
+}
+
+TEST(ItemIndexWindows, AWrittenFileIsReadBackAloneWithItsId) {
+  ScopedDataHome home;
+  const Calendar calendar{"work", home.root() / "calendars/work"};
+  for (int i = 0; i < 100; ++i) writeText(calendar.folder / ("f" + std::to_string(i) + ".ics"), spanText(i, i + 1));
+  SpanIndex index(kSpanFiles);
+  index.update({&calendar});
+
+  std::string name;
+  {
+    ItemTransaction change(".ics");
+    name = change.add(calendar.folder, spanText(7, 8));
+    change.commit();
+  }
+  spanParses = 0;
+  SpanIndex::EntryPtr saved = readBack(index, calendar, name);
+  EXPECT_EQ(saved->parsed->text, spanText(7, 8));
+  EXPECT_EQ(saved->origin->itemId, itemIdFor("event", "work", name));
+  EXPECT_EQ(index.locate(saved->origin->itemId), (std::pair<std::string, std::string>{"work", name}));
+  EXPECT_EQ(spanParses.load(), 1);
+
+  {
+    ItemTransaction change(".ics");
+    change.replace(*saved->origin, spanText(70, 71));
+    change.commit();
+  }
+  EXPECT_EQ(readBack(index, calendar, name)->parsed->text, spanText(70, 71));
+  EXPECT_EQ(spanParses.load(), 2);
+  std::vector<std::string> expected{"f69.ics", "f70.ics", name};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(inWindow(index, calendar, 70, 71), expected);
+  EXPECT_EQ(spanParses.load(), 4) << "the saved file is parsed once; the two others of the window on demand";
+
+  std::filesystem::remove(calendar.folder / name);
+  EXPECT_FALSE(index.refreshFile(calendar, name));
+  EXPECT_FALSE(index.locate(saved->origin->itemId));
+}
+
+TEST(ItemIndexWindows, AScanThatDecidesLeavesTheFileUnparsedUntilAQueryNeedsIt) {
+  ScopedDataHome home;
+  const Calendar calendar{"work", home.root() / "calendars/work"};
+  for (int i = 0; i < 10; ++i) writeText(calendar.folder / ("f" + std::to_string(i) + ".ics"), "SCAN " + spanText(i, i + 1));
+  writeText(calendar.folder / "parsed.ics", spanText(3, 3));
+  SpanIndex index(kSpanFiles);
+  spanParses = 0;
+  index.update({&calendar});
+  EXPECT_EQ(spanParses.load(), 1);
+  EXPECT_EQ(inWindow(index, calendar, 3, 4), (std::vector<std::string>{"f2.ics", "f3.ics", "parsed.ics"}));
+  EXPECT_EQ(spanParses.load(), 3);
 }
 
 // A work item that throws on a helper thread would end the process; the caller gets the

@@ -10,6 +10,7 @@
 #include "platform/vdir/EventCodec.h"
 #include "platform/vdir/IcalLimits.h"
 #include "platform/vdir/ItemIndex.h"
+#include "platform/vdir/ItemIndexSpans.h"
 #include "platform/vdir/ItemRebase.h"
 #include "platform/vdir/ItemTransaction.h"
 #include "platform/vdir/StoreContainers.h"
@@ -21,18 +22,26 @@ namespace wren::platform {
 
 namespace vdir {
 
+// The summaries that a scan of a file's text finds without parsing it: none for now, so
+// that every file is parsed on its first reading.
 struct EventCodecTraits {
   using Parsed = ParsedEventFile;
   using Summary = EventExtent;
+  template <class Key>
+  using Catalog = SpanCatalog<Key>;
   static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseEventFile(text); }
   static Summary summarize(const Parsed& file) { return eventExtent(file); }
+  static std::optional<Summary> scan(std::string_view) { return std::nullopt; }
 };
 
 struct TodoCodecTraits {
   using Parsed = ParsedTodoFile;
   using Summary = bool;  // completed
+  template <class Key>
+  using Catalog = CompletionCatalog<Key>;
   static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseTodoFile(text); }
   static Summary summarize(const Parsed& file) { return todoCompleted(file); }
+  static std::optional<Summary> scan(std::string_view) { return std::nullopt; }
 };
 
 }  // namespace vdir
@@ -42,9 +51,13 @@ namespace {
 using vdir::CalendarFolder;
 using vdir::StoreLayout;
 
-// Events and reminders are both iCalendar files; their ids are salted apart.
-const vdir::ItemKind kEventFiles{".ics", "event"};
-const vdir::ItemKind kTodoFiles{".ics", "reminder"};
+// Events and reminders are both iCalendar files; their ids are salted apart. Their stores
+// hold up to a hundred thousand files. A request for events needs a few of them, and a
+// parsed event is large: the index keeps each file's summary and parses the files a request
+// needs. A parsed reminder is small, and the default list shows every open one: the index
+// keeps reminders whole.
+const vdir::ItemKind kEventFiles{".ics", "event", kItemFileBytes, vdir::Retention::Summary};
+const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Everything};
 
 // Any store call first creates the store on first use, then reads what is there now.
 StoreLayout currentLayout(EntityType kind) {
@@ -98,13 +111,6 @@ Item decorated(Item item, const CalendarFolder& calendar, const std::shared_ptr<
   return item;
 }
 
-// A file outside the window cannot have an occurrence in it; only the rest is expanded.
-bool mayOverlap(const vdir::EventExtent& extent, Instant start, Instant end) {
-  if (extent.earliest && *extent.earliest >= end) return false;
-  if (extent.latest && *extent.latest < start) return false;
-  return true;
-}
-
 // Where an item was written.
 struct Written {
   const CalendarFolder* calendar;
@@ -132,17 +138,19 @@ typename Index::EntryPtr readBack(Index& index, const Written& written) {
 template <class Index>
 std::pair<const CalendarFolder*, typename Index::EntryPtr> findItem(Index& index, const StoreLayout& layout,
                                                                   const std::string& itemId) {
-  if (auto located = index.locate(itemId)) {
-    if (const CalendarFolder* calendar = layout.findCalendar(located->first))
-      return {calendar, index.refreshFile(*calendar, located->second)};
-  }
-  // An id not seen yet (a fresh process): scan the whole store once.
+  auto fromIndex = [&]() -> std::optional<std::pair<const CalendarFolder*, typename Index::EntryPtr>> {
+    if (auto located = index.locate(itemId)) {
+      if (const CalendarFolder* calendar = layout.findCalendar(located->first))
+        return std::pair{calendar, index.refreshFile(*calendar, located->second)};
+    }
+    return std::nullopt;
+  };
+  if (auto found = fromIndex()) return *found;
+  // An id not seen yet (a fresh process): index the whole store once.
   std::vector<const CalendarFolder*> all = selectCalendars(layout, std::nullopt);
-  for (const auto& calendarFiles : index.refresh(all)) {
-    for (const auto& entry : calendarFiles.files)
-      if (entry->origin->itemId == itemId) return {calendarFiles.collection, entry};
-  }
+  index.update(all);
   index.retain(all);
+  if (auto found = fromIndex()) return *found;
   return {nullptr, nullptr};
 }
 
@@ -186,6 +194,19 @@ ReminderItem reminderOf(const vdir::IndexedFile<vdir::TodoCodecTraits>& entry, c
 bool wanted(ReminderFilter filter, bool completed) {
   if (filter == ReminderFilter::All) return true;
   return completed == (filter == ReminderFilter::Completed);
+}
+
+vdir::CompletionQuery catalogQuery(ReminderFilter filter) {
+  using Query = vdir::CompletionQuery;
+  switch (filter) {
+    case ReminderFilter::Incomplete:
+      return Query::Open;
+    case ReminderFilter::Completed:
+      return Query::Completed;
+    case ReminderFilter::All:
+      break;
+  }
+  return Query::All;
 }
 
 // The store reports the failures of its files and the refusals of its write discipline as
@@ -323,23 +344,17 @@ void VdirEventStore::forEachEvent(Instant start, Instant end,
                                   const std::function<void(EventItem&&)>& take) {
   StoreLayout layout = currentLayout(EntityType::Event);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
-  for (const auto& calendarFiles : events_->refresh(selected)) {
-    const CalendarFolder& calendar = *calendarFiles.collection;
-    vdir::ItemContext context = contextFor(calendar);
-    for (const auto& entry : calendarFiles.files) {
-      if (!mayOverlap(entry->summary, start, end)) continue;
-      context.itemId = entry->origin->itemId;
-      // A file that the codec cannot expand is skipped like any malformed file; what `take`
-      // throws is the caller's and passes through.
-      std::vector<EventItem> items;
-      try {
-        items = vdir::eventsInWindow(*entry->parsed, start, end, context);
-      } catch (const std::exception&) {
-        continue;
-      }
-      for (EventItem& item : items) take(decorated(std::move(item), calendar, entry->origin));
+  events_->forEach(selected, std::pair{start, end}, [&](const CalendarFolder& calendar, const auto& entry) {
+    // A file that the codec cannot expand is skipped like any malformed file; what `take`
+    // throws is the caller's and passes through.
+    std::vector<EventItem> items;
+    try {
+      items = vdir::eventsInWindow(*entry.parsed, start, end, contextFor(calendar, *entry.origin));
+    } catch (const std::exception&) {
+      return;
     }
-  }
+    for (EventItem& item : items) take(decorated(std::move(item), calendar, entry.origin));
+  });
   if (!calendarIds) events_->retain(selected);
 }
 
@@ -409,16 +424,14 @@ std::vector<ReminderItem> VdirEventStore::reminders(ReminderFilter filter,
   StoreLayout layout = currentLayout(EntityType::Reminder);
   std::vector<const CalendarFolder*> selected = selectCalendars(layout, calendarIds);
   std::vector<ReminderItem> result;
-  for (const auto& calendarFiles : todos_->refresh(selected)) {
-    for (const auto& entry : calendarFiles.files) {
-      if (!wanted(filter, entry->summary)) continue;
-      try {
-        result.push_back(reminderOf(*entry, *calendarFiles.collection));
-      } catch (const std::exception&) {
-        continue;
-      }
+  todos_->forEach(selected, catalogQuery(filter), [&](const CalendarFolder& calendar, const auto& entry) {
+    // The file may have changed since the index looked at it: what it says now decides.
+    if (!wanted(filter, entry.summary)) return;
+    try {
+      result.push_back(reminderOf(entry, calendar));
+    } catch (const std::exception&) {
     }
-  }
+  });
   if (!calendarIds) todos_->retain(selected);
   return result;
 }

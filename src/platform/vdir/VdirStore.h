@@ -22,9 +22,11 @@ struct CalendarFolder;
 // calendars/ for events and reminders/ for reminders, each holding account folders that
 // hold calendar folders that hold one item per *.ics file (see StoreLayout.h).
 //
-// Containers are read from the folders on every call. Items are kept in an index of parsed
-// files that every call checks against the disk (modification time, size, inode), so a file
-// changed by another program is read again and a removed one disappears. Writes are atomic
+// Containers are read from the folders on every call. Items are kept in an index that every
+// call checks against the disk (modification time, size, inode), so a file changed by
+// another program is read again and a removed one disappears. The index keeps of each event
+// file its extent in time, so that a query parses only the files that can overlap its
+// window, and of each reminder whether it is completed; a write re-reads only its files. Writes are atomic
 // (temporary file, fsync, rename) and refuse to overwrite a file that changed on disk since
 // its item was read. The store is safe to use from many threads at once.
 //

@@ -985,5 +985,30 @@ TEST_F(VdirItemsTest, SavingAndRemovingReminders) {
   EXPECT_EQ(entryNames(chores_), (std::set<std::string>{"displayname"}));
 }
 
+// A reminder taken from a list is changed like one fetched alone, and refused like it when
+// another program wrote its file since it was listed.
+TEST_F(VdirItemsTest, ListedRemindersAreChangedOnlyWhileTheirFileIsTheVersionListed) {
+  fs::path file = chores_ / "open.ics";
+  writeText(file, todoText("o@test", "Open", false));
+  ReminderItem listed = store_.reminders(ReminderFilter::All, std::nullopt).at(0);
+  listed.title = "Renamed from the list";
+  ReminderItem saved = store_.saveReminder(listed);
+  EXPECT_EQ(saved.title, "Renamed from the list");
+  EXPECT_NE(readText(file).find("SUMMARY:Renamed from the list"), std::string::npos);
+
+  ReminderItem stale = store_.reminders(ReminderFilter::All, std::nullopt).at(0);
+  const std::string edited = todoText("o@test", "Edited by another program", false);
+  writeText(file, edited);
+  stale.title = "Mine";
+  try {
+    store_.saveReminder(stale);
+    FAIL() << "a changed file was overwritten";
+  } catch (const StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("changed on disk since it was read"), std::string::npos) << error.what();
+  }
+  EXPECT_THROW(store_.removeReminder(stale), StoreError);
+  EXPECT_EQ(readText(file), edited);
+}
+
 }  // namespace
 }  // namespace wren::platform
