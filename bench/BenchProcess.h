@@ -97,10 +97,12 @@ struct ProcessRun {
   std::string out;
   int exitStatus = -1;
   double cpuSeconds = 0;  // user and system time of the program
+  bool timedOut = false;  // killed when it ran past the time it was given
 };
 
+// Runs the program to its end, or kills it once `timeoutSeconds` (when above 0) have passed.
 inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::string& input,
-                             const std::vector<std::string>& extraEnv = {}) {
+                             const std::vector<std::string>& extraEnv = {}, double timeoutSeconds = 0) {
   auto started = std::chrono::steady_clock::now();
   Child child = spawnChild(argv, extraEnv);
   fcntl(child.in, F_SETFL, O_NONBLOCK);
@@ -122,6 +124,11 @@ inline ProcessRun runProcess(const std::vector<std::string>& argv, const std::st
     pollfd fds[2] = {{inFd, POLLOUT, 0}, {outFd, POLLIN, 0}};
     poll(fds, 2, 5);
     if (std::chrono::steady_clock::now() - lastSample >= kSampleInterval) sampleMemory();
+    if (timeoutSeconds > 0 && !run.timedOut &&
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() > timeoutSeconds) {
+      run.timedOut = true;
+      kill(child.pid, SIGKILL);
+    }
     if (inFd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
       ssize_t n = write(inFd, input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);

@@ -21,8 +21,11 @@ namespace wren {
 // A task whose work takes long does not hold up the ones behind it for long: a supervisor
 // watches the workers, and when tasks wait while none has finished for `stallAfter`, it
 // starts more workers, more on each stalled tick, until tasks finish again. `stallAfter` is
-// longer than a quick request takes, so that a queue of quick requests is served by the
-// workers there are (one per core) rather than by more threads.
+// several times what a quick request takes, also on a machine busy with other work, so
+// that a queue of quick requests is served by the workers there are (one per core): more
+// threads than cores would only share the same cores, each with its own stack and malloc
+// arena. Threads beyond the cores help only when workers are stuck (a long OCR run, a read
+// from a slow disk).
 //
 // Waits for the platform (dialogs, location fixes, authentication) do not belong here: their
 // handlers park on a OneShot and give their thread back (see AsyncHandler in Router.h), so
@@ -46,7 +49,7 @@ class TaskPool {
 
   struct Options {
     std::chrono::milliseconds idleLifetime{10000};
-    std::chrono::milliseconds stallAfter{20};
+    std::chrono::milliseconds stallAfter{50};
     size_t queueLimit = 256;
     int maxThreads = 0;  // 0: the default above
     ThreadStarter startThread = nullptr;  // empty: std::thread; tests pass one that fails

@@ -41,7 +41,8 @@ TEST(TaskPool, IdleThreadsEndAfterTheirLifetime) {
 }
 
 TEST(TaskPool, QuickTaskIsNotHeldUpBySlowOnes) {
-  TaskPool pool({.queueLimit = 4});
+  // Short stall ticks, so that the ramp itself is what the bound measures.
+  TaskPool pool({.stallAfter = 20ms, .queueLimit = 4});
   Gate gate;
   // More slow tasks than the pool has eager workers or queue places.
   const int slow = pool.eagerWorkers() + 14;
@@ -53,6 +54,25 @@ TEST(TaskPool, QuickTaskIsNotHeldUpBySlowOnes) {
   EXPECT_LT(std::chrono::steady_clock::now() - submitted, scaledBound(400ms));
   EXPECT_EQ(gate.waiting(), slow) << "every slow task got a thread of its own";
   gate.open();
+}
+
+// With every core's worker stuck in a long task, a quick one waits one stall period and
+// gets the one worker a stalled tick adds; the workers are not added before.
+TEST(TaskPool, QuickTaskRunsWhileEveryCoreWorkerIsStuck) {
+  TaskPool pool({.idleLifetime = 100ms});
+  Gate gate;
+  for (int i = 0; i < pool.eagerWorkers(); ++i) pool.submit([&] { gate.wait(); });
+  ASSERT_TRUE(eventually([&] { return gate.waiting() == pool.eagerWorkers(); }));
+  std::atomic<bool> quickRan{false};
+  auto submitted = std::chrono::steady_clock::now();
+  pool.submit([&] { quickRan = true; });
+  std::this_thread::sleep_for(10ms);
+  EXPECT_FALSE(quickRan) << "a worker was added before a stall period passed";
+  EXPECT_TRUE(eventually([&] { return quickRan.load(); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - submitted, scaledBound(300ms));
+  EXPECT_EQ(pool.peakThreadCount(), pool.eagerWorkers() + 1);
+  gate.open();
+  EXPECT_TRUE(eventually([&] { return pool.threadCount() == 0; })) << "the added worker ends when idle";
 }
 
 TEST(TaskPool, FloodOfQuickTasksNeedsNoMoreThanOneThreadPerCore) {
@@ -69,14 +89,16 @@ TEST(TaskPool, FloodOfQuickTasksNeedsNoMoreThanOneThreadPerCore) {
   EXPECT_LE(peak, eager + 3);
 }
 
-// Requests of a few milliseconds each, more than there are cores, pipelined: the queue moves
-// all the time, so the workers that exist serve it and no thread is added.
+// Requests of 10 ms of computing each, far more than there are cores, pipelined: the cores
+// are merely busy and the queue moves all the time, so the workers that exist serve it and
+// no thread is added.
 TEST(TaskPool, PipelinedShortTasksAreServedByTheWorkersThatExist) {
   TaskPool pool;
   std::atomic<int> done{0};
   for (int i = 0; i < 100; ++i) {
     pool.submit([&] {
-      std::this_thread::sleep_for(10ms);
+      const auto until = std::chrono::steady_clock::now() + 10ms;
+      while (std::chrono::steady_clock::now() < until) {}
       ++done;
     });
   }

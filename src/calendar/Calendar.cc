@@ -14,8 +14,11 @@ namespace {
 Json exportEvents(platform::EventStore& store, const Params& params) {
   OccurrenceExport mode =
       params.boolean("occurrence_only") == true ? OccurrenceExport::OneByOne : OccurrenceExport::AsSeries;
-  if (std::optional<std::string> id = params.string("event_id"))
-    return exportICS(store, {resolveEvent(store, *id)}, mode);
+  if (std::optional<std::string> id = params.string("event_id")) {
+    std::vector<platform::EventItem> one;  // a braced list would copy the event
+    one.push_back(resolveEvent(store, *id));
+    return exportICS(store, one, mode);
+  }
   EventWindow window = eventWindow(params);
   EventFilter filter(params.string("query"), Declined::Keep);
   std::vector<platform::EventItem> events = fetchEvents(store, window, eventCalendars(store, params), filter);

@@ -131,6 +131,39 @@ TEST(EventOrder, ListingSortsByStartThenTitleThenEventId) {
   EXPECT_EQ(ids(events), (std::vector<std::string>{"v", "x", "w", "y", "u", "z"}));
 }
 
+// Whatever the page size, the collector holds exactly the first events of the listing:
+// events arrive out of order, and two events alike in start, title and id (the same file in
+// two calendars) keep their order of arrival even when the second arrives once it is full.
+TEST(EventOrder, CollectorHoldsTheFirstEventsOfTheListing) {
+  Instant nine = at("2025-03-01T09:00:00Z");
+  std::vector<EventItem> arriving = {oneOff("z", "Beta", nine + seconds(60)), oneOff("w", "Beta", nine),
+                                     oneOff("y", "Beta", nine),              oneOff("x", "Alpha", nine),
+                                     oneOff("v", "", std::nullopt),          oneOff("u", "alpha", nine),
+                                     oneOff("w", "Beta", nine)};
+  arriving.back().calendarId = "local/other";
+  const std::vector<std::string> listing = {"v", "x", "w local/calendar", "w local/other", "y", "u", "z"};
+  auto labels = [](const std::vector<EventItem>& events) {
+    std::vector<std::string> list;
+    for (const EventItem& event : events)
+      list.push_back(event.itemId == "w" ? "w " + event.calendarId : event.itemId);
+    return list;
+  };
+  for (std::size_t keep = 0; keep <= arriving.size() + 1; ++keep) {
+    SCOPED_TRACE(keep);
+    ListingCollector collector(keep);
+    for (EventItem event : arriving) {
+      std::string id = event.itemId;
+      collector.add(std::move(event), std::move(id));
+    }
+    EXPECT_EQ(collector.total(), arriving.size());
+    std::vector<std::string> expected(listing.begin(), listing.begin() + std::min(keep, listing.size()));
+    EXPECT_EQ(labels(std::move(collector).sorted()), expected);
+  }
+  std::vector<EventItem> all = arriving;
+  sortForListing(all);
+  EXPECT_EQ(labels(all), listing);
+}
+
 TEST(EventOrder, ExportOrderKeepsFetchOrderForEqualStarts) {
   Instant nine = at("2025-03-01T09:00:00Z");
   std::vector<EventItem> events = {oneOff("late", "A", nine + seconds(1)), oneOff("second", "Z", nine),
@@ -186,7 +219,7 @@ TEST(EventPaging, PagesReportTotalAndTheNextCursor) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bounds.offset);
-    Json page = listingPage(events, c.bounds, window);
+    Json page = listingPage(events, events.size(), c.bounds, window);
     EXPECT_EQ(page["total"], 120);
     EXPECT_EQ(page["events"].size(), c.rows);
     EXPECT_EQ(page["has_more"], c.hasMore);

@@ -148,7 +148,7 @@ Json reminderRow(const ReminderItem& reminder, ReminderForm form) {
 }
 
 ReminderItem resolveReminder(platform::EventStore& store, const std::string& reminderId) {
-  if (auto reminder = store.reminder(reminderId)) return *reminder;
+  if (auto reminder = store.reminder(reminderId)) return std::move(*reminder);
   throwInvalidArgs("No reminder with reminder_id " + reminderId +
                    " on this Mac (deleted, or not a reminder id). Find it with reminders.list.");
 }
