@@ -12,6 +12,7 @@
 #include "platform/vdir/ItemIndex.h"
 #include "platform/vdir/ItemIndexSpans.h"
 #include "platform/vdir/ItemRebase.h"
+#include "platform/vdir/ItemScan.h"
 #include "platform/vdir/ItemTransaction.h"
 #include "platform/vdir/StoreContainers.h"
 #include "platform/vdir/StoreDefaults.h"
@@ -22,8 +23,8 @@ namespace wren::platform {
 
 namespace vdir {
 
-// The summaries that a scan of a file's text finds without parsing it: none for now, so
-// that every file is parsed on its first reading.
+// A file whose summary the scan of its text decides is parsed only when a request needs its
+// items; the others are parsed on their first reading.
 struct EventCodecTraits {
   using Parsed = ParsedEventFile;
   using Summary = EventExtent;
@@ -31,7 +32,7 @@ struct EventCodecTraits {
   using Catalog = SpanCatalog<Key>;
   static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseEventFile(text); }
   static Summary summarize(const Parsed& file) { return eventExtent(file); }
-  static std::optional<Summary> scan(std::string_view) { return std::nullopt; }
+  static std::optional<Summary> scan(std::string_view text) { return scanEventExtent(text); }
 };
 
 struct TodoCodecTraits {
@@ -41,7 +42,7 @@ struct TodoCodecTraits {
   using Catalog = CompletionCatalog<Key>;
   static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseTodoFile(text); }
   static Summary summarize(const Parsed& file) { return todoCompleted(file); }
-  static std::optional<Summary> scan(std::string_view) { return std::nullopt; }
+  static std::optional<Summary> scan(std::string_view text) { return scanTodoCompleted(text); }
 };
 
 }  // namespace vdir
