@@ -131,6 +131,18 @@ std::optional<typename Codec::Summary> scannedSummary(std::string_view text) {
   }
 }
 
+// Whether a Summary index keeps an item loaded all the same, as the codec says: reminders
+// keep their open items, which every default list shows, and only the completed ones (most
+// of a store that has years of them) by their summary.
+template <class Codec>
+bool keptWhole(const typename Codec::Summary& summary) {
+  if constexpr (requires { Codec::keptWhole(summary); }) {
+    return Codec::keptWhole(summary);
+  } else {
+    return false;
+  }
+}
+
 // The parsed item files a Summary index made last, by path, dropped least recently used
 // first once they hold more than a budget. An entry counts for its text and an estimate of
 // its parsed form; a version whose stamp differs from the one asked for, or read for
@@ -225,7 +237,7 @@ class ParsedCache {
 // text and parsed form. Summary: per file its name, stamp and summary (a few hundred bytes),
 // the catalog and the id; the parsed form, with the text it came from, is made when a query
 // needs the item and kept in a bounded cache, so that repeated queries of the same period do
-// not parse again. Loaded entries are immutable and handed out by shared pointer, so a
+// not parse again; items the codec keeps whole (see keptWhole) stay loaded. Loaded entries are immutable and handed out by shared pointer, so a
 // request keeps its entries valid however the index changes after.
 template <class Codec, class Collection>
 class ItemIndex {
@@ -253,7 +265,8 @@ class ItemIndex {
       for (Listing& listing : listings) apply(listing, pending);
     }
     for (Pending& file : pending)
-      if (file.read.loaded && kind_.retention == Retention::Summary) cache_.put(std::move(file.read.loaded));
+      if (file.read.loaded && kind_.retention == Retention::Summary && !keptWhole<Codec>(file.read.loaded->summary))
+        cache_.put(std::move(file.read.loaded));
     // A cold reading leaves the heaps of its threads full of freed parser memory.
     if (pending.size() >= kParallelFrom) releaseFreedMemory(kReleaseAfterBytes);
   }
@@ -504,7 +517,8 @@ class ItemIndex {
     if (!version) return result;
     result.stamp = version->stamp;
     if (kind_.retention == Retention::Summary) {
-      if (std::optional<Summary> summary = scannedSummary<Codec>(version->text)) {
+      std::optional<Summary> summary = scannedSummary<Codec>(version->text);
+      if (summary && !keptWhole<Codec>(*summary)) {
         result.summary = std::move(summary);
         return result;
       }
@@ -512,7 +526,7 @@ class ItemIndex {
     EntryPtr entry = parse(collection, name, std::move(version));
     if (!entry->parsed) return result;
     result.summary = entry->summary;
-    if (keep) result.loaded = std::move(entry);
+    if (keep || keptWhole<Codec>(entry->summary)) result.loaded = std::move(entry);
     return result;
   }
 
@@ -607,7 +621,9 @@ class ItemIndex {
       Read& read = pending[change.read].read;
       Slot fresh{read.stamp, read.summary.value_or(Summary{}), read.summary.has_value(), change.now->link,
                  std::hash<std::string_view>()(itemIdFor(kind_.idSalt, folder.collectionId, change.name)),
-                 kind_.retention == Retention::Everything ? read.loaded : nullptr};
+                 kind_.retention == Retention::Everything || (read.summary && keptWhole<Codec>(*read.summary))
+                     ? read.loaded
+                     : nullptr};
       if (found == folder.entries.end()) {
         found = folder.entries.emplace(change.name, std::move(fresh)).first;
       } else {

@@ -278,6 +278,54 @@ TEST(ItemIndexWindows, AScanThatDecidesLeavesTheFileUnparsedUntilAQueryNeedsIt) 
   EXPECT_EQ(spanParses.load(), 3);
 }
 
+// A codec of to-dos reduced to "OPEN" or "DONE", counting its parses, whose scan decides
+// every file; open ones stay loaded, as reminders' do.
+std::atomic<int> todoParses{0};
+
+struct CompletionCodec {
+  using Parsed = std::string;
+  using Summary = bool;  // completed
+  template <class Key>
+  using Catalog = CompletionCatalog<Key>;
+  static std::shared_ptr<const Parsed> parse(std::string_view text) {
+    ++todoParses;
+    if (text != "OPEN" && text != "DONE") return nullptr;
+    return std::make_shared<const std::string>(text);
+  }
+  static Summary summarize(const Parsed& file) { return file == "DONE"; }
+  static std::optional<Summary> scan(std::string_view text) {
+    if (text != "OPEN" && text != "DONE") return std::nullopt;
+    return text == "DONE";
+  }
+  static bool keptWhole(Summary completed) { return !completed; }
+};
+
+TEST(ItemIndexWindows, ItemsTheCodecKeepsWholeStayLoadedAndTheRestWaitForAQuery) {
+  ScopedDataHome home;
+  const Calendar list{"inbox", home.root() / "reminders/inbox"};
+  // Enough files for the parallel cold reading, which keeps no parsed form of the others.
+  for (int i = 0; i < 200; ++i) writeText(list.folder / ("t" + std::to_string(100 + i) + ".ics"), i % 10 ? "DONE" : "OPEN");
+  ItemIndex<CompletionCodec, Calendar> index({".ics", "reminder", kItemFileBytes, Retention::Summary});
+  auto visited = [&](CompletionQuery query) {
+    std::vector<std::string> texts;
+    index.forEach({&list}, query, [&](const Calendar&, const auto& entry) { texts.push_back(*entry.parsed); });
+    return texts;
+  };
+  todoParses = 0;
+  index.update({&list});
+  EXPECT_EQ(todoParses.load(), 20) << "only the open ones are parsed on the cold reading";
+  EXPECT_EQ(visited(CompletionQuery::Open), std::vector<std::string>(20, "OPEN"));
+  EXPECT_EQ(visited(CompletionQuery::Open).size(), 20u);
+  EXPECT_EQ(todoParses.load(), 20) << "open ones are served from memory";
+  EXPECT_EQ(visited(CompletionQuery::Completed), std::vector<std::string>(180, "DONE"));
+  EXPECT_EQ(todoParses.load(), 200) << "completed ones are parsed when a query needs them";
+
+  writeText(list.folder / "t100.ics", "DONE");  // an open one completed by another program
+  writeText(list.folder / "t101.ics", "OPEN");  // a completed one opened again
+  EXPECT_EQ(visited(CompletionQuery::Open).size(), 20u);
+  EXPECT_EQ(visited(CompletionQuery::Completed).size(), 180u);
+}
+
 // A work item that throws on a helper thread would end the process; the caller gets the
 // exception instead, after every thread is done.
 TEST(ParallelFor, RunsEveryItemOnceAndHandsAThrowToTheCaller) {

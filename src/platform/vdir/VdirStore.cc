@@ -43,6 +43,7 @@ struct TodoCodecTraits {
   static std::shared_ptr<const Parsed> parse(std::string_view text) { return parseTodoFile(text); }
   static Summary summarize(const Parsed& file) { return todoCompleted(file); }
   static std::optional<Summary> scan(std::string_view text) { return scanTodoCompleted(text); }
+  static bool keptWhole(Summary completed) { return !completed; }
 };
 
 }  // namespace vdir
@@ -55,10 +56,10 @@ using vdir::StoreLayout;
 // Events and reminders are both iCalendar files; their ids are salted apart. Their stores
 // hold up to a hundred thousand files. A request for events needs a few of them, and a
 // parsed event is large: the index keeps each file's summary and parses the files a request
-// needs. A parsed reminder is small, and the default list shows every open one: the index
-// keeps reminders whole.
+// needs. The default list of reminders shows every open one: the index keeps open reminders
+// whole and completed ones, most of a store with years of them, by their summary.
 const vdir::ItemKind kEventFiles{".ics", "event", kItemFileBytes, vdir::Retention::Summary};
-const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Everything};
+const vdir::ItemKind kTodoFiles{".ics", "reminder", kItemFileBytes, vdir::Retention::Summary};
 
 // Any store call first creates the store on first use, then reads what is there now.
 StoreLayout currentLayout(EntityType kind) {
