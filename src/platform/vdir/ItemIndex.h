@@ -237,8 +237,9 @@ class ParsedCache {
 // text and parsed form. Summary: per file its name, stamp and summary (a few hundred bytes),
 // the catalog and the id; the parsed form, with the text it came from, is made when a query
 // needs the item and kept in a bounded cache, so that repeated queries of the same period do
-// not parse again; items the codec keeps whole (see keptWhole) stay loaded. Loaded entries are immutable and handed out by shared pointer, so a
-// request keeps its entries valid however the index changes after.
+// not parse again; items the codec keeps whole (see keptWhole) stay loaded. Loaded entries
+// are immutable and handed out by shared pointer, so a request keeps its entries valid
+// however the index changes after.
 template <class Codec, class Collection>
 class ItemIndex {
  public:
@@ -265,8 +266,7 @@ class ItemIndex {
       for (Listing& listing : listings) apply(listing, pending);
     }
     for (Pending& file : pending)
-      if (file.read.loaded && kind_.retention == Retention::Summary && !keptWhole<Codec>(file.read.loaded->summary))
-        cache_.put(std::move(file.read.loaded));
+      if (file.read.loaded && !keepsLoaded(file.read.loaded->summary)) cache_.put(std::move(file.read.loaded));
     // A cold reading leaves the heaps of its threads full of freed parser memory.
     if (pending.size() >= kParallelFrom) releaseFreedMemory(kReleaseAfterBytes);
   }
@@ -439,6 +439,12 @@ class ItemIndex {
     EntryPtr kept;
   };
 
+  // Whether the index keeps an item of this summary loaded between requests, rather than
+  // its summary alone.
+  bool keepsLoaded(const Summary& summary) const {
+    return kind_.retention == Retention::Everything || keptWhole<Codec>(summary);
+  }
+
   const Folder* folderOf(const Collection& collection) const {
     auto found = folders_.find(collection.folder.string());
     if (found == folders_.end() || found->second->collectionId != collection.id()) return nullptr;
@@ -518,7 +524,7 @@ class ItemIndex {
     result.stamp = version->stamp;
     if (kind_.retention == Retention::Summary) {
       std::optional<Summary> summary = scannedSummary<Codec>(version->text);
-      if (summary && !keptWhole<Codec>(*summary)) {
+      if (summary && !keepsLoaded(*summary)) {
         result.summary = std::move(summary);
         return result;
       }
@@ -526,7 +532,7 @@ class ItemIndex {
     EntryPtr entry = parse(collection, name, std::move(version));
     if (!entry->parsed) return result;
     result.summary = entry->summary;
-    if (keep || keptWhole<Codec>(entry->summary)) result.loaded = std::move(entry);
+    if (keep || keepsLoaded(entry->summary)) result.loaded = std::move(entry);
     return result;
   }
 
@@ -564,9 +570,18 @@ class ItemIndex {
   // index last looked is read as it is now, never as it was; one gone or no longer an item
   // gives nothing.
   EntryPtr load(const Match& match) {
+    if (EntryPtr inMemory = remembered(match)) return inMemory;
+    return readNow(match);
+  }
+
+  // The loaded entry of a match when the index holds it: kept, or cached at its stamp.
+  EntryPtr remembered(const Match& match) {
     if (match.kept) return match.kept;
-    const std::filesystem::path path = match.collection->folder / match.name;
-    if (EntryPtr cached = cache_.find(path.native(), match.stamp, match.collection->id())) return cached;
+    return cache_.find((match.collection->folder / match.name).native(), match.stamp, match.collection->id());
+  }
+
+  // The file of a match read and parsed now, and cached.
+  EntryPtr readNow(const Match& match) {
     EntryPtr entry = parse(*match.collection, match.name, readVersion(*match.collection, match.name));
     if (!entry->parsed) return nullptr;
     cache_.put(entry);
@@ -577,15 +592,9 @@ class ItemIndex {
   std::vector<EntryPtr> loadAll(const std::vector<Match>& matches) {
     std::vector<EntryPtr> loaded(matches.size());
     std::vector<std::size_t> missing;
-    for (std::size_t i = 0; i < matches.size(); ++i) {
-      if (matches[i].kept) {
-        loaded[i] = matches[i].kept;
-      } else if (!(loaded[i] = cache_.find((matches[i].collection->folder / matches[i].name).native(),
-                                            matches[i].stamp, matches[i].collection->id()))) {
-        missing.push_back(i);
-      }
-    }
-    auto loadOne = [&](std::size_t i) { loaded[missing[i]] = load(matches[missing[i]]); };
+    for (std::size_t i = 0; i < matches.size(); ++i)
+      if (!(loaded[i] = remembered(matches[i]))) missing.push_back(i);
+    auto loadOne = [&](std::size_t i) { loaded[missing[i]] = readNow(matches[missing[i]]); };
     if (missing.size() < kParallelFrom) {
       for (std::size_t i = 0; i < missing.size(); ++i) loadOne(i);
     } else {
@@ -621,9 +630,7 @@ class ItemIndex {
       Read& read = pending[change.read].read;
       Slot fresh{read.stamp, read.summary.value_or(Summary{}), read.summary.has_value(), change.now->link,
                  std::hash<std::string_view>()(itemIdFor(kind_.idSalt, folder.collectionId, change.name)),
-                 kind_.retention == Retention::Everything || (read.summary && keptWhole<Codec>(*read.summary))
-                     ? read.loaded
-                     : nullptr};
+                 read.summary && keepsLoaded(*read.summary) ? read.loaded : nullptr};
       if (found == folder.entries.end()) {
         found = folder.entries.emplace(change.name, std::move(fresh)).first;
       } else {
