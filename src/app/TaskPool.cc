@@ -109,7 +109,10 @@ void TaskPool::work() {
     if (!queue_.empty()) {
       std::function<void()> task = std::move(queue_.front().run);
       queue_.pop_front();
-      room_.notify_one();
+      // Submits wait for the queue to fall below its limit, so they are woken when it does,
+      // all of them (the queue rises past the limit again before any is left waiting), and
+      // not for every task taken above it, which would cost a switch of threads per task.
+      if (queue_.size() + 1 == options_.queueLimit) room_.notify_all();
       lock.unlock();
       runReportingFailure(task, "a task failed");
       task = nullptr;  // the task's captures go before the lock is taken again

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "support/Timing.h"
 
@@ -104,6 +105,20 @@ TEST(TaskPool, PipelinedShortTasksAreServedByTheWorkersThatExist) {
   }
   EXPECT_TRUE(eventually([&] { return done == 100; }));
   EXPECT_LE(pool.peakThreadCount(), pool.eagerWorkers() + 3);
+}
+
+// Submitters blocked on a full queue are woken when it falls below its limit: each of them,
+// including one woken after another took the room, and not once per task taken.
+TEST(TaskPool, EverySubmitterWaitingForRoomGetsThrough) {
+  TaskPool pool({.queueLimit = 2});
+  std::atomic<int> done{0};
+  std::vector<std::thread> submitters;
+  for (int t = 0; t < 4; ++t)
+    submitters.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) pool.submit([&] { ++done; });
+    });
+  EXPECT_TRUE(eventually([&] { return done == 2000; }));
+  for (auto& submitter : submitters) submitter.join();
 }
 
 TEST(TaskPool, NeverRunsMoreThreadsThanItsCap) {
