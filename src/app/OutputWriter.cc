@@ -1,8 +1,10 @@
 #include "app/OutputWriter.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <system_error>
 
 namespace wren {
@@ -19,6 +21,16 @@ bool writeAll(int fd, const std::string& bytes) {
   }
   return true;
 }
+
+namespace {
+
+// Whether a line of at most PIPE_BUF bytes can be written now without waiting for the host.
+bool takesWithoutWaiting(int fd) {
+  pollfd output{fd, POLLOUT, 0};
+  return ::poll(&output, 1, 0) == 1 && (output.revents & POLLOUT) && !(output.revents & (POLLERR | POLLHUP));
+}
+
+}  // namespace
 
 OutputWriter::OutputWriter(int outputFd, int diagnosticsFd) : outputFd_(outputFd), diagnosticsFd_(diagnosticsFd) {
   try {
@@ -51,26 +63,40 @@ void OutputWriter::reply(const Json& envelope) {
 
 void OutputWriter::hand(std::string line) {
   std::unique_lock lock(mutex_);
-  if (writer_.joinable()) {
-    const bool wasEmpty = pending_.empty();
-    if (wasEmpty) {
-      pending_ = std::move(line);
-    } else {
-      pending_ += line;
-    }
-    lock.unlock();
-    if (wasEmpty) linesWaiting_.notify_one();
+  if (!writer_.joinable()) {
+    // No writer thread: the lock keeps lines whole.
+    writeAll(outputFd_, line);
     return;
   }
-  // No writer thread: the lock keeps lines whole.
-  writeAll(outputFd_, line);
+  if (!writing_ && pending_.empty() && line.size() <= PIPE_BUF) {
+    // Nothing else is being written: a short line the output takes at once is written from
+    // this thread, which spares waking the writer thread for every reply.
+    writing_ = true;
+    lock.unlock();
+    const bool direct = takesWithoutWaiting(outputFd_);
+    if (direct) writeAll(outputFd_, line);
+    lock.lock();
+    writing_ = false;
+    if (!pending_.empty() || stopping_) linesWaiting_.notify_one();
+    if (direct) {
+      progress_.notify_all();
+      return;
+    }
+  }
+  const bool wasEmpty = pending_.empty();
+  if (wasEmpty) {
+    pending_ = std::move(line);
+  } else {
+    pending_ += line;
+  }
+  if (wasEmpty && !writing_) linesWaiting_.notify_one();
 }
 
 void OutputWriter::writeLines() {
   std::unique_lock lock(mutex_);
   std::string batch;
   for (;;) {
-    linesWaiting_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+    linesWaiting_.wait(lock, [this] { return !writing_ && (!pending_.empty() || stopping_); });
     if (pending_.empty()) return;  // stopping, and everything is out
     batch.swap(pending_);
     writing_ = true;

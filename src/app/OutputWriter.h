@@ -17,10 +17,11 @@ namespace wren {
 //   output.reply(envelope);  // serialised here, written by the writer thread
 //   output.flush();          // every reply handed in so far is out
 //
-// The caller serialises its reply and hands the line to a writer thread of its own, which
-// writes as many lines as have gathered in one write. The caller never waits for the host:
-// a host that reads slowly holds up the writer thread alone, and the reader, which waits for
-// room before it takes more requests.
+// The caller serialises its reply. When nothing else is being written and the output takes
+// a short line at once, the caller writes it; otherwise it hands the line to a writer thread
+// of its own, which writes as many lines as have gathered in one write. The caller never
+// waits for the host: a host that reads slowly holds up the writer thread alone, and the
+// reader, which waits for room before it takes more requests.
 class OutputWriter {
  public:
   explicit OutputWriter(int outputFd = 1, int diagnosticsFd = 2);
@@ -50,7 +51,7 @@ class OutputWriter {
   std::condition_variable linesWaiting_;  // writer: lines, or the end
   std::condition_variable progress_;      // waitForRoom and flush: lines written
   std::string pending_;                    // whole lines waiting for the writer
-  bool writing_ = false;                   // the writer holds a batch it is writing
+  bool writing_ = false;                   // a batch, or a caller's line, is being written
   bool stopping_ = false;
   std::mutex diagnosticsMutex_;
   int outputFd_;

@@ -125,6 +125,28 @@ TEST(OutputWriter, AHostThatReadsSlowlyHoldsUpNoRequestTask) {
   EXPECT_EQ(splitLines(text).size(), 20u);
 }
 
+// Short replies, which the answering thread may write itself, to a host that does not read:
+// more of them than a pipe holds still return at once, and all come out whole and in order
+// once the host reads.
+TEST(OutputWriter, ShortRepliesToAHostThatDoesNotReadHoldUpNoRequestTask) {
+  Pipe out, err;
+  constexpr int kReplies = 3000;  // about 300 KB
+  std::string text;
+  {
+    OutputWriter writer(out.write, err.write);
+    auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < kReplies; ++i) writer.reply(Json{{"id", i}, {"padding", std::string(80, 'x')}});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, scaledBound(300ms));
+    std::thread host([&] { text = out.drain(); });
+    writer.flush();
+    out.closeWrite();
+    host.join();
+  }
+  std::vector<std::string> lines = splitLines(text);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kReplies));
+  for (int i = 0; i < kReplies; ++i) EXPECT_EQ(Json::parse(lines[i])["id"], i);
+}
+
 TEST(OutputWriter, AClosedOutputDropsLinesWithoutHanging) {
   signal(SIGPIPE, SIG_IGN);
   Pipe out, err;
