@@ -37,6 +37,12 @@ int main() {
   // costs a third more memory for good, against a few percent of throughput with one heap
   // (threads keep their own caches of small blocks either way).
   mallopt(M_ARENA_MAX, 1);
+  // A request's passing memory stays in the heap for the next one. Left to itself, glibc
+  // gives the top of the heap back after each list of a few thousand reminders, and
+  // faulting those pages in again costs as much as building the list. The store still
+  // gives memory back explicitly after large readings (releaseFreedMemory).
+  mallopt(M_MMAP_THRESHOLD, 8 << 20);
+  mallopt(M_TRIM_THRESHOLD, 16 << 20);
 
   // The platform services, each made once here and handed to the subsystems that use it.
   // They live until the process exits; the event store is built by its first request.
