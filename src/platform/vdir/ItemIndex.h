@@ -162,10 +162,15 @@ class ParsedCache {
     return found->second->entry;
   }
 
-  void put(std::shared_ptr<const Entry> entry) {
+  // Keeps the entry, dropping the least recently used ones when the budget is full; with
+  // `ifRoom`, only when the budget has room for it. A request that reads more than the cache
+  // holds offers its entries that way: evicting for them would leave it, asked again, not one
+  // entry to find, and would push out what other requests use.
+  void put(std::shared_ptr<const Entry> entry, bool ifRoom = false) {
     const std::size_t bytes = costOf(*entry);
     if (bytes > maxBytes_) return;
     std::lock_guard lock(mutex_);
+    if (ifRoom && (order_.size() >= maxEntries_ || bytes_ + bytes > maxBytes_)) return;
     if (auto found = byPath_.find(entry->origin->path.native()); found != byPath_.end()) drop(found->second);
     order_.push_front(Cached{std::move(entry), bytes});
     byPath_.emplace(order_.front().entry->origin->path.native(), order_.begin());
@@ -372,9 +377,10 @@ class ItemIndex {
  private:
   // Threads pay off only for many files; a few changed files are read right here.
   static constexpr std::size_t kParallelFrom = 64;
-  // The parsed forms a Summary index keeps: enough for the weeks around the ones asked for.
-  static constexpr std::size_t kCachedEntries = 4096;
-  static constexpr std::size_t kCachedBytes = 24 << 20;
+  // The parsed forms a Summary index keeps: enough for a year of a busy calendar, so that a
+  // long window asked again is not parsed again.
+  static constexpr std::size_t kCachedEntries = 8192;
+  static constexpr std::size_t kCachedBytes = 40 << 20;
 
   // What is known of one item file between requests.
   struct Slot {
@@ -581,10 +587,10 @@ class ItemIndex {
   }
 
   // The file of a match read and parsed now, and cached.
-  EntryPtr readNow(const Match& match) {
+  EntryPtr readNow(const Match& match, bool cacheIfRoom = false) {
     EntryPtr entry = parse(*match.collection, match.name, readVersion(*match.collection, match.name));
     if (!entry->parsed) return nullptr;
-    cache_.put(entry);
+    cache_.put(entry, cacheIfRoom);
     return entry;
   }
 
@@ -594,7 +600,8 @@ class ItemIndex {
     std::vector<std::size_t> missing;
     for (std::size_t i = 0; i < matches.size(); ++i)
       if (!(loaded[i] = remembered(matches[i]))) missing.push_back(i);
-    auto loadOne = [&](std::size_t i) { loaded[missing[i]] = readNow(matches[missing[i]]); };
+    const bool beyondCache = matches.size() > kCachedEntries;
+    auto loadOne = [&](std::size_t i) { loaded[missing[i]] = readNow(matches[missing[i]], beyondCache); };
     if (missing.size() < kParallelFrom) {
       for (std::size_t i = 0; i < missing.size(); ++i) loadOne(i);
     } else {

@@ -278,6 +278,36 @@ TEST(ItemIndexWindows, AScanThatDecidesLeavesTheFileUnparsedUntilAQueryNeedsIt) 
   EXPECT_EQ(spanParses.load(), 3);
 }
 
+// The cache drops the least recently used entry for a new one, except for an entry offered
+// only if there is room: a request reading more files than the cache holds would otherwise
+// evict, file after file, everything it and other requests could find again.
+TEST(ParsedCache, EvictsLeastRecentlyUsedButNotForEntriesOfferedOnlyIfRoom) {
+  using Entry = SpanIndex::Entry;
+  auto entryAt = [](const std::string& path) {
+    auto origin = std::make_shared<ItemOrigin>();
+    origin->path = path;
+    origin->stamp.size = 1;
+    origin->collectionId = "work";
+    return std::make_shared<const Entry>(Entry{std::move(origin), nullptr, {}});
+  };
+  auto cached = [](ParsedCache<Entry>& cache, const std::string& path) {
+    return cache.find(path, FileStamp{0, 1, 0}, "work") != nullptr;
+  };
+  ParsedCache<Entry> cache(3, 1 << 20);
+  for (const char* path : {"/a", "/b", "/c"}) cache.put(entryAt(path));
+  EXPECT_TRUE(cached(cache, "/a"));  // now the most recently used
+
+  cache.put(entryAt("/d"), /*ifRoom=*/true);
+  EXPECT_FALSE(cached(cache, "/d"));
+  EXPECT_TRUE(cached(cache, "/b") && cached(cache, "/c"));
+
+  cache.put(entryAt("/e"));
+  EXPECT_TRUE(cached(cache, "/e"));
+  EXPECT_FALSE(cached(cache, "/a")) << "the least recently used one went";
+  EXPECT_FALSE(cache.find("/e", FileStamp{0, 2, 0}, "work")) << "another version of the file";
+  EXPECT_FALSE(cache.find("/e", FileStamp{0, 1, 0}, "home")) << "read for another calendar";
+}
+
 // A codec of to-dos reduced to "OPEN" or "DONE", counting its parses, whose scan decides
 // every file; open ones stay loaded, as reminders' do.
 std::atomic<int> todoParses{0};
